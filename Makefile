@@ -1,0 +1,49 @@
+# Orlune VPN — the commands a person types. Every target installs what it needs first.
+#   make run      the whole system in the lab (builds first)
+#   make test     every test (the lab's end-to-end tests need root)
+#   make build    configure and build out of tree in build/
+#   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
+#   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
+
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+# CI turns warnings in our own code into errors.
+WERROR     ?= $(if $(CI),ON,OFF)
+
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
+
+.PHONY: all build test run asan fuzz bootstrap clean help
+
+all: build
+
+help:
+	@sed -n '2,7p' Makefile | sed 's/^# *//'
+
+bootstrap:
+	@scripts/bootstrap all
+
+build: bootstrap
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	@scripts/run $(BUILD)
+
+asan: bootstrap
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLUNE_SANITIZE=ON -DORLUNE_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@ctest --test-dir build-asan --output-on-failure -j $(JOBS) --timeout 600
+
+fuzz: bootstrap
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORLUNE_FUZZ=ON -DORLUNE_SANITIZE=ON -DORLUNE_BUILD_APP=OFF -DORLUNE_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build build-asan build-fuzz

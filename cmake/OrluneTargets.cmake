@@ -1,0 +1,40 @@
+# Shared compile settings for the project's own targets.
+
+# Warnings apply to our code only; third-party headers come in as SYSTEM includes.
+add_library(orlune_warnings INTERFACE)
+target_compile_options(orlune_warnings INTERFACE -Wall -Wextra -Wpedantic)
+if(ORLUNE_WERROR)
+  target_compile_options(orlune_warnings INTERFACE -Werror)
+endif()
+
+if(ORLUNE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# orlune_library(NAME SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# One static library per module; the module's folder is its include root's parent, so
+# code includes "control/native_wire.h", "engine/transport_observation.h" and the like.
+function(orlune_library name)
+  cmake_parse_arguments(ARG "" "INCLUDE_ROOT" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  if(NOT ARG_INCLUDE_ROOT)
+    set(ARG_INCLUDE_ROOT ${CMAKE_CURRENT_SOURCE_DIR}/..)
+  endif()
+  target_include_directories(${name} PUBLIC ${ARG_INCLUDE_ROOT})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE orlune_warnings ${ARG_PRIVATE_LIBS})
+endfunction()
+
+# orlune_test(NAME SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...])
+# One GoogleTest executable registered with CTest as a single test, so ctest's summary
+# counts test programs and the gtest output lists the cases.
+function(orlune_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main orlune_warnings)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "unit;${ARG_LABELS}")
+endfunction()
