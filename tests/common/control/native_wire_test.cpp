@@ -277,8 +277,8 @@ TEST(NativeWireClient, RequestRoundTripOverAListeningSocket) {
     });
     const int before = openDescriptorCount();
     const NativeReply reply = NativeWire::request(NativeRequest{"status", {}, {}}, path.string());
+    thread.join();  // the server's end of the connection closes when its thread ends
     EXPECT_EQ(openDescriptorCount(), before);
-    thread.join();
     EXPECT_EQ(seen.operation, "status");
     EXPECT_EQ(reply.state, "connected");
     EXPECT_EQ(reply.interface, "tun0");
