@@ -130,15 +130,14 @@ private:
 QString foldLineEnds(QStringView text) {
     QString folded;
     folded.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == u'\r') {
-            folded.append(u'\n');
-            if (i + 1 < text.size() && text.at(i + 1) == u'\n') ++i;
-        } else {
-            folded.append(c);
-        }
+    qsizetype start = 0;
+    for (qsizetype cr = text.indexOf(u'\r'); cr >= 0; cr = text.indexOf(u'\r', start)) {
+        folded.append(text.mid(start, cr - start));
+        folded.append(u'\n');
+        start = cr + 1;
+        if (start < text.size() && text.at(start) == u'\n') ++start;
     }
+    folded.append(text.mid(start));
     return folded;
 }
 

@@ -25,17 +25,15 @@ QNetworkRequest catalogRequest(std::chrono::milliseconds timeout, const char* us
 }  // namespace
 
 QCoro::Task<std::vector<Relay>> VPNGateProvider::fetch() {
-    const HttpAnswer answer = co_await get(
-        sharedNetworkAccess(),
-        catalogRequest(NetworkTimeouts::current().catalog, kCatalogUserAgent));
+    QNetworkRequest request = catalogRequest(NetworkTimeouts::current().catalog, kCatalogUserAgent);
+    const HttpAnswer answer = co_await get(sharedNetworkAccess(), std::move(request));
     if (answer.status != 200) throw CatalogError::invalidResponse();
     co_return parseCatalog(answer.body);
 }
 
 QCoro::Task<QString> VPNGateProvider::openVPNConfiguration(Relay relay) {
-    const HttpAnswer answer = co_await get(
-        sharedNetworkAccess(),
-        catalogRequest(NetworkTimeouts::current().profile, kProfileUserAgent));
+    QNetworkRequest request = catalogRequest(NetworkTimeouts::current().profile, kProfileUserAgent);
+    const HttpAnswer answer = co_await get(sharedNetworkAccess(), std::move(request));
     if (answer.status != 200) throw TunnelError(TunnelError::Kind::serverConfigurationUnavailable);
     co_return profileFromCatalog(answer.body, relay);
 }

@@ -88,7 +88,14 @@ QCoro::Task<HttpAnswer> get(QNetworkAccessManager& access, QNetworkRequest reque
     ReplyPtr reply = startGet(access, request);
     co_await qCoro(reply.get()).waitForFinished();
     const std::optional<int> status = httpStatus(*reply);
-    if (!status) throw TransportError(reply->error(), reply->errorString());
+    if (!status) {
+        // Nothing here aborts a request, so a cancelled one was stopped by its inactivity
+        // limit; Qt reports that as a cancellation, which would read oddly to the user.
+        if (reply->error() == QNetworkReply::OperationCanceledError) {
+            throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+        }
+        throw TransportError(reply->error(), reply->errorString());
+    }
     co_return HttpAnswer{*status, reply->readAll()};
 }
 

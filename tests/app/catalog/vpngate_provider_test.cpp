@@ -45,6 +45,19 @@ TEST_F(VPNGateProviderTest, ErrorAnswersAreInvalidAndUnreachableIsATransportErro
     EXPECT_THROW(await(provider.fetch()), TransportError);
 }
 
+TEST_F(VPNGateProviderTest, SilentServerTimesOutAsATransportError) {
+    using namespace std::chrono_literals;
+    test::ScopedTimeouts quick({.catalog = 100ms});
+    server.route("/api/iphone/", {.hang = true});
+    try {
+        await(provider.fetch());
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError& error) {
+        EXPECT_EQ(error.code(), QNetworkReply::TimeoutError);
+        EXPECT_STREQ(error.what(), "The request timed out.");
+    }
+}
+
 TEST_F(VPNGateProviderTest, ProfileComesFromAFreshDownloadEachTime) {
     const test::CatalogRow row;
     server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});
