@@ -20,7 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::openDescriptors;
 
-// Short limits keep the kill path fast; the real limit is checked once below.
+// Short limits keep the kill path fast; the real 4-second limit is checked once, by the DNS
+// tests' hanging tool.
 constexpr ToolTimings kQuick{.timeLimit = 300ms, .pollInterval = 25ms, .killPause = 100ms};
 
 std::vector<std::string> shell(const std::string& script) { return {"-c", script}; }
@@ -102,20 +103,6 @@ TEST(ToolRunnerTimeLimit, OverrunningToolsAreTerminatedThenKilled) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, kQuick.timeLimit + kQuick.killPause);
     // Never reads a large input and never ends: the write is bounded by the limit too.
     EXPECT_TRUE(failsAsNetworkCommand("exec sleep 30", std::string(1 << 20, 'x')));
-}
-
-TEST(ToolRunnerTimeLimit, HangingToolFailsAfterTheRealLimit) {
-    SystemToolRunner runner;
-    const auto start = std::chrono::steady_clock::now();
-    try {
-        runner.run("/bin/sleep", {"30"});
-        FAIL() << "a hanging tool succeeded";
-    } catch (const ServiceFailure& failure) {
-        EXPECT_EQ(failure.errorDescription(), kNetworkCommandFailed);
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, 4000ms);
-    EXPECT_LT(elapsed, 10s);
 }
 
 TEST(ToolRunnerDescriptors, NoPathLeavesADescriptorOpen) {
