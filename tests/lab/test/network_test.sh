@@ -166,11 +166,17 @@ tunnel_down vpn-refuse-113
 check "... and the client sees no tunnel" sh -c "! grep -q 'Initialization Sequence Completed' '$WORK/vpn-refuse-113.log'"
 check "the down relay runs no server" sh -c "'$LAB' status | grep -E '^ +vpn-down-111 .* no server'"
 
+tunnel_up public-vpn-101
 "$LAB" relay stop public-vpn-101
+check "a relay that stops tells its connected client" wait_log "$WORK/public-vpn-101.log" "process restarting" 5
+tunnel_down public-vpn-101
 check "a stopped relay runs no server" sh -c "'$LAB' status | grep -E '^ +public-vpn-101 .* no server'"
 "$LAB" relay start public-vpn-101
 if tunnel_up public-vpn-101; then ok "a restarted relay carries a tunnel again"; else not_ok "a restarted relay carries a tunnel again"; fi
 tunnel_down public-vpn-101
+"$LAB" relay kill public-vpn-102
+check "a killed relay runs no server" sh -c "'$LAB' status | grep -E '^ +public-vpn-102 .* no server'"
+"$LAB" relay start public-vpn-102
 
 "$LAB" link down
 check "with the client's link down nothing is reachable" sh -c "! '$LAB' exec -- curl -sS --max-time 2 --cacert '$S/public/ca.crt' https://192.0.2.41/"
