@@ -42,6 +42,8 @@ for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
 done
 check_eq "every address is a lab address and IPv6 is off" "" "$bad_addr"
 check_eq "every route leads to a lab address" "" "$bad_route"
+check_eq "every namespace carries the guard" "" "$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
+  ip netns exec "$ns" nft list counter inet olab_guard stopped >/dev/null 2>&1 || echo "$ns"; done)"
 check_eq "the internet host has no default route" "" "$(ip -n "olab-$LAB_ID-inet" -4 route show default)"
 link_kinds=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
   ip -n "$ns" -d -o link show | grep -oE '(veth|bridge|bridge_slave|tun) ' ; done | sort -u | tr -d ' ' | tr '\n' ' ')
@@ -223,6 +225,9 @@ check_eq "the user runs the installed app" "stand-in app" "$("$LAB" exec --user 
 check_match "the manifest can name another path" '"identifier": "/usr/bin/orlune-vpn"' "$(in_client cat /var/lib/orlune-vpn/client.json)"
 
 group "down"
+stopped=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
+  ip netns exec "$ns" nft list counter inet olab_guard stopped | awk -v ns="$ns" '/packets/ && $2 != 0 { print ns ": " $2 }'; done)
+check_eq "after all that traffic the guard stopped nothing (no packet headed outside the lab)" "" "$stopped"
 lab_pids=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do ip netns pids "$ns"; done | tr '\n' ' ')
 check_match "the lab ran processes (nginx, relays, holder, service)" '[0-9]+ .*[0-9]+ .*[0-9]+ ' "$lab_pids"
 "$LAB" down >/dev/null 2>&1
