@@ -111,7 +111,7 @@ group "endpoint faults"
 # fault | curl exit status | HTTP status | body pattern
 while IFS='|' read -r fault want_rc want_code body; do
   "$LAB" fault echo2 "$fault"
-  out=$(in_client "${CURL[@]}" --max-time 2 -w '\n%{http_code}' https://192.0.2.42/ 2>/dev/null); rc=$?
+  out=$(in_client "${CURL[@]}" --max-time 3 -w '\n%{http_code}' https://192.0.2.42/ 2>/dev/null); rc=$?
   check_eq "echo2 $fault: curl status and HTTP status" "$want_rc $want_code" "$rc ${out##*$'\n'}"
   [ -z "$body" ] || check_match "echo2 $fault: body" "$body" "$out"
 done <<'EOF'
