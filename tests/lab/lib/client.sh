@@ -6,6 +6,7 @@
 
 LAB_USER=${LAB_USER:-orlune-lab}
 SERVICE_DIRS=(/run/orlune-vpn /var/lib/orlune-vpn)
+EXEC_ENV=()   # NAME=VALUE pairs that `lab exec --env` adds
 
 client_holder() { live_pid client-holder || die "the client host of lab $LAB_ID is not running"; }
 
