@@ -131,11 +131,12 @@ wait_log() {
   for ((i = 0; i < $3 * 20; i++)); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
   return 1
 }
-engine_start() { # relay
-  in_client openvpn --config "$S/public/profiles/$1.ovpn" --daemon "olab-test-$1" \
-    --writepid "$WORK/$1.pid" --log "$WORK/$1.log" >/dev/null 2>&1
+engine_start() { # relay [engine options...]
+  local relay=$1; shift
+  in_client openvpn --config "$S/public/profiles/$relay.ovpn" --daemon "olab-test-$relay" \
+    --writepid "$WORK/$relay.pid" --log "$WORK/$relay.log" "$@" >/dev/null 2>&1
 }
-tunnel_up() { engine_start "$1" && wait_log "$WORK/$1.log" "Initialization Sequence Completed" 10; }
+tunnel_up() { engine_start "$@" && wait_log "$WORK/$1.log" "Initialization Sequence Completed" 10; }
 tunnel_down() { # relay
   local pid
   pid=$(cat "$WORK/$1.pid" 2>/dev/null) || return 0
@@ -156,6 +157,15 @@ for relay in public-vpn-101 public-vpn-102 vpn-elsewhere; do
   check_eq "$relay: after the tunnel the echo sees the client again" "203.0.113.10" "$(get https://192.0.2.41/)"
 done
 check_eq "the catalog claims JP for the relay that exits elsewhere" "JP" "$(relay_field vpn-elsewhere 7)"
+# The service runs the engine strictly: the relay's certificate must be a server's, AEAD ciphers
+# first, a smaller tunnel MTU. The lab's relays must satisfy that too.
+if tunnel_up public-vpn-102 --remote-cert-tls server --tun-mtu 1400 --mssfix 1360 \
+    --data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC --data-ciphers-fallback AES-128-CBC; then
+  check_match "a strict client is served (server certificate, negotiated AEAD cipher)" "Data Channel: cipher 'AES-256-GCM'" "$(cat "$WORK/public-vpn-102.log")"
+else
+  not_ok "a strict client is served" "$(grep -E 'VERIFY|TLS Error|error' "$WORK/public-vpn-102.log" | head -n 3)"
+fi
+tunnel_down public-vpn-102
 
 engine_start vpn-untrust-116
 check "a relay with a certificate of another CA: VERIFY ERROR in the client's log" wait_log "$WORK/vpn-untrust-116.log" "VERIFY ERROR:" 5
