@@ -4,6 +4,7 @@
 #   make build    configure and build out of tree in build/
 #   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
+#   make bench    build the benchmarks optimised in build-bench/ and run them
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -14,12 +15,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz bootstrap clean help
+.PHONY: all build test run asan fuzz bench bootstrap clean help
 
 all: build
 
 help:
-	@sed -n '2,7p' Makefile | sed 's/^# *//'
+	@sed -n '2,8p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -45,5 +46,11 @@ fuzz: bootstrap
 	@cmake --build build-fuzz -j $(JOBS)
 	@scripts/fuzz build-fuzz $(FUZZ_SECONDS)
 
+bench: bootstrap
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORLUNE_BUILD_BENCH=ON \
+	  -DORLUNE_BUILD_TESTS=OFF -DORLUNE_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target catalog_bench
+	@build-bench/bench/catalog_bench
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-bench

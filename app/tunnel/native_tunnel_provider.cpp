@@ -1,0 +1,178 @@
+#include "tunnel/native_tunnel_provider.h"
+
+#include <qcoro/qcorotimer.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "network/interface_names.h"
+#include "network/internet_reachability.h"
+#include "network/public_ip_lookup.h"
+#include "tunnel/cancellation_error.h"
+#include "tunnel/exit_country_lookup.h"
+#include "tunnel/tunnel_error.h"
+
+namespace orlune {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QString kRelayEndedAttempt = QStringLiteral("The selected relay ended the connection attempt.");
+// The sentence keeps the production limit, whatever a test sets.
+const QString kConfirmationTimedOut = QStringLiteral("VPN confirmation timed out after 30 seconds. ");
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+std::string utf8(const QString& text) { return text.toStdString(); }
+
+NativeRequest operation(std::string_view name) {
+    NativeRequest request;
+    request.operation = std::string(name);
+    return request;
+}
+
+bool isTunnelInterface(const std::optional<std::string>& interface) {
+    return interface && text(*interface).startsWith(kTunnelInterfacePrefix);
+}
+
+}  // namespace
+
+NativeTunnelProvider::NativeTunnelProvider() : NativeTunnelProvider(Dependencies{}) {}
+
+NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
+    : rpc_(std::move(dependencies.socketPath)),
+      routeLookup_(std::move(dependencies.routeLookup)),
+      internetReachable_(std::move(dependencies.internetReachable)),
+      timings_(dependencies.timings) {
+    if (!internetReachable_) internetReachable_ = [] { return InternetReachability::isInternetReachable(); };
+}
+
+QCoro::Task<NativeReply> NativeTunnelProvider::request(NativeRequest request) {
+    co_return co_await rpc_.request(std::move(request));
+}
+
+bool NativeTunnelProvider::serviceInstalled() const {
+    std::error_code error;
+    return std::filesystem::exists(rpc_.socketPath(), error);
+}
+
+bool NativeTunnelProvider::physicalRouteRestored() {
+    return isPhysicalRouteInterface(routeLookup_->interfaceTowardsInternet());
+}
+
+void NativeTunnelProvider::checkAttempt(const QUuid& attempt) const {
+    if (generation_ != attempt) throw CancellationError();
+}
+
+QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::optional<QString> originalIP,
+                                                              Progress progress) {
+    const QUuid attempt = QUuid::createUuid();
+    generation_ = attempt;
+    const auto report = [&progress](const QString& line) {
+        if (progress) progress(line);
+    };
+
+    if (!serviceInstalled()) throw TunnelError(TunnelError::Kind::backendUnavailable);
+    if (!originalIP || originalIP->isEmpty()) throw TunnelError(TunnelError::Kind::originalIPUnavailable);
+
+    co_await recoverStaleConnections();
+    checkAttempt(attempt);
+
+    report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
+    const QString profile = co_await catalog_.openVPNConfiguration(relay);
+    checkAttempt(attempt);
+
+    report(QStringLiteral("Starting the built-in VPN…"));
+    // Requests are named locals: GCC 12 destroys a braced temporary inside co_await twice.
+    NativeRequest start = operation(NativeOperation::connect);
+    start.profile = utf8(profile);
+    start.expectedHost = utf8(relay.hostname);
+    NativeReply status = co_await request(std::move(start));
+    checkAttempt(attempt);
+    if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
+
+    const Clock::time_point deadline = Clock::now() + timings_.confirmationDeadline;
+    while (Clock::now() < deadline) {
+        checkAttempt(attempt);
+        NativeRequest poll = operation(NativeOperation::status);
+        status = co_await request(std::move(poll));
+        checkAttempt(attempt);
+        if (status.state == NativeState::connected) break;
+        if (status.state == NativeState::failed || status.state == NativeState::stopped) {
+            throw TunnelError::serverConnectionFailed(status.message.empty() ? utf8(kRelayEndedAttempt)
+                                                                             : status.message);
+        }
+        if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
+        co_await QCoro::sleepFor(timings_.statusInterval);
+    }
+    if (status.state != NativeState::connected || !isTunnelInterface(status.interface)) {
+        throw TunnelError::serverConnectionFailed(utf8(kConfirmationTimedOut) + status.message);
+    }
+
+    const QString interface = text(*status.interface);
+    activeInterface_ = interface;
+    report(QStringLiteral("Verifying VPN route and IPv4 address…"));
+    const QString vpnIP = co_await PublicIPLookup::current();
+    checkAttempt(attempt);
+    if (vpnIP == *originalIP) throw TunnelError(TunnelError::Kind::publicIPDidNotChange);
+
+    report(QStringLiteral("Verifying VPN exit country…"));
+    const QString exitCountry = co_await ExitCountryLookup::countryCode(vpnIP);
+    checkAttempt(attempt);
+    if (relay.countryCode.compare(exitCountry, Qt::CaseInsensitive) != 0) {
+        throw TunnelError::countryMismatch(utf8(relay.countryCode.toUpper()), utf8(exitCountry));
+    }
+
+    const bool active = co_await isTunnelActive();
+    if (!active || generation_ != attempt) throw TunnelError(TunnelError::Kind::tunnelRouteUnverified);
+    co_return TunnelVerification{
+        .isTunnelActive = true,
+        .vpnPublicIP = vpnIP,
+        .exitCountryCode = exitCountry,
+        .tunnelInterface = interface,
+    };
+}
+
+QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
+    try {
+        NativeRequest query = operation(NativeOperation::status);
+        const NativeReply reply = co_await request(std::move(query));
+        const std::optional<QString> interface =
+            reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
+        co_return reply.ok && reply.state == NativeState::connected && interface == activeInterface_;
+    } catch (...) {
+        co_return false;
+    }
+}
+
+QCoro::Task<void> NativeTunnelProvider::recoverStaleConnections() {
+    if (!serviceInstalled()) co_return;
+    NativeRequest stop = operation(NativeOperation::disconnect);
+    const NativeReply reply = co_await request(std::move(stop));
+    if (!reply.ok) throw TunnelError::backendCommandFailed(reply.message);
+    activeInterface_.reset();
+}
+
+QCoro::Task<void> NativeTunnelProvider::disconnect() {
+    generation_ = QUuid::createUuid();
+    if (serviceInstalled()) {
+        NativeRequest stop = operation(NativeOperation::disconnect);
+        const NativeReply reply = co_await request(std::move(stop));
+        if (!reply.ok || reply.state != NativeState::stopped) {
+            throw TunnelError(TunnelError::Kind::disconnectNotConfirmed);
+        }
+    }
+    activeInterface_.reset();
+    const Clock::time_point deadline = Clock::now() + timings_.restoreDeadline;
+    while (true) {
+        if (Clock::now() >= deadline) {
+            throw TunnelError(physicalRouteRestored() ? TunnelError::Kind::internetUnverifiedAfterDisconnect
+                                                      : TunnelError::Kind::physicalRouteNotRestored);
+        }
+        // Only ask the Internet once the route is physical again: through a dying tunnel the
+        // probes would prove nothing.
+        if (physicalRouteRestored() && co_await internetReachable_()) co_return;
+        co_await QCoro::sleepFor(timings_.routeInterval);
+    }
+}
+
+}  // namespace orlune

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "catalog/vpngate_provider.h"
+#include "control/native_messages.h"
+#include "control/native_paths.h"
+#include "tunnel/control_channel.h"
+#include "tunnel/route_lookup.h"
+#include "tunnel/tunnel_connection_provider.h"
+
+namespace orlune {
+
+// Waits and limits of the provider. Fixed in the app; tests shorten them.
+struct TunnelTimings {
+    std::chrono::milliseconds confirmationDeadline{30'000};
+    std::chrono::milliseconds statusInterval{750};
+    std::chrono::milliseconds restoreDeadline{15'000};
+    std::chrono::milliseconds routeInterval{500};
+};
+
+// The app's client of the root service: starts, proves, inspects and stops the tunnel.
+// One instance per model; every operation runs on the UI thread, only the blocking socket
+// exchange runs on the control worker.
+class NativeTunnelProvider : public TunnelConnectionProvider {
+public:
+    struct Dependencies {
+        std::string socketPath = std::string(NativePaths::socket);
+        std::unique_ptr<RouteLookup> routeLookup = makeRouteLookup();
+        std::function<QCoro::Task<bool>()> internetReachable;  // defaults to the real check
+        TunnelTimings timings;
+    };
+
+    NativeTunnelProvider();
+    explicit NativeTunnelProvider(Dependencies dependencies);
+
+    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
+                                            Progress progress) override;
+    QCoro::Task<void> disconnect() override;
+    QCoro::Task<void> recoverStaleConnections() override;
+    QCoro::Task<bool> isTunnelActive() override;
+
+    const std::optional<QString>& activeInterface() const { return activeInterface_; }
+
+private:
+    QCoro::Task<NativeReply> request(NativeRequest request);
+    bool serviceInstalled() const;
+    bool physicalRouteRestored();
+    void checkAttempt(const QUuid& attempt) const;
+
+    VPNGateProvider catalog_;
+    ControlChannel rpc_;
+    QUuid generation_ = QUuid::createUuid();
+    std::optional<QString> activeInterface_;
+    std::unique_ptr<RouteLookup> routeLookup_;
+    std::function<QCoro::Task<bool>()> internetReachable_;
+    TunnelTimings timings_;
+};
+
+}  // namespace orlune

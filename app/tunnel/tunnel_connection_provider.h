@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <optional>
+
+#include "catalog/relay.h"
+#include "tunnel/tunnel_verification.h"
+
+namespace orlune {
+
+// What the model needs from a tunnel backend. All operations run on the UI thread and
+// resume there; none blocks it.
+class TunnelConnectionProvider {
+public:
+    using Progress = std::function<void(const QString&)>;
+
+    virtual ~TunnelConnectionProvider() = default;
+
+    // Starts a tunnel to `relay` and proves it: tunnel interface, changed public address,
+    // matching exit country. `originalIP` is the address read before connecting. Throws
+    // TunnelError, CancellationError when superseded, or a transport error. Does not stop
+    // the engine on failure: the caller disconnects.
+    virtual QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
+                                                    Progress progress) = 0;
+    // Stops the tunnel; returns only once the route is physical again and the Internet answers.
+    virtual QCoro::Task<void> disconnect() = 0;
+    // Stops a tunnel an earlier run left behind, when the service is installed.
+    virtual QCoro::Task<void> recoverStaleConnections() = 0;
+    // Whether the tunnel this provider started is still up. Never throws.
+    virtual QCoro::Task<bool> isTunnelActive() = 0;
+};
+
+}  // namespace orlune

@@ -1,0 +1,305 @@
+#include "tunnel/native_tunnel_provider.h"
+
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotimer.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "control/wire_failure.h"
+#include "fake_control_service.h"
+#include "support/await.h"
+#include "support/catalog_fixtures.h"
+#include "support/local_endpoints.h"
+#include "support/test_https_server.h"
+#include "tunnel/cancellation_error.h"
+#include "tunnel/tunnel_error.h"
+
+namespace orlune {
+namespace {
+
+using namespace std::chrono_literals;
+using test::await;
+using test::reply;
+using Kind = TunnelError::Kind;
+
+constexpr const char* kOriginalIP = "192.0.2.50";
+constexpr const char* kTunnelIP = "198.51.100.20";
+
+// Route answers in turn; the last one repeats.
+struct RouteScript : RouteLookup {
+    std::vector<std::optional<QString>> answers{QStringLiteral("eth0")};
+    std::size_t calls = 0;
+    std::optional<QString> interfaceTowardsInternet() override {
+        return answers[std::min(calls++, answers.size() - 1)];
+    }
+};
+
+// A service that stops on request, starts on "connect" and reports the tunnel up on tun0
+// after `pollsUntilConnected` status requests.
+struct ServiceScript {
+    int pollsUntilConnected = 2;
+    NativeReply connected = reply(true, NativeState::connected, "", "tun0");
+    int polls = 0;
+    NativeReply operator()(const NativeRequest& request) {
+        if (request.operation == NativeOperation::disconnect) return reply(true, NativeState::stopped);
+        if (request.operation == NativeOperation::connect) return reply(true, NativeState::connecting);
+        return ++polls > pollsUntilConnected ? connected : reply(true, NativeState::connecting);
+    }
+};
+
+class NativeTunnelProviderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(directory.isValid());
+        server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});
+        for (const char* path : {"/cdn-cgi/trace", "/echo1/", "/echo2/", "/ip"}) server.route(path, {.body = kTunnelIP});
+        server.route(QStringLiteral("/info/%1/country").arg(kTunnelIP), {.body = "jp\n"});
+    }
+
+    NativeTunnelProvider& provider() {
+        if (!provider_) {
+            auto lookup = std::make_unique<RouteScript>();
+            route = lookup.get();
+            provider_ = std::make_unique<NativeTunnelProvider>(NativeTunnelProvider::Dependencies{
+                .socketPath = socketPath,
+                .routeLookup = std::move(lookup),
+                .internetReachable = [this]() -> QCoro::Task<bool> {
+                    ++reachabilityChecks;
+                    co_return internetReachable;
+                },
+                .timings = timings,
+            });
+        }
+        return *provider_;
+    }
+
+    void startService(test::FakeControlService::Handler handler) {
+        service = std::make_unique<test::FakeControlService>(socketPath, std::move(handler));
+    }
+
+    QCoro::Task<TunnelVerification> connect(std::optional<QString> originalIP = QString(kOriginalIP)) {
+        return provider().connect(relay, std::move(originalIP), [this](const QString& line) { progress.append(line); });
+    }
+
+    template <class Task>
+    Kind tunnelFailure(Task task) {
+        try {
+            await(std::move(task));
+        } catch (const TunnelError& error) {
+            lastError = error.errorDescription();
+            return error.kind();
+        }
+        ADD_FAILURE() << "no tunnel error";
+        return Kind::noInternet;
+    }
+
+    QTemporaryDir directory;
+    std::string socketPath = directory.filePath("control.sock").toStdString();
+    test::TestHttpsServer server;
+    test::ScopedEndpoints endpoints{test::endpointsOn(server)};
+    test::CatalogRow row{.code = "jp"};
+    Relay relay = test::relayFor(row);
+    std::unique_ptr<test::FakeControlService> service;
+    // Deadlines generous enough for slow builds where the attempt should succeed; tests that
+    // wait a deadline out shorten it before the provider is made.
+    TunnelTimings timings{.confirmationDeadline = 3000ms, .statusInterval = 5ms, .restoreDeadline = 2000ms,
+                          .routeInterval = 5ms};
+    RouteScript* route = nullptr;
+    bool internetReachable = true;
+    int reachabilityChecks = 0;
+    QStringList progress;
+    std::string lastError;
+
+private:
+    std::unique_ptr<NativeTunnelProvider> provider_;
+};
+
+TEST_F(NativeTunnelProviderTest, ConnectProvesTheTunnelAndReportsEachStep) {
+    startService(ServiceScript{});
+    const TunnelVerification verification = await(connect());
+    EXPECT_EQ(verification, (TunnelVerification{true, QString(kTunnelIP), QString("JP"), QString("tun0")}));
+    EXPECT_EQ(provider().activeInterface(), "tun0");
+    EXPECT_EQ(progress, (QStringList{"Fetching a fresh VPN Gate profile…", "Starting the built-in VPN…",
+                                     "Verifying VPN route and IPv4 address…", "Verifying VPN exit country…"}));
+    const auto requests = service->requests();
+    EXPECT_EQ(service->operations(),
+              (std::vector<std::string>{"disconnect", "connect", "status", "status", "status", "status"}));
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[1].expectedHost, "203.0.113.7");
+    ASSERT_TRUE(requests[1].profile);
+    EXPECT_NE(requests[1].profile->find("remote 203.0.113.7 1194\n"), std::string::npos);
+    EXPECT_NE(requests[1].profile->find("ping-exit 60\n"), std::string::npos);
+    EXPECT_TRUE(await(provider().isTunnelActive()));
+}
+
+TEST_F(NativeTunnelProviderTest, NoControlSocketFailsBeforeAnyNetworkAccess) {
+    EXPECT_EQ(tunnelFailure(connect()), Kind::backendUnavailable);
+    EXPECT_TRUE(server.requests().isEmpty());
+    // Nothing to stop: disconnect only waits for the physical route and the Internet.
+    await(provider().disconnect());
+    EXPECT_EQ(reachabilityChecks, 1);
+    await(provider().recoverStaleConnections());
+}
+
+TEST_F(NativeTunnelProviderTest, MissingOriginalAddressFailsBeforeRecovery) {
+    startService(ServiceScript{});
+    EXPECT_EQ(tunnelFailure(connect(std::nullopt)), Kind::originalIPUnavailable);
+    EXPECT_EQ(tunnelFailure(connect(QString())), Kind::originalIPUnavailable);
+    EXPECT_TRUE(service->requests().empty());
+}
+
+TEST_F(NativeTunnelProviderTest, ConnectedWithoutATunnelInterfaceTimesOut) {
+    for (const std::optional<std::string>& interface :
+         {std::optional<std::string>(), std::optional<std::string>("eth0"), std::optional<std::string>("utun0")}) {
+        ServiceScript script{.pollsUntilConnected = 0};
+        script.connected = reply(true, NativeState::connected, "Engine ready.", interface);
+        service.reset();
+        startService(script);
+        EXPECT_EQ(tunnelFailure(connect()), Kind::serverConnectionFailed);
+        EXPECT_EQ(lastError, "VPN confirmation timed out after 30 seconds. Engine ready.");
+    }
+}
+
+TEST_F(NativeTunnelProviderTest, StillConnectingAtTheDeadlineTimesOut) {
+    timings.confirmationDeadline = 150ms;
+    // The prefix keeps its blank before an empty message.
+    startService(ServiceScript{.pollsUntilConnected = 1'000'000});
+    EXPECT_EQ(tunnelFailure(connect()), Kind::serverConnectionFailed);
+    EXPECT_EQ(lastError, "VPN confirmation timed out after 30 seconds. ");
+}
+
+TEST_F(NativeTunnelProviderTest, ServiceVerdictsWhileConnecting) {
+    const struct {
+        NativeReply status;
+        Kind kind;
+        const char* description;
+    } cases[] = {
+        {reply(true, NativeState::failed, ""), Kind::serverConnectionFailed,
+         "The selected relay ended the connection attempt."},
+        {reply(false, NativeState::failed, "TLS handshake failed."), Kind::serverConnectionFailed,
+         "TLS handshake failed."},
+        {reply(true, NativeState::stopped, ""), Kind::serverConnectionFailed,
+         "The selected relay ended the connection attempt."},
+        {reply(false, NativeState::connecting, "Another user owns the active VPN connection."),
+         Kind::backendCommandFailed, "Another user owns the active VPN connection."},
+    };
+    for (const auto& c : cases) {
+        service.reset();
+        ServiceScript script{.pollsUntilConnected = 0};
+        script.connected = c.status;
+        startService(script);
+        EXPECT_EQ(tunnelFailure(connect()), c.kind);
+        EXPECT_EQ(lastError, c.description);
+    }
+    service.reset();
+    startService([](const NativeRequest& request) {
+        return request.operation == NativeOperation::connect ? reply(false, NativeState::failed, "Profile refused.")
+                                                              : reply(true, NativeState::stopped);
+    });
+    EXPECT_EQ(tunnelFailure(connect()), Kind::backendCommandFailed);
+    EXPECT_EQ(lastError, "Profile refused.");
+}
+
+TEST_F(NativeTunnelProviderTest, RefusedRecoveryEndsTheConnectUnchanged) {
+    startService([](const NativeRequest&) { return reply(false, NativeState::failed, "Not allowed."); });
+    EXPECT_EQ(tunnelFailure(connect()), Kind::backendCommandFailed);
+    EXPECT_EQ(service->operations(), std::vector<std::string>{"disconnect"});
+}
+
+TEST_F(NativeTunnelProviderTest, UnchangedAddressOrWrongCountryIsNotATunnel) {
+    startService(ServiceScript{.pollsUntilConnected = 0});
+    EXPECT_EQ(tunnelFailure(connect(QString(kTunnelIP))), Kind::publicIPDidNotChange);
+
+    server.route(QStringLiteral("/info/%1/country").arg(kTunnelIP), {.body = "KR"});
+    EXPECT_EQ(tunnelFailure(connect()), Kind::countryMismatch);
+    EXPECT_EQ(lastError, "The VPN exit country was KR, but JP was selected. The relay was disconnected and "
+                         "marked mismatched.");
+    // The interface confirmed before the failure stays recorded until a disconnect.
+    EXPECT_EQ(provider().activeInterface(), "tun0");
+}
+
+TEST_F(NativeTunnelProviderTest, ProfileProblemsPassThrough) {
+    startService(ServiceScript{});
+    server.route("/api/iphone/", {.body = test::catalogBody({})});
+    EXPECT_EQ(tunnelFailure(connect()), Kind::serverMissingFromFreshCatalog);
+    EXPECT_EQ(service->operations(), std::vector<std::string>{"disconnect"});
+}
+
+TEST_F(NativeTunnelProviderTest, DisconnectDuringPollingCancelsTheConnect) {
+    startService(ServiceScript{.pollsUntilConnected = 1'000'000});
+    auto connecting = connect();
+    const std::exception_ptr outcome = test::failureOf([&]() -> QCoro::Task<void> {
+        co_await QCoro::sleepFor(40ms);
+        co_await provider().disconnect();
+        co_await std::move(connecting);
+    }());
+    ASSERT_TRUE(outcome);
+    try {
+        std::rethrow_exception(outcome);
+    } catch (const CancellationError&) {
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "unexpected: " << other.what();
+    }
+}
+
+TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReachableService) {
+    std::string interface = "tun0";
+    std::mutex mutex;
+    startService([&](const NativeRequest& request) {
+        if (request.operation == NativeOperation::status) {
+            std::lock_guard lock(mutex);
+            return reply(true, NativeState::connected, "", interface);
+        }
+        return reply(true, request.operation == NativeOperation::connect ? NativeState::connecting : NativeState::stopped);
+    });
+    await(connect());
+    EXPECT_TRUE(await(provider().isTunnelActive()));
+    {
+        std::lock_guard lock(mutex);
+        interface = "tun1";
+    }
+    EXPECT_FALSE(await(provider().isTunnelActive()));
+    service.reset();
+    EXPECT_FALSE(await(provider().isTunnelActive()));
+}
+
+TEST_F(NativeTunnelProviderTest, ControlTransportFailurePassesThroughUnchanged) {
+    // A file at the socket path that nobody listens on.
+    std::ofstream(socketPath).put('x');
+    EXPECT_THROW(await(connect()), WireFailure);
+    EXPECT_THROW(await(provider().disconnect()), WireFailure);
+}
+
+TEST_F(NativeTunnelProviderTest, DisconnectWaitsForAPhysicalRouteAndTheInternet) {
+    startService(ServiceScript{});
+    provider();
+    route->answers = {QString("tun0"), QString("tun0"), QString("eth0")};
+    await(provider().disconnect());
+    EXPECT_EQ(route->calls, 3u);
+    EXPECT_EQ(reachabilityChecks, 1);  // asked only once the route was physical
+    EXPECT_EQ(service->operations(), std::vector<std::string>{"disconnect"});
+}
+
+TEST_F(NativeTunnelProviderTest, DisconnectReportsWhatDidNotComeBack) {
+    timings.restoreDeadline = 100ms;
+    startService(ServiceScript{});
+    provider();
+    route->answers = {QString("tun0")};
+    EXPECT_EQ(tunnelFailure(provider().disconnect()), Kind::physicalRouteNotRestored);
+    EXPECT_EQ(reachabilityChecks, 0);
+
+    route->answers = {QString("eth0")};
+    route->calls = 0;
+    internetReachable = false;
+    EXPECT_EQ(tunnelFailure(provider().disconnect()), Kind::internetUnverifiedAfterDisconnect);
+
+    service.reset();
+    startService([](const NativeRequest&) { return reply(true, NativeState::connected, "", "tun0"); });
+    EXPECT_EQ(tunnelFailure(provider().disconnect()), Kind::disconnectNotConfirmed);
+}
+
+}  // namespace
+}  // namespace orlune
