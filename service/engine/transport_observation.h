@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orlune {
+
+// The log lines one platform's engine writes, used by the self-test so that it checks the lines
+// this host will actually see.
+struct ObservationLines {
+    std::string_view interfacePrefix;  // "utun" or "tun"
+    std::string (*opened)(std::string_view name);
+    std::string_view closing;
+};
+
+extern const ObservationLines kMacOSObservationLines;
+extern const ObservationLines kLinuxObservationLines;
+extern const ObservationLines& kHostObservationLines;
+
+// What the engine's log says about the tunnel: whether start-up has completed on the current
+// interface, and which tunnel interface it opened last. Readiness never survives a restart, a
+// closing tunnel, an authentication or certificate failure, or a newly opened interface that has
+// not completed its own start-up.
+struct TransportObservation {
+    bool ready = false;
+    std::optional<std::string> interface;
+
+    // Reads `log` line by line starting from `initial`. Pure; never fails.
+    static TransportObservation parse(std::string_view log, const TransportObservation& initial);
+
+    // Runs the eight fixed checks with the host's log lines and prints the PASS line; at the
+    // first wrong result it ends the process with status 1 without printing it.
+    static void selfTest();
+    // The number (1 to 8) of the first check that gives a wrong result with these lines, or none.
+    static std::optional<int> firstFailingCheck(const ObservationLines& lines);
+
+    friend bool operator==(const TransportObservation&, const TransportObservation&) = default;
+};
+
+inline constexpr std::string_view kObservationSelfTestPass =
+    "PASS: active child interface recognized; restart, auth failure, closure and uncompleted "
+    "replacement invalidate old readiness";
+
+}  // namespace orlune
