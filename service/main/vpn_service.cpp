@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -24,6 +25,26 @@ constexpr int kListenBacklog = 8;
 constexpr int kIdleWaitMilliseconds = 1000;
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// After a reply to a client that was refused before its request was read: it may still be
+// writing the request, and closing now would fail its write and hide the reply from it. So the write
+// side is shut and whatever arrives is discarded unread until the client closes, for at most
+// the connection time-out and one frame's worth of bytes.
+void closeGently(int fd) {
+    (void)::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
+    std::size_t discarded = 0;
+    char buffer[16384];
+    while (discarded <= NativeWire::limit + 4) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) return;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0) return;
+        discarded += static_cast<std::size_t>(n);
+    }
+}
 
 }  // namespace
 
@@ -88,8 +109,10 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
 void VPNService::handle(UniqueFd connection) {
     NativeWire::configure(connection.get(), kConnectionTimeoutSeconds);
     NativeReply answer;
+    bool authorized = false;
     try {
         const PeerIdentity peer = parts_.authorizer.peer(connection.get());
+        authorized = true;
         const NativeRequest request = NativeWire::receive<NativeRequest>(connection.get());
         answer = respond(request, peer);
     } catch (const std::exception& error) {
@@ -99,7 +122,9 @@ void VPNService::handle(UniqueFd connection) {
         NativeWire::send(connection.get(), answer);
     } catch (...) {
         // The client is gone or stalled; there is nobody left to tell.
+        return;
     }
+    if (!authorized) closeGently(connection.get());
 }
 
 NativeReply VPNService::respond(const NativeRequest& request, const PeerIdentity& peer) {

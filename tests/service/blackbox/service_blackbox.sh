@@ -120,12 +120,14 @@ expect_field() { # expect_field NAME VALUE REPLY
   [ "$got" = "$2" ] || fail "$1 is '$got', expected '$2' (reply: $(tr '\n' ' ' <<<"$3"))"
 }
 status_of() { client $user_a request status; }
+state_is() { grep -q "^state=$1\$" <<<"$(status_of)"; }
 
 start_service() {
   "$service_binary" > "$S/service.out" 2> "$S/service.err" &
   service_pid=$!
+  # Ready once it answers: a socket file left by a killed instance may still be there.
   for _ in $(seq 200); do
-    [ -S /run/orlune-vpn/control.sock ] && return 0
+    grep -q '^state=' <(status_of 2>/dev/null) && return 0
     kill -0 "$service_pid" 2>/dev/null || break
     sleep 0.025
   done
@@ -141,7 +143,8 @@ stop_service() {
 resolv_untouched() { cmp -s /etc/resolv.conf "$S/resolv.conf.before"; }
 resolv_switched() { grep -q '^nameserver 1.1.1.1$' /etc/resolv.conf; }
 engine_pid() { cat "$state/engine.pid" 2>/dev/null; }
-alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null && ! grep -q '^State:.*zombie' "/proc/$1/status" 2>/dev/null; }
+alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null && ! grep -qs '^State:.*zombie' "/proc/$1/status"; }
+gone() { ! alive "$1"; }
 wait_until() { # wait_until SECONDS COMMAND...
   local deadline=$(( $(date +%s%N) + $1 * 1000000000 )); shift
   until "$@"; do
@@ -152,12 +155,17 @@ wait_until() { # wait_until SECONDS COMMAND...
 milliseconds_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 set_engine() { echo "$1" > "$S/control/engine-mode"; }
 connect_as() { client "$1" request connect "$S/relay.ovpn" 198.51.100.11; }
-# Starts an owner that connects and then stays alive; prints its pid.
+# Starts an owner that connects and then stays alive; prints the client's own pid.
 hold_connect() {
+  rm -f "$S/hold.out"
   client "$1" hold connect "$S/relay.ovpn" 198.51.100.11 > "$S/hold.out" &
-  local holder=$!
-  wait_until 5 grep -q '^state=' "$S/hold.out"
-  echo "$holder"
+  wait_until 5 grep -q '^pid=' "$S/hold.out"
+  field pid "$(cat "$S/hold.out")"
+}
+# Ends a holding client and waits until it is gone.
+release() {
+  kill "$1" 2>/dev/null
+  wait_until 5 gone "$1"
 }
 disconnect_all() {
   for uid in $user_a $user_b; do client "$uid" request disconnect >/dev/null; done
@@ -200,21 +208,23 @@ scenario_authorization() {
   reply=$(client $user_a request disconnect)
   expect_field message "The local client signature is invalid." "$reply"
   chmod 755 "$app"
-  # The listed program changes on disk: the next request is refused.
-  cp "$app" "$S/app.saved"
-  printf 'patched' >> "$app"
-  reply=$(client $user_a request disconnect)
-  expect_field message "This app version does not match the installed VPN service. Run its installer to update both together." "$reply"
-  cp "$S/app.saved" "$app"
 
   check "engine untouched by refused clients" alive "$engine"
   check "DNS untouched by refused clients" [ "$(sha256sum /etc/resolv.conf)" = "$before" ]
   reply=$(client $user_a request status)
   expect_field state connecting "$reply"
   expect_field ownerPID "$holder" "$reply"
-  kill "$holder"
-  wait "$holder" 2>/dev/null
+  release "$holder"
   disconnect_all
+
+  # The listed program changes on disk (nothing may run it meanwhile): the next request is refused.
+  cp "$app" "$S/app.saved"
+  printf 'patched' >> "$app"
+  reply=$(client $user_a request connect "$S/relay.ovpn" 198.51.100.11)
+  expect_field message "This app version does not match the installed VPN service. Run its installer to update both together." "$reply"
+  check "no engine for a changed program" [ ! -e $state/engine.pid ]
+  cp "$S/app.saved" "$app"
+  expect_field state stopped "$(client $user_a request status)"
 }
 
 scenario_framing() {
@@ -266,8 +276,7 @@ scenario_ownership() {
   reply=$(connect_as $user_b)
   expect_field state connecting "$reply"
   expect_field ok true "$reply"
-  kill "$holder"
-  wait "$holder" 2>/dev/null
+  release "$holder"
   disconnect_all
 }
 
@@ -277,7 +286,7 @@ scenario_connected() {
   holder=$(hold_connect $user_a)
   check "DNS switched while the tunnel runs" resolv_switched
   check "search and options lines kept" grep -q '^options edns0 timeout:2$' /etc/resolv.conf
-  wait_until 5 grep -q '^state=connected$' <(client $user_a request status) || true
+  wait_until 5 state_is connected
   reply=$(client $user_a request status)
   expect_field state connected "$reply"
   expect_field interface tun0 "$reply"
@@ -294,8 +303,7 @@ scenario_connected() {
   check "DNS restored byte for byte" resolv_untouched
   check "pid file removed" [ ! -e $state/engine.pid ]
   check "configuration file removed" [ ! -e $state/session.ovpn ]
-  kill "$holder"
-  wait "$holder" 2>/dev/null
+  release "$holder"
 }
 
 scenario_owner_exits() {
@@ -306,12 +314,12 @@ scenario_owner_exits() {
   check "engine running" alive "$engine"
   local started
   started=$(date +%s%N)
-  kill "$holder"
-  wait "$holder" 2>/dev/null
-  wait_until 4 bash -c '! kill -0 '"$engine"' 2>/dev/null'
+  release "$holder"
+  wait_until 4 gone "$engine"
+  wait_until 4 resolv_untouched
   local waited
   waited=$(milliseconds_since "$started")
-  check "engine stopped within about 2 s of the owner's exit (took ${waited} ms)" [ "$waited" -lt 2500 ]
+  check "engine stopped and DNS restored within about 2 s of the owner's exit (took ${waited} ms)" [ "$waited" -lt 2500 ]
   check "DNS restored" resolv_untouched
   reply=$(client $user_b request status)
   expect_field state stopped "$reply"
@@ -322,24 +330,24 @@ scenario_engine_dies() {
   local holder reply
   set_engine auth-failed
   holder=$(hold_connect $user_a)
-  wait_until 5 grep -q '^state=failed$' <(client $user_a request status) || true
+  wait_until 5 state_is failed
   reply=$(client $user_a request status)
   expect_field state failed "$reply"
   expect_field ok true "$reply"
   expect_field message "The relay rejected VPN authentication (AUTH_FAILED)." "$reply"
   check "DNS restored after the engine ended" resolv_untouched
-  kill "$holder"; wait "$holder" 2>/dev/null
+  release "$holder"
 
   set_engine auth-failed-long-ago
   holder=$(hold_connect $user_a)
-  wait_until 5 grep -q '^state=failed$' <(client $user_a request status) || true
+  wait_until 5 state_is failed
   reply=$(client $user_a request status)
   expect_field ok true "$reply"
   expect_field message "The VPN relay disconnected or timed out." "$reply"
   reply=$(client $user_a request disconnect)
   expect_field state stopped "$reply"
   expect_field state stopped "$(client $user_a request status)"
-  kill "$holder"; wait "$holder" 2>/dev/null
+  release "$holder"
 }
 
 scenario_crash_recovery() {
@@ -352,15 +360,14 @@ scenario_crash_recovery() {
   wait "$service_pid" 2>/dev/null
   service_pid=
   check "engine outlives the killed service" alive "$engine"
-  echo "a line the log keeps" >> $state/engine.log
   start_service
-  check "leftover engine ended at start-up" bash -c '! kill -0 '"$engine"' 2>/dev/null || grep -q zombie /proc/'"$engine"'/status'
+  check "leftover engine ended at start-up" gone "$engine"
   check "resolv.conf restored byte for byte" resolv_untouched
   check "pid file removed" [ ! -e $state/engine.pid ]
   check "configuration removed" [ ! -e $state/session.ovpn ]
   check "DNS record removed" [ ! -e $state/dns.json ]
-  check "log kept" grep -q "a line the log keeps" $state/engine.log
-  kill "$holder"; wait "$holder" 2>/dev/null
+  check "log kept" grep -q "Preserving recently used remote address" $state/engine.log
+  release "$holder"
 
   # A pid file naming somebody else's process leaves that process alone.
   stop_service
@@ -388,9 +395,9 @@ scenario_shutdown() {
   service_pid=
   check "SIGTERM ends the service within about 1.5 s (took ${waited} ms)" [ "$waited" -lt 1500 ]
   check "socket file removed" [ ! -e /run/orlune-vpn/control.sock ]
-  check "engine stopped" bash -c '! kill -0 '"$engine"' 2>/dev/null'
+  check "engine stopped" gone "$engine"
   check "DNS restored" resolv_untouched
-  kill "$holder"; wait "$holder" 2>/dev/null
+  release "$holder"
 
   # Idle: SIGTERM during the wait for a connection.
   start_service

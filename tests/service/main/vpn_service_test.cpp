@@ -159,6 +159,20 @@ TEST_F(VPNServiceTest, HandleLeavesNoDescriptorBehind) {
     EXPECT_EQ(testing::openDescriptors(), before);
 }
 
+TEST_F(VPNServiceTest, ARefusedClientThatWritesLateStillReadsItsRefusal) {
+    authorizer_.refusal = "Unauthorized local client.";
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd client(fds[0]);
+    std::thread server([&] { service_.handle(UniqueFd(fds[1])); });
+    // The refusal is already on its way when the request is written.
+    std::this_thread::sleep_for(20ms);
+    EXPECT_NO_THROW(NativeWire::send(client.get(), request("status")));
+    EXPECT_EQ(NativeWire::receive<NativeReply>(client.get()).message, "Unauthorized local client.");
+    client.reset();
+    server.join();
+}
+
 TEST_F(VPNServiceTest, ARefusedClientChangesNothing) {
     ASSERT_EQ(owner(connectRequest()).state, "connecting");
     clock_.advance(80s);

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "main/tool_runner.h"
+
+namespace orlune {
+
+// The interface that carries the route to 1.1.1.1 (a tunnel's, such as tun0, while one is up),
+// or none when it cannot be learned. Looks up the kernel's route only; nothing is sent. Never
+// throws.
+std::optional<std::string> routeInterface(ToolRunner& runner);
+
+// "ip -4 route get" output: the word after "dev".
+std::optional<std::string> parseIpRouteGet(std::string_view output);
+// "route -n get" output (macOS): the last word of the first line that begins with "interface:".
+std::optional<std::string> parseRouteGet(std::string_view output);
+
+}  // namespace orlune

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <memory>
+
+#include "dns/dns_backend.h"
+#include "main/tool_runner.h"
+
+namespace orlune {
+
+// The one place that decides which DNS backend this system uses. `runner` must outlive it.
+std::unique_ptr<DNSBackend> makeSystemDNSBackend(ToolRunner& runner);
+
+}  // namespace orlune
