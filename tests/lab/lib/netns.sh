@@ -1,0 +1,68 @@
+# Namespaces of one lab, and the guard that every one of them carries.
+# shellcheck shell=bash
+
+# Drops (and counts) every packet to an address outside the lab's ranges, and all IPv6. The
+# namespaces have no link to the machine's interfaces anyway; this makes a mistake in a route or a
+# profile visible instead of merely harmless.
+guard_nft() {
+  cat <<EOF
+table inet olab_guard {
+  set lab { type ipv4_addr; flags interval; elements = { 127.0.0.0/8, ${LAB_RANGES[0]}, ${LAB_RANGES[1]}, ${LAB_RANGES[2]} } }
+  counter stopped { }
+  chain output {
+    type filter hook output priority filter; policy accept;
+    # The kernel's own link-local multicast (IGMP reports when a bridge comes up) is dropped
+    # without counting: it is no lab traffic and could not be routed anyway.
+    ip daddr 224.0.0.0/24 drop
+    meta nfproto ipv6 counter name stopped drop
+    ip daddr != @lab counter name stopped drop
+  }
+  chain forward {
+    type filter hook forward priority filter; policy accept;
+    meta nfproto ipv6 counter name stopped drop
+    ip daddr != @lab counter name stopped drop
+  }
+}
+EOF
+}
+
+# Records the namespace before making it, so `down` finds it whatever happens next.
+make_ns() { # name
+  local ns=$1
+  echo "$ns" >> "$S/namespaces"
+  run ip netns add "$ns"
+  run in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+  run ip -n "$ns" link set lo up
+  guard_nft | run in_ns "$ns" nft -f -
+}
+
+# Every namespace of the lab: those recorded and any that carry its name.
+lab_namespaces() {
+  { [ -f "$S/namespaces" ] && cat "$S/namespaces"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$NS_PREFIX-$LAB_ID-" || true
+  } | sort -u
+}
+
+ns_exists() { [ -e "/run/netns/$1" ]; }
+ns_empty() { [ -z "$(ip netns pids "$1" 2>/dev/null)" ]; }
+
+# Packets the guard dropped in one namespace (0 when it has none).
+guard_drops() { # ns
+  in_ns "$1" nft list counter inet olab_guard stopped 2>/dev/null |
+    awk '/packets/ { for (i = 1; i <= NF; i++) if ($i == "packets") n += $(i + 1) } END { print n + 0 }'
+}
+
+# Ends every process in the namespace: TERM, a short grace, then KILL.
+kill_ns_processes() { # ns
+  local ns=$1 pids
+  ns_exists "$ns" || return 0
+  pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
+  [ -n "${pids// }" ] || return 0
+  # shellcheck disable=SC2086
+  kill -TERM $pids 2>/dev/null || true
+  wait_for 3 ns_empty "$ns" && return 0
+  pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
+  # shellcheck disable=SC2086
+  [ -z "${pids// }" ] || kill -KILL $pids 2>/dev/null || true
+  wait_for 3 ns_empty "$ns" || echo "lab: processes left in $ns: $(ip netns pids "$ns" | tr '\n' ' ')" >&2
+}

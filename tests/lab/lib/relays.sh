@@ -1,0 +1,103 @@
+# Relay hosts: one namespace each with Debian's OpenVPN server, NAT of its tunnel pool by nftables.
+# shellcheck shell=bash
+
+relay_ns() { ns_name "r$1"; }
+
+write_relay_config() { # index
+  local i=$1 dir=$S/relays/$1 ca=$S/pki/ca.crt proto
+  mkdir -p "$dir"
+  has_fault "$i" refuse && ca=$S/pki/rogue-ca.crt
+  [ "${R_PROTO[i]}" = udp ] && proto=udp4 || proto=tcp4-server
+  cat > "$dir/server.conf" <<EOF
+# Lab relay ${R_NAME[i]} ($(relay_addr "$i")), lab $LAB_ID
+mode server
+tls-server
+dev tun
+topology subnet
+server $(relay_pool "$i") 255.255.255.248
+proto $proto
+local $(relay_addr "$i")
+port ${R_PORT[i]}
+push "redirect-gateway def1"
+ca $ca
+cert $S/pki/relay$i.crt
+key $S/pki/relay$i.key
+dh none
+data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC
+data-ciphers-fallback AES-128-CBC
+auth SHA1
+tun-mtu 1400
+keepalive 10 60
+duplicate-cn
+disable-dco
+verb 3
+EOF
+}
+
+# NAT, plus a drop of the relay port when the relay is staged as down (so a client times out).
+relay_nft() { # index
+  local i=$1
+  cat <<EOF
+table ip olab_relay {
+  chain postrouting {
+    type nat hook postrouting priority srcnat; policy accept;
+    ip saddr $(relay_pool "$i")/29 oifname "eth0" snat to $(relay_addr "$i")
+  }
+  chain input {
+    type filter hook input priority filter; policy accept;
+    ${R_PROTO[i]} dport ${R_PORT[i]} jump port
+  }
+  chain port {
+  }
+}
+EOF
+}
+
+relay_running() { live_pid "relay$1" >/dev/null; }
+
+start_relay_server() { # index
+  local i=$1 ns dir=$S/relays/$1
+  ns=$(relay_ns "$i")
+  : > "$S/logs/relay-$i.log"
+  run_daemon "$S/logs/relay-$i.log" in_ns "$ns" openvpn --config "$dir/server.conf" --daemon "olab-$LAB_ID-${R_NAME[i]}" \
+    --writepid "$dir/pid" --log-append "$S/logs/relay-$i.log"
+  wait_for 5 test -s "$dir/pid" || die "relay ${R_NAME[i]} wrote no pid file (see $S/logs/relay-$i.log)"
+  adopt_pidfile "relay$i" "$dir/pid" || die "relay ${R_NAME[i]} did not start (see $S/logs/relay-$i.log)"
+}
+
+relay_ready() { grep -q "Initialization Sequence Completed" "$S/logs/relay-$1.log"; }
+
+stop_relay_server() { # index
+  local pid
+  pid=$(live_pid "relay$1") || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  wait_for 5 sh -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
+  rm -f "$S/pids/relay$1" "$S/relays/$1/pid"
+}
+
+# A relay that is down drops its port silently; an up relay accepts it.
+set_relay_port_open() { # index open(0|1)
+  local ns
+  ns=$(relay_ns "$1")
+  run in_ns "$ns" nft flush chain ip olab_relay port
+  [ "$2" = 1 ] || run in_ns "$ns" nft add rule ip olab_relay port drop
+}
+
+setup_relay() { # index
+  local i=$1 ns
+  ns=$(relay_ns "$i")
+  make_ns "$ns"
+  run ip -n "$(ns_name inet)" link add "r$i-$LAB_ID" type veth peer name eth0 netns "$ns"
+  run ip -n "$(ns_name inet)" link set "r$i-$LAB_ID" master "br-$LAB_ID" up
+  run ip -n "$ns" addr add "$(relay_addr "$i")/24" dev eth0
+  run ip -n "$ns" link set eth0 up
+  run ip -n "$ns" route add default via "$INET_RELAY_ADDR"
+  run in_ns "$ns" sysctl -qw net.ipv4.ip_forward=1
+  relay_nft "$i" | run in_ns "$ns" nft -f -
+  write_relay_config "$i"
+  if has_fault "$i" down; then
+    set_relay_port_open "$i" 0
+  else
+    start_relay_server "$i"
+  fi
+}

@@ -1,0 +1,175 @@
+# The internet host's public services: Debian's nginx, our own instance and configuration, HTTPS
+# with a lab-CA certificate for every service address. Faults are flag files (checked per request,
+# so switching needs no reload) and nft sets of the internet host (for packet-level faults).
+# shellcheck shell=bash
+
+ECHO_MODULE=/usr/lib/nginx/modules/ngx_http_echo_module.so
+
+# Everything one endpoint answers; nginx variables give the echo answers.
+endpoint_locations() { # name
+  case $1 in
+    catalog) cat <<EOF
+    location = /api/iphone/ {
+      root $S/www;
+      try_files /catalog.csv =404;
+      add_header Cache-Control no-cache;
+    }
+EOF
+      ;;
+    connectivity) echo '    location = /generate_204 { return 204; }' ;;
+    trace) cat <<'EOF'
+    location = /cdn-cgi/trace {
+      return 200 "fl=lab\nh=$host\nip=$remote_addr\nts=$msec\nvisit_scheme=$scheme\nuag=$http_user_agent\ncolo=LAB\nsliver=none\nhttp=$server_protocol\nloc=$lab_country\ntls=$ssl_protocol\nsni=off\nwarp=off\ngateway=off\nrbi=off\nkex=$ssl_curve\n";
+    }
+EOF
+      ;;
+    echo1|echo2) echo '    location = / { return 200 "$remote_addr\n"; }' ;;
+    echo3) echo '    location = /ip { return 200 "$remote_addr\n"; }' ;;
+    ipinfo) cat <<'EOF'
+    location ~ "^/(?<lab_query>[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3})/country$" {
+      if ($lab_query_country = "") { return 404 "Not Found\n"; }
+      return 200 "$lab_query_country\n";
+    }
+EOF
+      ;;
+  esac
+}
+
+write_nginx_config() {
+  local name addr f conf=$S/nginx/nginx.conf
+  mkdir -p "$S/nginx/tmp" "$S/www/faults"
+  chmod 755 "$S/www" "$S/www/faults"
+  {
+    [ -f "$ECHO_MODULE" ] && echo "load_module $ECHO_MODULE;"
+    cat <<EOF
+# nginx of lab $LAB_ID: the internet host's public services.
+daemon on;
+master_process on;
+worker_processes 1;
+user nobody nogroup;
+pid $S/nginx/nginx.pid;
+error_log $S/logs/nginx-error.log warn;
+events { worker_connections 512; }
+http {
+  access_log $S/logs/nginx-access.log;
+  client_body_temp_path $S/nginx/tmp/body;
+  proxy_temp_path $S/nginx/tmp/proxy;
+  fastcgi_temp_path $S/nginx/tmp/fastcgi;
+  uwsgi_temp_path $S/nginx/tmp/uwsgi;
+  scgi_temp_path $S/nginx/tmp/scgi;
+  default_type text/plain;
+  server_tokens off;
+  keepalive_timeout 30s;
+  ssl_certificate $S/pki/web.crt;
+  ssl_certificate_key $S/pki/web.key;
+  ssl_protocols TLSv1.2 TLSv1.3;
+
+  # The IP-information table: the country of each lab address.
+  map \$remote_addr \$lab_country {
+    default "";
+EOF
+    for addr in "${!IPINFO[@]}"; do printf '    %s %s;\n' "$addr" "${IPINFO[$addr]}"; done
+    cat <<EOF
+  }
+  map \$lab_query \$lab_query_country {
+    default "";
+EOF
+    for addr in "${!IPINFO[@]}"; do printf '    %s %s;\n' "$addr" "${IPINFO[$addr]}"; done
+    echo '  }'
+    for name in "${ENDPOINT_NAMES[@]}"; do
+      f=$S/www/faults/$name
+      cat <<EOF
+
+  server {
+    listen ${SERVICE_ADDR[$name]}:443 ssl;
+    server_name _;
+    if (-f $f.hang) { rewrite ^ /.lab-fault/hang last; }
+    if (-f $f.429) { rewrite ^ /.lab-fault/429 last; }
+    if (-f $f.html) { rewrite ^ /.lab-fault/html last; }
+EOF
+      endpoint_locations "$name"
+      cat <<'EOF'
+    location = /.lab-fault/hang { internal; echo_sleep 86400; }
+    location = /.lab-fault/429 { internal; return 429 "Too Many Requests\n"; }
+    location = /.lab-fault/html {
+      internal;
+      default_type text/html;
+      return 200 "<!DOCTYPE html>\n<html><head><title>503 Service Temporarily Unavailable</title></head>\n<body><h1>Service Temporarily Unavailable</h1><p>Please try again later.</p></body></html>\n";
+    }
+    location / { return 404 "Not Found\n"; }
+  }
+EOF
+    done
+    echo '}'
+  } > "$conf"
+}
+
+# Packet-level faults live in the internet host's own nft table.
+web_nft() {
+  cat <<EOF
+table ip olab_web {
+  set silent { type ipv4_addr; }
+  set refused { type ipv4_addr; }
+  chain input {
+    type filter hook input priority filter; policy accept;
+    ip daddr @silent tcp dport 443 drop
+    ip daddr @refused tcp dport 443 reject with tcp reset
+  }
+}
+EOF
+}
+
+start_web() {
+  local ns
+  ns=$(ns_name inet)
+  write_nginx_config
+  web_nft | run in_ns "$ns" nft -f -
+  run in_ns "$ns" nginx -t -q -p "$S/nginx" -c "$S/nginx/nginx.conf" -e "$S/logs/nginx-error.log"
+  run_daemon "$S/logs/nginx-error.log" in_ns "$ns" nginx -p "$S/nginx" -c "$S/nginx/nginx.conf" -e "$S/logs/nginx-error.log"
+  wait_for 5 test -s "$S/nginx/nginx.pid" || die "nginx wrote no pid file (see $S/logs/nginx-error.log)"
+  adopt_pidfile nginx "$S/nginx/nginx.pid" || die "nginx did not start (see $S/logs/nginx-error.log)"
+}
+
+set_endpoint_fault() { # endpoint fault
+  local name=$1 fault=$2 ns addr k
+  [ -n "${SERVICE_ADDR[$name]:-}" ] || die "unknown endpoint '$name' (${ENDPOINT_NAMES[*]})"
+  valid_endpoint_fault "$fault" || die "unknown endpoint fault '$fault' (${ENDPOINT_FAULTS[*]})"
+  ns=$(ns_name inet); addr=${SERVICE_ADDR[$name]}
+  [ "$fault" != hang ] || [ -f "$ECHO_MODULE" ] || die "the hang fault needs nginx's echo module ($ECHO_MODULE)"
+  for k in hang 429 html; do rm -f "$S/www/faults/$name.$k"; done
+  for k in silent refused; do in_ns "$ns" nft delete element ip olab_web "$k" "{ $addr }" 2>/dev/null || true; done
+  case $fault in
+    ok) ;;
+    hang|429|html) : > "$S/www/faults/$name.$fault" ;;
+    silent|refused) run in_ns "$ns" nft add element ip olab_web "$fault" "{ $addr }" ;;
+  esac
+  echo "$fault" > "$S/www/faults/$name"
+}
+
+endpoint_fault() { cat "$S/www/faults/$1" 2>/dev/null || echo ok; }
+
+endpoint_url() { # name
+  local a=${SERVICE_ADDR[$1]}
+  case $1 in
+    catalog) echo "https://$a/api/iphone/" ;;
+    connectivity) echo "https://$a/generate_204" ;;
+    trace) echo "https://$a/cdn-cgi/trace" ;;
+    echo1|echo2) echo "https://$a/" ;;
+    echo3) echo "https://$a/ip" ;;
+    ipinfo) echo "https://$a/" ;;
+  esac
+}
+
+# The app's endpoint override (ORLUNE_ENDPOINTS), pointing at this lab only.
+write_endpoints_file() {
+  {
+    printf '{\n  "catalog": %s,\n' "$(json_str "$(endpoint_url catalog)")"
+    printf '  "connectivityCheck": %s,\n' "$(json_str "$(endpoint_url connectivity)")"
+    printf '  "traceEcho": %s,\n' "$(json_str "$(endpoint_url trace)")"
+    printf '  "plainEchoes": [%s, %s, %s],\n' "$(json_str "$(endpoint_url echo1)")" \
+      "$(json_str "$(endpoint_url echo2)")" "$(json_str "$(endpoint_url echo3)")"
+    printf '  "ipInformation": %s,\n' "$(json_str "$(endpoint_url ipinfo)")"
+    printf '  "caCertificates": %s\n}\n' "$(json_str "$S/public/ca.crt")"
+  } > "$S/public/endpoints.json"
+  chmod 644 "$S/public/endpoints.json"
+}
