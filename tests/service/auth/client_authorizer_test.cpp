@@ -114,6 +114,20 @@ TEST_F(FakeProcTest, VariablesThatOnlyResembleInjectionOnesAreHarmless) {
     EXPECT_EQ(check(), "");
 }
 
+TEST_F(FakeProcTest, RefusesAProgramDeletedSinceItStarted) {
+    // What /proc shows for a running program whose file was removed: the link still opens the
+    // old file, which has no name left.
+    UniqueFd running(::open(program_.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(running);
+    const std::string link = "/proc/self/fd/" + std::to_string(running.get());
+    fs::remove(process("exe"));
+    fs::create_symlink(link, process("exe"));
+    const ClientManifest manifest{link, manifest_.cdhash};
+    EXPECT_EQ(check(manifest, pidfd_.get()), "") << "still named";
+    fs::remove(program_);
+    EXPECT_EQ(check(manifest, pidfd_.get()), kClientSignatureInvalid);
+}
+
 TEST_F(FakeProcTest, RefusesAProgramOwnedBySomebodyElse) {
     if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
     ASSERT_EQ(::chown(program_.c_str(), 1000, 1000), 0);

@@ -462,5 +462,10 @@ done
 stop_service
 scenario=end
 check "resolv.conf byte-identical at the end" resolv_untouched
+none_running() { ! pgrep "$@" >/dev/null; }
+check "no engine left running" none_running -f '^/bin/bash /usr/sbin/openvpn'
+check "no service left running" none_running -x "$(basename "$service_binary" | cut -c1-15)"
+check "no tunnel device left" bash -c '! ip link show tun0 >/dev/null 2>&1'
+
 [ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all scenarios passed"
