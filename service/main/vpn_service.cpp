@@ -26,17 +26,18 @@ constexpr int kIdleWaitMilliseconds = 1000;
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-// After a reply to a client that was refused before its request was read: it may still be
-// writing the request, and closing now would fail its write and hide the reply from it. So the write
-// side is shut and whatever arrives is discarded unread until the client closes, for at most
-// the connection time-out and one frame's worth of bytes.
+// After the reply to a client refused before its request was read: it may still be writing that
+// request, and closing now would fail its write and hide the reply from it. So the write side is
+// shut and whatever arrives is discarded unread until the client closes, for at most the
+// connection time-out and one frame's worth of bytes.
 void closeGently(int fd) {
     (void)::shutdown(fd, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
     std::size_t discarded = 0;
     char buffer[16384];
     while (discarded <= NativeWire::limit + 4) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return;
         pollfd readable{fd, POLLIN, 0};
         if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) return;

@@ -62,7 +62,9 @@ TEST(LinuxProcessControl, SignalsProbesAndReadsCommandLines) {
     EXPECT_TRUE(processes.exists(child->pid()));
     // The parent may resume a moment before the new program's arguments are in place.
     std::optional<std::string> command;
-    for (int i = 0; i < 200 && command.value_or("").empty(); ++i, ::usleep(1000)) command = processes.commandLine(child->pid());
+    for (int i = 0; i < 200 && command.value_or("").empty(); ++i, ::usleep(1000)) {
+        command = processes.commandLine(child->pid());
+    }
     EXPECT_EQ(command, "/bin/sleep 30");
     child->signal(SIGTERM);
     child->waitForExit();
