@@ -107,7 +107,8 @@ std::string MacOSDNSBackend::networksetup(const std::string& service, std::vecto
 
 bool MacOSDNSBackend::serviceIsListed(const std::string& service) {
     // One name per line; a disabled service carries a leading asterisk.
-    for (auto line : lines(runner_.run(kNetworksetup, {"-listallnetworkservices"}))) {
+    const std::string list = runner_.run(kNetworksetup, {"-listallnetworkservices"});
+    for (auto line : lines(list)) {
         if (line == service || (line.starts_with("*") && line.substr(1) == service)) return true;
     }
     return false;

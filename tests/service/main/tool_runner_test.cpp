@@ -20,7 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::openDescriptors;
 
-// Short limits keep the kill path fast; the real limit is checked once below.
+// Short limits keep the kill path fast; the real 4-second limit is checked once, by the DNS
+// tests' hanging tool.
 constexpr ToolTimings kQuick{.timeLimit = 300ms, .pollInterval = 25ms, .killPause = 100ms};
 
 std::vector<std::string> shell(const std::string& script) { return {"-c", script}; }
@@ -104,20 +105,6 @@ TEST(ToolRunnerTimeLimit, OverrunningToolsAreTerminatedThenKilled) {
     EXPECT_TRUE(failsAsNetworkCommand("exec sleep 30", std::string(1 << 20, 'x')));
 }
 
-TEST(ToolRunnerTimeLimit, HangingToolFailsAfterTheRealLimit) {
-    SystemToolRunner runner;
-    const auto start = std::chrono::steady_clock::now();
-    try {
-        runner.run("/bin/sleep", {"30"});
-        FAIL() << "a hanging tool succeeded";
-    } catch (const ServiceFailure& failure) {
-        EXPECT_EQ(failure.errorDescription(), kNetworkCommandFailed);
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, 4000ms);
-    EXPECT_LT(elapsed, 10s);
-}
-
 TEST(ToolRunnerDescriptors, NoPathLeavesADescriptorOpen) {
     const auto before = openDescriptors();
     SystemToolRunner runner(kQuick);
@@ -150,8 +137,10 @@ TEST(ToolRunnerDescriptors, ToolInheritsOnlyItsThreeStreams) {
     // A descriptor opened without close-on-exec, as a careless caller might leave one.
     UniqueFd stray(::fcntl(UniqueFd(::open("/dev/null", O_RDONLY)).get(), F_DUPFD, 100));
     ASSERT_TRUE(stray);
-    const std::string listing = runShell("ls /proc/$$/fd | tr '\\n' ' '");
-    EXPECT_EQ(listing, "0 1 2 ");
+    // Only shell built-ins, so the listing is not disturbed by descriptors of its own.
+    const std::string listing = runShell(
+        "n=0; while [ $n -le 255 ]; do [ -e /proc/$$/fd/$n ] && printf '%s ' $n; n=$((n+1)); done; echo");
+    EXPECT_EQ(listing, "0 1 2 \n");
 }
 
 TEST(Utf8Validation, RejectsMalformedSequences) {
