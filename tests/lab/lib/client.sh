@@ -6,6 +6,7 @@
 
 LAB_USER=${LAB_USER:-orlune-lab}
 SERVICE_DIRS=(/run/orlune-vpn /var/lib/orlune-vpn)
+EXEC_ENV=()   # NAME=VALUE pairs that `lab exec --env` adds
 
 client_holder() { live_pid client-holder || die "the client host of lab $LAB_ID is not running"; }
 
@@ -20,8 +21,14 @@ client_root() {
 ensure_lab_user() {
   if ! id -u "$LAB_USER" >/dev/null 2>&1; then
     command -v useradd >/dev/null || die "no useradd to create the lab user $LAB_USER"
-    useradd --create-home --shell /bin/bash --comment "Orlune VPN lab user" "$LAB_USER" 2>/dev/null ||
-      id -u "$LAB_USER" >/dev/null 2>&1 || die "could not create the lab user $LAB_USER"
+    # Two labs starting together may race for the account database: retry briefly.
+    local try
+    for try in 1 2 3 4 5; do
+      useradd --create-home --shell /bin/bash --comment "Orlune VPN lab user" "$LAB_USER" 2>/dev/null && break
+      id -u "$LAB_USER" >/dev/null 2>&1 && break
+      sleep 0.2
+    done
+    id -u "$LAB_USER" >/dev/null 2>&1 || die "could not create the lab user $LAB_USER"
     note "created the ordinary user $LAB_USER (uid $(id -u "$LAB_USER"))"
   fi
   local uid
@@ -42,7 +49,7 @@ client_user() {
     [ -z "${!v:-}" ] || envs+=("$v=${!v}")
   done
   envs+=("${EXEC_ENV[@]}")
-  nsenter -t "$holder" -n -m -- setpriv --reuid="$uid" --regid="$gid" --init-groups -- \
+  nsenter -t "$holder" -n -m --wd="$home" -- setpriv --reuid="$uid" --regid="$gid" --init-groups -- \
     env -i HOME="$home" USER="$LAB_USER" LOGNAME="$LAB_USER" SHELL=/bin/bash \
     PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR="$home/.runtime" \
     ORLUNE_ENDPOINTS="$S/public/endpoints.json" LAB_ID="$LAB_ID" LAB_STATE="$S" "${envs[@]}" "$@"

@@ -95,10 +95,10 @@ json_str() {
 
 # Waits until a command succeeds, polling every 50 ms, at most $1 seconds.
 wait_for() {
-  local limit=$1; shift
-  local end=$((SECONDS + limit))
+  local tries=$(($1 * 20)); shift
   until "$@" 2>/dev/null; do
-    [ $SECONDS -lt $end ] || return 1
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || return 1
     sleep 0.05
   done
 }

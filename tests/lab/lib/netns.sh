@@ -52,17 +52,27 @@ guard_drops() { # ns
     awk '/packets/ { for (i = 1; i <= NF; i++) if ($i == "packets") n += $(i + 1) } END { print n + 0 }'
 }
 
-# Ends every process in the namespace: TERM, a short grace, then KILL.
-kill_ns_processes() { # ns
-  local ns=$1 pids
-  ns_exists "$ns" || return 0
-  pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
-  [ -n "${pids// }" ] || return 0
-  # shellcheck disable=SC2086
-  kill -TERM $pids 2>/dev/null || true
-  wait_for 3 ns_empty "$ns" && return 0
-  pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
-  # shellcheck disable=SC2086
-  [ -z "${pids// }" ] || kill -KILL $pids 2>/dev/null || true
-  wait_for 3 ns_empty "$ns" || echo "lab: processes left in $ns: $(ip netns pids "$ns" | tr '\n' ' ')" >&2
+ns_pids() { ip netns pids "$1" 2>/dev/null | tr '\n' ' '; }
+
+# Ends every process in the namespaces given: TERM for the client host (an app or engine there
+# may tidy up), KILL for the servers of the other hosts (a relay told to stop waits to notify its
+# clients, which nobody needs at teardown), then KILL for whatever is left after a short grace.
+kill_lab_processes() { # ns...
+  local ns pids
+  for ns in "$@"; do
+    ns_exists "$ns" || continue
+    pids=$(ns_pids "$ns")
+    [ -n "${pids// }" ] || continue
+    # shellcheck disable=SC2086
+    if [[ $ns == *-client ]]; then kill -TERM $pids 2>/dev/null; else kill -KILL $pids 2>/dev/null; fi
+  done
+  wait_for 3 all_ns_empty "$@" && return 0
+  for ns in "$@"; do
+    pids=$(ns_pids "$ns")
+    # shellcheck disable=SC2086
+    [ -z "${pids// }" ] || kill -KILL $pids 2>/dev/null || true
+  done
+  wait_for 3 all_ns_empty "$@" || echo "lab: processes left: $(for ns in "$@"; do ns_pids "$ns"; done)" >&2
 }
+
+all_ns_empty() { local ns; for ns in "$@"; do ns_empty "$ns" || return 1; done; }

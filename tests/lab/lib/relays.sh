@@ -7,7 +7,9 @@ write_relay_config() { # index
   local i=$1 dir=$S/relays/$1 ca=$S/pki/ca.crt proto
   mkdir -p "$dir"
   has_fault "$i" refuse && ca=$S/pki/rogue-ca.crt
-  [ "${R_PROTO[i]}" = udp ] && proto=udp4 || proto=tcp4-server
+  local notify=""
+  # Over UDP a server that stops tells its clients, as TCP does by closing the connection.
+  if [ "${R_PROTO[i]}" = udp ]; then proto=udp4; notify="explicit-exit-notify 1"; else proto=tcp4-server; fi
   cat > "$dir/server.conf" <<EOF
 # Lab relay ${R_NAME[i]} ($(relay_addr "$i")), lab $LAB_ID
 mode server
@@ -30,6 +32,7 @@ tun-mtu 1400
 keepalive 10 60
 duplicate-cn
 disable-dco
+$notify
 verb 3
 EOF
 }
@@ -67,10 +70,10 @@ start_relay_server() { # index
 
 relay_ready() { grep -q "Initialization Sequence Completed" "$S/logs/relay-$1.log"; }
 
-stop_relay_server() { # index
+stop_relay_server() { # index [signal]
   local pid
   pid=$(live_pid "relay$1") || return 0
-  kill -TERM "$pid" 2>/dev/null || true
+  kill "-${2:-TERM}" "$pid" 2>/dev/null || true
   wait_for 5 sh -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
   rm -f "$S/pids/relay$1" "$S/relays/$1/pid"
 }

@@ -46,7 +46,7 @@ write_nginx_config() {
 daemon on;
 master_process on;
 worker_processes 1;
-user nobody nogroup;
+user nobody $(getent group nogroup >/dev/null && echo nogroup || echo nobody);
 pid $S/nginx/nginx.pid;
 error_log $S/logs/nginx-error.log warn;
 events { worker_connections 512; }

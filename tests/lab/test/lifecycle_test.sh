@@ -80,6 +80,24 @@ kill $owner; wait $owner 2>/dev/null
 "$LAB" gc >/dev/null 2>&1
 check_lab_gone "$E" "gc after the owner died"
 
+group "a machine whose resolv.conf is a link (systemd-resolved)"
+# Played in a private mount namespace whose /etc holds such a link; the lab lives and dies there.
+G=$(new_id)
+mkdir -p "$WORK/etc-upper" "$WORK/etc-work" "$WORK/resolve"
+echo "nameserver 127.0.0.53" > "$WORK/resolve/stub-resolv.conf"
+linked=$(LAB_ID=$G WORK=$WORK LAB=$LAB unshare --mount --propagation private -- bash -c '
+  mount -t overlay olab-test -o "lowerdir=/etc,upperdir=$WORK/etc-upper,workdir=$WORK/etc-work" /etc || exit 3
+  rm -f /etc/resolv.conf && ln -s "$WORK/resolve/stub-resolv.conf" /etc/resolv.conf
+  "$LAB" up --description "$WORK/small.lab" >/dev/null 2>&1 || exit 4
+  "$LAB" exec -- sh -c "test -L /etc/resolv.conf && echo link || echo file; grep ^nameserver /etc/resolv.conf"
+  echo nameserver 192.0.2.99 | "$LAB" exec -- sh -c "cat > /etc/resolv.conf"
+  cat "$WORK/resolve/stub-resolv.conf"
+  "$LAB" down >/dev/null 2>&1 || exit 5
+' 2>&1 | tr '\n' ' ')
+check_eq "the client host gets a plain resolv.conf of its own, the machine's stays untouched" \
+  "file nameserver 203.0.113.1 nameserver 127.0.0.53 " "$linked"
+check_lab_gone "$G" "after the linked-resolv.conf lab"
+
 group "bad descriptions are refused before anything is made"
 F=$(new_id)
 while IFS='#' read -r line message; do

@@ -42,6 +42,8 @@ for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
 done
 check_eq "every address is a lab address and IPv6 is off" "" "$bad_addr"
 check_eq "every route leads to a lab address" "" "$bad_route"
+check_eq "every namespace carries the guard" "" "$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
+  ip netns exec "$ns" nft list counter inet olab_guard stopped >/dev/null 2>&1 || echo "$ns"; done)"
 check_eq "the internet host has no default route" "" "$(ip -n "olab-$LAB_ID-inet" -4 route show default)"
 link_kinds=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
   ip -n "$ns" -d -o link show | grep -oE '(veth|bridge|bridge_slave|tun) ' ; done | sort -u | tr -d ' ' | tr '\n' ' ')
@@ -109,7 +111,7 @@ group "endpoint faults"
 # fault | curl exit status | HTTP status | body pattern
 while IFS='|' read -r fault want_rc want_code body; do
   "$LAB" fault echo2 "$fault"
-  out=$(in_client "${CURL[@]}" --max-time 2 -w '\n%{http_code}' https://192.0.2.42/ 2>/dev/null); rc=$?
+  out=$(in_client "${CURL[@]}" --max-time 3 -w '\n%{http_code}' https://192.0.2.42/ 2>/dev/null); rc=$?
   check_eq "echo2 $fault: curl status and HTTP status" "$want_rc $want_code" "$rc ${out##*$'\n'}"
   [ -z "$body" ] || check_match "echo2 $fault: body" "$body" "$out"
 done <<'EOF'
@@ -129,11 +131,12 @@ wait_log() {
   for ((i = 0; i < $3 * 20; i++)); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
   return 1
 }
-engine_start() { # relay
-  in_client openvpn --config "$S/public/profiles/$1.ovpn" --daemon "olab-test-$1" \
-    --writepid "$WORK/$1.pid" --log "$WORK/$1.log" >/dev/null 2>&1
+engine_start() { # relay [engine options...]
+  local relay=$1; shift
+  in_client openvpn --config "$S/public/profiles/$relay.ovpn" --daemon "olab-test-$relay" \
+    --writepid "$WORK/$relay.pid" --log "$WORK/$relay.log" "$@" >/dev/null 2>&1
 }
-tunnel_up() { engine_start "$1" && wait_log "$WORK/$1.log" "Initialization Sequence Completed" 10; }
+tunnel_up() { engine_start "$@" && wait_log "$WORK/$1.log" "Initialization Sequence Completed" 10; }
 tunnel_down() { # relay
   local pid
   pid=$(cat "$WORK/$1.pid" 2>/dev/null) || return 0
@@ -154,6 +157,15 @@ for relay in public-vpn-101 public-vpn-102 vpn-elsewhere; do
   check_eq "$relay: after the tunnel the echo sees the client again" "203.0.113.10" "$(get https://192.0.2.41/)"
 done
 check_eq "the catalog claims JP for the relay that exits elsewhere" "JP" "$(relay_field vpn-elsewhere 7)"
+# The service runs the engine strictly: the relay's certificate must be a server's, AEAD ciphers
+# first, a smaller tunnel MTU. The lab's relays must satisfy that too.
+if tunnel_up public-vpn-102 --remote-cert-tls server --tun-mtu 1400 --mssfix 1360 \
+    --data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC --data-ciphers-fallback AES-128-CBC; then
+  check_match "a strict client is served (server certificate, negotiated AEAD cipher)" "Data Channel: cipher 'AES-256-GCM'" "$(cat "$WORK/public-vpn-102.log")"
+else
+  not_ok "a strict client is served" "$(grep -E 'VERIFY|TLS Error|error' "$WORK/public-vpn-102.log" | head -n 3)"
+fi
+tunnel_down public-vpn-102
 
 engine_start vpn-untrust-116
 check "a relay with a certificate of another CA: VERIFY ERROR in the client's log" wait_log "$WORK/vpn-untrust-116.log" "VERIFY ERROR:" 5
@@ -166,11 +178,17 @@ tunnel_down vpn-refuse-113
 check "... and the client sees no tunnel" sh -c "! grep -q 'Initialization Sequence Completed' '$WORK/vpn-refuse-113.log'"
 check "the down relay runs no server" sh -c "'$LAB' status | grep -E '^ +vpn-down-111 .* no server'"
 
+tunnel_up public-vpn-101
 "$LAB" relay stop public-vpn-101
+check "a relay that stops tells its connected client" wait_log "$WORK/public-vpn-101.log" "process restarting" 5
+tunnel_down public-vpn-101
 check "a stopped relay runs no server" sh -c "'$LAB' status | grep -E '^ +public-vpn-101 .* no server'"
 "$LAB" relay start public-vpn-101
 if tunnel_up public-vpn-101; then ok "a restarted relay carries a tunnel again"; else not_ok "a restarted relay carries a tunnel again"; fi
 tunnel_down public-vpn-101
+"$LAB" relay kill public-vpn-102
+check "a killed relay runs no server" sh -c "'$LAB' status | grep -E '^ +public-vpn-102 .* no server'"
+"$LAB" relay start public-vpn-102
 
 "$LAB" link down
 check "with the client's link down nothing is reachable" sh -c "! '$LAB' exec -- curl -sS --max-time 2 --cacert '$S/public/ca.crt' https://192.0.2.41/"
@@ -217,6 +235,9 @@ check_eq "the user runs the installed app" "stand-in app" "$("$LAB" exec --user 
 check_match "the manifest can name another path" '"identifier": "/usr/bin/orlune-vpn"' "$(in_client cat /var/lib/orlune-vpn/client.json)"
 
 group "down"
+stopped=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
+  ip netns exec "$ns" nft list counter inet olab_guard stopped | awk -v ns="$ns" '/packets/ && $2 != 0 { print ns ": " $2 }'; done)
+check_eq "after all that traffic the guard stopped nothing (no packet headed outside the lab)" "" "$stopped"
 lab_pids=$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do ip netns pids "$ns"; done | tr '\n' ' ')
 check_match "the lab ran processes (nginx, relays, holder, service)" '[0-9]+ .*[0-9]+ .*[0-9]+ ' "$lab_pids"
 "$LAB" down >/dev/null 2>&1

@@ -22,7 +22,7 @@ group() { echo "# $*"; }
 # Exit 77 (ctest: skipped) where the lab cannot run at all.
 skip_unless_lab_possible() {
   if [ "$(id -u)" -ne 0 ]; then echo "skipped: the lab needs root"; exit 77; fi
-  local probe="olab-probe-$$"
+  local probe="olabprobe-$$"
   if ! ip netns add "$probe" 2>/dev/null; then echo "skipped: network namespaces are unavailable"; exit 77; fi
   ip netns del "$probe"
   if ! { exec 9<>/dev/net/tun; } 2>/dev/null; then echo "skipped: /dev/net/tun is unusable"; exit 77; fi
@@ -53,7 +53,7 @@ live_among() {
 check_lab_gone() { # id label
   local id=$1 label=$2
   check_eq "$label: no namespace of the lab" "" "$(ip netns list | awk '{print $1}' | grep -E "^olab-$id-" || true)"
-  check_eq "$label: no link of the lab in this namespace" "" "$(root_links | grep -E -- "-$id\$" || true)"
+  check_eq "$label: no link of the lab in this namespace" "" "$(root_links | grep -E -- "^(cl|br|r[0-9]+)-$id\$" || true)"
   check_eq "$label: no mount of the lab" "" "$(grep -E "orlune-lab/$id|olab-$id-" /proc/self/mountinfo || true)"
   check "$label: state directory removed" test ! -e "/run/orlune-lab/$id"
 }
