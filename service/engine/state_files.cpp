@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "control/unique_fd.h"
+#include "main/unicode_text.h"
 
 namespace orlune {
 namespace {
@@ -47,10 +48,8 @@ void writeStateFile(const std::string& path, std::string_view text) {
 }
 
 std::optional<std::int32_t> parsePidFile(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n\v\f";
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) return std::nullopt;
-    text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+    text = UnicodeText::trim(text);
+    if (text.empty()) return std::nullopt;
     bool negative = false;
     if (text.front() == '+' || text.front() == '-') {
         negative = text.front() == '-';

@@ -19,7 +19,8 @@ TEST(PidFile, ParsesOnlyAPlausibleProcessId) {
         const char* text;
         std::optional<std::int32_t> pid;
     } cases[] = {
-        {"4242", 4242},       {" 4242\n", 4242},  {"\t+4242\r\n", 4242}, {"2", 2},
+        {"4242", 4242}, {" 4242\n", 4242}, {"\t+4242\r\n", 4242}, {"2", 2},
+        {"\xC2\xA0" "4242\xE2\x80\xA8", 4242},  // Unicode space and line separator
         {"2147483647", 2147483647},
         {"1", std::nullopt},  {"0", std::nullopt}, {"-7", std::nullopt}, {"-0", std::nullopt},
         {"", std::nullopt},   {" \n", std::nullopt}, {"+", std::nullopt}, {"abc", std::nullopt},
