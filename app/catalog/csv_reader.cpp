@@ -42,8 +42,8 @@ bool extendsPrevious(QStringView text, qsizetype i) {
     }
 }
 
-// After CR LF and CR are folded into LF, a line feed cannot carry a combining mark (a line
-// break always stands alone), so only commas and quotes need the grapheme test.
+// A line break always stands alone as a character, so only commas and quotes need the
+// grapheme test.
 bool isDelimiter(QStringView text, qsizetype i, char16_t which) {
     return text.at(i).unicode() == which && !extendsPrevious(text, i + 1);
 }
@@ -68,6 +68,11 @@ public:
                     }
                     continue;
                 }
+                if (c == u'\r') {
+                    field_.append(u'\n');
+                    i = afterLineEnd(i);
+                    continue;
+                }
                 i = appendRun(i, /*quoted=*/true);
                 continue;
             }
@@ -77,10 +82,10 @@ public:
             } else if (c == u',' && isDelimiter(text_, i, u',')) {
                 endField();
                 ++i;
-            } else if (c == u'\n') {
+            } else if (c == u'\n' || c == u'\r') {
                 endField();
                 endRow();
-                ++i;
+                i = afterLineEnd(i);
             } else {
                 i = appendRun(i, /*quoted=*/false);
             }
@@ -98,11 +103,17 @@ private:
         qsizetype end = start + 1;
         while (end < text_.size()) {
             const char16_t c = text_.at(end).unicode();
-            if (c == u'"' || (!quoted && (c == u',' || c == u'\n'))) break;
+            if (c == u'"' || c == u'\r' || (!quoted && (c == u',' || c == u'\n'))) break;
             ++end;
         }
         field_.append(text_.mid(start, end - start));
         return end;
+    }
+
+    // CR LF and a lone CR are one line feed, read in place so the text is never copied.
+    qsizetype afterLineEnd(qsizetype i) const {
+        if (text_.at(i) == u'\r' && i + 1 < text_.size() && text_.at(i + 1) == u'\n') return i + 2;
+        return i + 1;
     }
 
     void endField() {
@@ -127,25 +138,10 @@ private:
     bool inQuotes_ = false;
 };
 
-QString foldLineEnds(QStringView text) {
-    QString folded;
-    folded.reserve(text.size());
-    qsizetype start = 0;
-    for (qsizetype cr = text.indexOf(u'\r'); cr >= 0; cr = text.indexOf(u'\r', start)) {
-        folded.append(text.mid(start, cr - start));
-        folded.append(u'\n');
-        start = cr + 1;
-        if (start < text.size() && text.at(start) == u'\n') ++start;
-    }
-    folded.append(text.mid(start));
-    return folded;
-}
-
 }  // namespace
 
 std::vector<QStringList> parseCSV(QStringView text) {
-    const QString folded = foldLineEnds(text);
-    return Reader(folded).read();
+    return Reader(text).read();
 }
 
 }  // namespace orlune

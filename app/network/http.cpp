@@ -51,17 +51,23 @@ QNetworkRequest makeRequest(const QUrl& url, std::chrono::milliseconds timeout, 
     return request;
 }
 
+namespace {
+// One per thread (QNetworkAccessManager is not thread-safe).
+thread_local QPointer<QNetworkAccessManager> sharedAccess;
+}  // namespace
+
 QNetworkAccessManager& sharedNetworkAccess() {
-    // One per thread (QNetworkAccessManager is not thread-safe). The main thread's belongs to
-    // the application object, so it goes before the event dispatcher does.
-    thread_local QPointer<QNetworkAccessManager> access;
+    QPointer<QNetworkAccessManager>& access = sharedAccess;
     if (!access) {
+        // The main thread's belongs to the application object, so it never outlives it.
         QCoreApplication* app = QCoreApplication::instance();
         const bool onMainThread = app && app->thread() == QThread::currentThread();
         access = new QNetworkAccessManager(onMainThread ? app : nullptr);
     }
     return *access;
 }
+
+void releaseSharedNetworkAccess() { delete sharedAccess.data(); }
 
 std::unique_ptr<QNetworkAccessManager> freshNetworkAccess() {
     auto access = std::make_unique<QNetworkAccessManager>();

@@ -46,6 +46,11 @@ QNetworkRequest makeRequest(const QUrl& url, std::chrono::milliseconds timeout, 
 // The access manager shared by the catalog and the reachability probes on this thread.
 QNetworkAccessManager& sharedNetworkAccess();
 
+// Deletes this thread's shared access manager. Call before the application object is
+// destroyed: Qt's HTTP worker must shut down while Qt is still whole. A later
+// sharedNetworkAccess() makes a new one.
+void releaseSharedNetworkAccess();
+
 // A new access manager with no cache, no stored cookies and no credentials, so nothing of
 // an earlier lookup (connection, TLS session, answer) can be reused.
 std::unique_ptr<QNetworkAccessManager> freshNetworkAccess();

@@ -16,6 +16,8 @@ TEST(CSVReader, LineEndingsAreEquivalent) {
     EXPECT_EQ(parseCSV(u"a,b\r\nc,d\r\n"), expected);
     EXPECT_EQ(parseCSV(u"a,b\nc,d\n"), expected);
     EXPECT_EQ(parseCSV(u"a,b\rc,d\r"), expected);
+    // Inside quotes too: CR LF and a lone CR become one line feed.
+    EXPECT_EQ(parseCSV(u"\"x\r\ny\rz\"\r\n"), (Rows{{"x\ny\nz"}}));
 }
 
 TEST(CSVReader, RowsOfEmptyFieldsAreDroppedButAnUnterminatedLastRowIsKept) {

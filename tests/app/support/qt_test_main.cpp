@@ -27,5 +27,9 @@ int main(int argc, char** argv) {
         }
     });
     orlune::Endpoints::setCurrent(orlune::test::closedLocalEndpoints());
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // Replies and access managers dropped with deleteLater go now, while Qt is still whole.
+    orlune::releaseSharedNetworkAccess();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
 }

@@ -42,6 +42,8 @@ public:
 
     const QList<ReceivedRequest>& requests() const { return requests_; }
     int requestCount(const QString& path) const;
+    // Connections accepted so far.
+    int connectionCount() const { return connections_; }
     // Connections the client closed, by connection number.
     const QList<int>& closedConnections() const { return closed_; }
 

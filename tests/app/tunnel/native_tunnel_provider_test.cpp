@@ -70,8 +70,7 @@ protected:
                     ++reachabilityChecks;
                     co_return internetReachable;
                 },
-                .timings = {.confirmationDeadline = 300ms, .statusInterval = 5ms, .restoreDeadline = 100ms,
-                            .routeInterval = 5ms},
+                .timings = timings,
             });
         }
         return *provider_;
@@ -104,6 +103,10 @@ protected:
     test::CatalogRow row{.code = "jp"};
     Relay relay = test::relayFor(row);
     std::unique_ptr<test::FakeControlService> service;
+    // Deadlines generous enough for slow builds where the attempt should succeed; tests that
+    // wait a deadline out shorten it before the provider is made.
+    TunnelTimings timings{.confirmationDeadline = 3000ms, .statusInterval = 5ms, .restoreDeadline = 2000ms,
+                          .routeInterval = 5ms};
     RouteScript* route = nullptr;
     bool internetReachable = true;
     int reachabilityChecks = 0;
@@ -158,8 +161,11 @@ TEST_F(NativeTunnelProviderTest, ConnectedWithoutATunnelInterfaceTimesOut) {
         EXPECT_EQ(tunnelFailure(connect()), Kind::serverConnectionFailed);
         EXPECT_EQ(lastError, "VPN confirmation timed out after 30 seconds. Engine ready.");
     }
-    // Still "connecting" at the deadline: the prefix keeps its blank before an empty message.
-    service.reset();
+}
+
+TEST_F(NativeTunnelProviderTest, StillConnectingAtTheDeadlineTimesOut) {
+    timings.confirmationDeadline = 150ms;
+    // The prefix keeps its blank before an empty message.
     startService(ServiceScript{.pollsUntilConnected = 1'000'000});
     EXPECT_EQ(tunnelFailure(connect()), Kind::serverConnectionFailed);
     EXPECT_EQ(lastError, "VPN confirmation timed out after 30 seconds. ");
@@ -278,6 +284,7 @@ TEST_F(NativeTunnelProviderTest, DisconnectWaitsForAPhysicalRouteAndTheInternet)
 }
 
 TEST_F(NativeTunnelProviderTest, DisconnectReportsWhatDidNotComeBack) {
+    timings.restoreDeadline = 100ms;
     startService(ServiceScript{});
     provider();
     route->answers = {QString("tun0")};

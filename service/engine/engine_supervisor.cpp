@@ -1,0 +1,133 @@
+#include "engine/engine_supervisor.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "engine/state_files.h"
+
+namespace orlune {
+
+EngineSupervisor::EngineSupervisor(EnginePaths paths, ProcessControl& processes, Clock& clock, EngineHost& host,
+                                   SupervisionTimings timings)
+    : heartbeat(clock.now()),
+      paths_(std::move(paths)),
+      processes_(processes),
+      clock_(clock),
+      host_(host),
+      timings_(timings) {}
+
+bool EngineSupervisor::engineRunning() { return engine && engine->isRunning(); }
+
+void EngineSupervisor::tick() {
+    if (!engine) return;
+    const bool running = engine->isRunning();
+    if (ownerPID && processes_.exists(*ownerPID) && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
+        return;
+    }
+    const std::string tail = logTail();
+    if (running) {
+        lastFailure.clear();
+    } else if (tail.find("AUTH_FAILED") != std::string::npos) {
+        lastFailure = kEngineAuthenticationFailed;
+    } else {
+        lastFailure = kEngineDisconnected;
+    }
+    try {
+        stop();
+    } catch (const std::exception&) {
+        lastFailure = kEngineStopNeedsAttention;
+    }
+}
+
+void EngineSupervisor::stop() {
+    if (engine && engine->isRunning()) {
+        engine->signal(SIGTERM);
+        const Clock::TimePoint requested = clock_.now();
+        while (engine->isRunning() && clock_.now() - requested < timings_.stopGrace) {
+            clock_.sleepFor(timings_.stopPoll);
+        }
+        if (engine->isRunning()) engine->signal(SIGKILL);
+        engine->waitForExit();
+    }
+    engine.reset();
+    host_.engineStopped();
+    logHandle.reset();
+    host_.restoreDNS();
+    removeEngineFiles();
+    ownerUID.reset();
+    ownerPID.reset();
+}
+
+void EngineSupervisor::recover() {
+    std::error_code error;
+    std::filesystem::create_directories(paths_.state, error);
+    if (error) throw std::system_error(error, "Could not create " + paths_.state);
+    (void)::chmod(paths_.state.c_str(), 0700);
+
+    std::ifstream file(paths_.pid(), std::ios::binary);
+    if (file) {
+        std::ostringstream text;
+        text << file.rdbuf();
+        std::optional<std::int32_t> pid = parsePidFile(text.str());
+        std::optional<std::string> command = pid ? processes_.commandLine(*pid) : std::nullopt;
+        // A reused process id names somebody else's process, which must not be touched.
+        if (command && command->find(paths_.engine) != std::string::npos &&
+            command->find(paths_.configuration()) != std::string::npos) {
+            processes_.signal(*pid, SIGTERM);
+            const Clock::TimePoint requested = clock_.now();
+            while (processes_.exists(*pid) && clock_.now() - requested < timings_.recoveryGrace) {
+                clock_.sleepFor(timings_.recoveryPoll);
+            }
+            if (processes_.exists(*pid)) processes_.signal(*pid, SIGKILL);
+        }
+    }
+    host_.restoreDNS();
+    removeEngineFiles();
+}
+
+std::string EngineSupervisor::logTail() const { return readLogTail(paths_.log()); }
+
+void EngineSupervisor::writeConfiguration(const std::string& text) const {
+    writeStateFile(paths_.configuration(), text);
+}
+
+UniqueFd EngineSupervisor::createLog() const {
+    const std::string path = paths_.log();
+    (void)::unlink(path.c_str());
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) throw std::system_error(errno, std::generic_category(), "Could not create " + path);
+    (void)::fchmod(fd.get(), 0600);
+    if (::ftruncate(fd.get(), 0) != 0) {
+        throw std::system_error(errno, std::generic_category(), "Could not empty " + path);
+    }
+    return fd;
+}
+
+void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) {
+    ownerUID = uid;
+    ownerPID = pid;
+    heartbeat = clock_.now();
+    logHandle = std::move(log);
+}
+
+void EngineSupervisor::launch(LaunchRequest request) {
+    request.output = logHandle.get();
+    engine = processes_.launch(request);
+    writeStateFile(paths_.pid(), std::to_string(engine->pid()));
+}
+
+void EngineSupervisor::removeEngineFiles() const {
+    (void)::unlink(paths_.pid().c_str());
+    (void)::unlink(paths_.management().c_str());
+    (void)::unlink(paths_.configuration().c_str());
+}
+
+}  // namespace orlune

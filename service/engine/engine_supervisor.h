@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/unique_fd.h"
+#include "engine/process_control.h"
+
+namespace orlune {
+
+// Texts recorded in `lastFailure` when an engine ends without a client asking for it.
+inline constexpr const char* kEngineAuthenticationFailed = "The relay rejected VPN authentication (AUTH_FAILED).";
+inline constexpr const char* kEngineDisconnected = "The VPN relay disconnected or timed out.";
+inline constexpr const char* kEngineStopNeedsAttention = "The VPN stopped, but DNS restoration needs attention.";
+
+struct SupervisionTimings {
+    // A heartbeat older than this ends the engine.
+    std::chrono::milliseconds heartbeatLimit{90'000};
+    std::chrono::milliseconds stopGrace{6'000};
+    std::chrono::milliseconds stopPoll{50};
+    std::chrono::milliseconds recoveryGrace{6'000};
+    std::chrono::milliseconds recoveryPoll{100};
+};
+
+// Where the engine and its files are. The service uses the fixed paths; tests use a directory
+// of their own.
+struct EnginePaths {
+    std::string engine;
+    std::string state;
+
+    std::string configuration() const { return state + "/session.ovpn"; }
+    std::string log() const { return state + "/engine.log"; }
+    std::string pid() const { return state + "/engine.pid"; }
+    std::string management() const { return state + "/management.sock"; }
+};
+
+// What supervision asks of the service around it.
+class EngineHost {
+public:
+    virtual ~EngineHost() = default;
+    // Undo a recorded DNS switch; throws when that fails (the record then stays).
+    virtual void restoreDNS() = 0;
+    // Forget what the log said about the tunnel: a stopped engine has no tunnel.
+    virtual void engineStopped() = 0;
+};
+
+// The one engine process and its owner. Single-threaded: every call runs on the service loop,
+// and the waits in stop() and recover() block it (about 6 s at most each).
+class EngineSupervisor {
+public:
+    EngineSupervisor(EnginePaths paths, ProcessControl& processes, Clock& clock, EngineHost& host,
+                     SupervisionTimings timings = {});
+
+    // One supervision step; never throws. Stops the engine when it has ended by itself, when its
+    // owner process is gone or silent for longer than the heartbeat limit, and records why.
+    void tick();
+    // Ends the engine (SIGTERM, SIGKILL after the grace period), restores DNS, removes the pid
+    // file, the management path and the configuration, and clears the owner. A failed DNS
+    // restore throws at once: the files and the owner stay, so a later stop tries again.
+    void stop();
+    // Start-up clean-up after an earlier instance: ends the engine its pid file names (only
+    // when that process's command line shows the engine and its configuration), restores DNS
+    // and removes the same files as stop(). Throws when the state directory cannot be made or
+    // DNS cannot be restored.
+    void recover();
+    // The end of the engine log; never throws.
+    std::string logTail() const;
+
+    // Connect's steps around the launch. The configuration is written atomically with mode
+    // 0600; the log is made anew, empty, 0600, and its write handle returned (throws on failure).
+    void writeConfiguration(const std::string& text) const;
+    UniqueFd createLog() const;
+    // Records the owner and the log handle, starting a fresh heartbeat.
+    void adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log);
+    // Starts the engine with the log handle as its output and writes its pid file; throws on
+    // failure, leaving clean-up to the caller's stop().
+    void launch(LaunchRequest request);
+
+    bool engineRunning();
+    void refreshHeartbeat() { heartbeat = clock_.now(); }
+    const EnginePaths& paths() const { return paths_; }
+
+    std::unique_ptr<ChildProcess> engine;
+    UniqueFd logHandle;
+    std::optional<std::uint32_t> ownerUID;
+    std::optional<std::int32_t> ownerPID;
+    Clock::TimePoint heartbeat;
+    std::string lastFailure;
+
+private:
+    void removeEngineFiles() const;
+
+    EnginePaths paths_;
+    ProcessControl& processes_;
+    Clock& clock_;
+    EngineHost& host_;
+    SupervisionTimings timings_;
+};
+
+}  // namespace orlune

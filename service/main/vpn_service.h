@@ -1,0 +1,89 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "auth/client_authorizer.h"
+#include "control/native_messages.h"
+#include "control/unique_fd.h"
+#include "engine/engine_supervisor.h"
+#include "engine/transport_observation.h"
+
+namespace orlune {
+
+inline constexpr const char* kUnsupportedOperation = "Unsupported local VPN operation.";
+inline constexpr const char* kProfileMissing = "The relay profile is missing.";
+inline constexpr const char* kStatusAuthenticationFailed =
+    "The relay rejected VPN authentication (AUTH_FAILED). Choose another live relay.";
+inline constexpr const char* kStatusVerificationFailed = "The relay failed TLS certificate or handshake verification.";
+inline constexpr const char* kStatusWaiting =
+    "Waiting for the selected relay to finish the VPN handshake and install its route.";
+
+// The DNS switch as the service uses it.
+class DNSControl {
+public:
+    virtual ~DNSControl() = default;
+    // Records the current servers, then points the primary network at the tunnel's resolvers.
+    virtual void applyDNS() = 0;
+    // Undoes a recorded switch, if any; throws and keeps the record when that fails.
+    virtual void restoreDNS() = 0;
+    // The interface of the route to 1.1.1.1, or none when it cannot be learned; never throws.
+    virtual std::optional<std::string> routeInterface() = 0;
+};
+
+// Everything the service is made of. The executable passes the real pieces and fixed paths;
+// tests pass fakes and directories of their own.
+struct ServiceParts {
+    ClientAuthorizer& authorizer;
+    DNSControl& dns;
+    ProcessControl& processes;
+    Clock& clock;
+    // Checks a relay's profile and builds the configuration the engine runs; throws the refusal.
+    std::function<std::string(std::string_view profile, std::string_view expectedHost)> configuration;
+    // The engine version read once at start, reported in every reply and deciding its options.
+    std::string engineVersion;
+    EnginePaths engine;
+    std::string socketDirectory;
+    std::string socketPath;
+    SupervisionTimings timings = {};
+};
+
+// The root service: one loop that supervises the engine and serves one connection at a time,
+// each to completion within its socket time-outs.
+class VPNService final : private EngineHost {
+public:
+    explicit VPNService(ServiceParts parts);
+
+    // Start-up recovery, the control socket, the loop until `shouldExit`, and a clean shutdown
+    // that stops the engine and restores DNS. Throws when start-up fails.
+    void serve(const std::atomic<bool>& shouldExit);
+    // Serves one accepted connection: authorization before the request is read, exactly one
+    // reply, and the descriptor closed on every path. Never throws.
+    void handle(UniqueFd connection);
+    // The reply to an authorized request: ownership, heartbeat and the operation.
+    NativeReply respond(const NativeRequest& request, const PeerIdentity& peer);
+
+    void tick() { supervisor_.tick(); }
+    void stop() { supervisor_.stop(); }
+    EngineSupervisor& supervisor() { return supervisor_; }
+    const TransportObservation& observation() const { return observation_; }
+
+private:
+    NativeReply status();
+    NativeReply disconnect();
+    NativeReply connect(const NativeRequest& request, const PeerIdentity& peer);
+    NativeReply reply(bool ok, std::string_view state, std::string message = {}) const;
+    void stopQuietly() noexcept;
+
+    void restoreDNS() override;
+    void engineStopped() override;
+
+    ServiceParts parts_;
+    TransportObservation observation_;
+    EngineSupervisor supervisor_;
+};
+
+}  // namespace orlune

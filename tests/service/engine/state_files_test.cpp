@@ -1,0 +1,84 @@
+#include "engine/state_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace orlune {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PidFile, ParsesOnlyAPlausibleProcessId) {
+    const struct {
+        const char* text;
+        std::optional<std::int32_t> pid;
+    } cases[] = {
+        {"4242", 4242}, {" 4242\n", 4242}, {"\t+4242\r\n", 4242}, {"2", 2},
+        {"\xC2\xA0" "4242\xE2\x80\xA8", 4242},  // Unicode space and line separator
+        {"2147483647", 2147483647},
+        {"1", std::nullopt},  {"0", std::nullopt}, {"-7", std::nullopt}, {"-0", std::nullopt},
+        {"", std::nullopt},   {" \n", std::nullopt}, {"+", std::nullopt}, {"abc", std::nullopt},
+        {"42 42", std::nullopt}, {"4242x", std::nullopt}, {"2147483648", std::nullopt},
+        {"99999999999999999999", std::nullopt}, {"0x10", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parsePidFile(c.text), c.pid) << '"' << c.text << '"';
+}
+
+TEST(Utf8, InvalidSequencesBecomeOneReplacementEach) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {"plain ascii", "plain ascii"},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"a\xFF" "b", "a" + r + "b"},
+        {"\xC0\xAF", r + r},             // overlong
+        {"\xED\xA0\x80", r + r + r},     // surrogate
+        {"\xF4\x90\x80\x80", r + r + r + r},  // past U+10FFFF
+        {"\xE2\x82", r},                 // cut at the end
+        {"\xE2\x82x", r + "x"},          // cut in the middle
+        {"\x82\xAC tail", r + r + " tail"},  // the tail began inside a character
+    };
+    for (const auto& c : cases) EXPECT_EQ(decodeUtf8Lossy(c.bytes), c.text);
+}
+
+TEST(LogTail, ReturnsTheLast64KiBOrTheWholeShortLog) {
+    const std::string path = ::testing::TempDir() + "tail-" + std::to_string(::getpid());
+    EXPECT_EQ(readLogTail(path), "") << "missing log";
+    std::ofstream(path) << "short log\n";
+    EXPECT_EQ(readLogTail(path), "short log\n");
+    std::ofstream(path, std::ios::trunc) << "HEAD" << std::string(kLogTailSize - 6, 'x') << "END";
+    const std::string tail = readLogTail(path);
+    EXPECT_EQ(tail.size(), kLogTailSize);
+    EXPECT_EQ(tail.substr(0, 4), "EADx");
+    EXPECT_EQ(tail.substr(tail.size() - 3), "END");
+    fs::remove(path);
+}
+
+TEST(StateFile, ReplacesAtomicallyWithPrivateMode) {
+    const std::string directory = ::testing::TempDir() + "state-" + std::to_string(::getpid());
+    fs::create_directories(directory);
+    const std::string path = directory + "/engine.pid";
+    const mode_t previous = ::umask(0);
+    writeStateFile(path, "old");
+    writeStateFile(path, "4242");
+    ::umask(previous);
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "4242");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1) << "no temporary left";
+    EXPECT_THROW(writeStateFile(directory + "/missing/engine.pid", "1"), std::system_error);
+    fs::remove_all(directory);
+}
+
+}  // namespace
+}  // namespace orlune

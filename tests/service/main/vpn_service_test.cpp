@@ -1,0 +1,360 @@
+#include "main/vpn_service.h"
+
+#include <sys/socket.h>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "control/native_wire.h"
+#include "main/service_failure.h"
+#include "support/fake_processes.h"
+#include "support/fd_count.h"
+
+namespace orlune {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::FakeClock;
+using testing::FakeProcessControl;
+using testing::FakeChild;
+
+constexpr const char* kOtherUser = "Another user owns the active VPN connection.";
+
+struct FakeAuthorizer final : ClientAuthorizer {
+    PeerIdentity peer(int) override {
+        ++calls;
+        if (refusal) throw ServiceFailure::rejected(*refusal);
+        return identity;
+    }
+    PeerIdentity identity{1000, 700};
+    std::optional<std::string> refusal;
+    int calls = 0;
+};
+
+struct FakeDNS final : DNSControl {
+    void applyDNS() override {
+        events.push_back("apply");
+        if (applyFails) throw ServiceFailure::rejected("The primary network service could not be identified.");
+    }
+    void restoreDNS() override {
+        events.push_back("restore");
+        if (restoreFails) throw ServiceFailure::rejected("A network configuration command failed.");
+    }
+    std::optional<std::string> routeInterface() override { return route; }
+    std::vector<std::string> events;
+    bool applyFails = false;
+    bool restoreFails = false;
+    std::optional<std::string> route = "eth0";
+};
+
+std::string acceptOnly(std::string_view profile, std::string_view host) {
+    if (profile != "good profile") throw ServiceFailure::rejected("The relay profile contains a forbidden directive.");
+    return "client\nremote " + std::string(host) + " 1194\n";
+}
+
+NativeRequest request(std::string operation) { return NativeRequest{std::move(operation), std::nullopt, std::nullopt}; }
+NativeRequest connectRequest(std::string profile = "good profile") {
+    return NativeRequest{"connect", std::move(profile), "198.51.100.11"};
+}
+
+class VPNServiceTest : public ::testing::Test {
+protected:
+    VPNServiceTest()
+        : directory_(::testing::TempDir() + "vpnservice-" + std::to_string(::getpid())),
+          service_(ServiceParts{authorizer_, dns_, processes_, clock_, acceptOnly, "2.6.14",
+                                EnginePaths{"/usr/sbin/openvpn", directory_ + "/state"}, directory_ + "/run",
+                                directory_ + "/run/control.sock"}) {
+        fs::remove_all(directory_);
+        fs::create_directories(directory_ + "/state");
+        processes_.alive[700] = true;
+        processes_.alive[701] = true;
+        processes_.alive[900] = true;
+    }
+    ~VPNServiceTest() override { fs::remove_all(directory_); }
+
+    NativeReply as(std::uint32_t uid, std::int32_t pid, const NativeRequest& r) {
+        return service_.respond(r, PeerIdentity{uid, pid});
+    }
+    NativeReply owner(const NativeRequest& r) { return as(1000, 700, r); }
+    FakeChild::State& engine() { return *processes_.children.back(); }
+    std::string logPath() { return service_.supervisor().paths().log(); }
+    void writeLog(const std::string& text) { std::ofstream(logPath(), std::ios::binary) << text; }
+
+    // One exchange through handle(): `bytes` are what the client sends before it closes its end.
+    NativeReply exchange(const std::string& bytes, bool keepOpen = false) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        UniqueFd client(fds[0]);
+        NativeWire::writeAll(client.get(), bytes);
+        if (!keepOpen) ::shutdown(client.get(), SHUT_WR);
+        service_.handle(UniqueFd(fds[1]));
+        NativeReply reply = NativeWire::receive<NativeReply>(client.get());
+        // Closed after one reply: the end of the stream, or a reset when the request was left unread.
+        char byte;
+        const ssize_t more = ::recv(client.get(), &byte, 1, 0);
+        EXPECT_TRUE(more == 0 || (more < 0 && errno == ECONNRESET)) << more;
+        return reply;
+    }
+    static std::string frame(const std::string& body) {
+        const auto n = static_cast<std::uint32_t>(body.size());
+        return std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                           static_cast<char>(n)} +
+               body;
+    }
+
+    std::string directory_;
+    FakeAuthorizer authorizer_;
+    FakeDNS dns_;
+    FakeClock clock_;
+    FakeProcessControl processes_;
+    VPNService service_;
+};
+
+TEST_F(VPNServiceTest, BadFramesAndRequestsGetOneFailureReplyEach) {
+    const std::string invalid = "The local VPN service returned an invalid or incomplete response.";
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string message;  // empty: only checked to be a failure
+    } cases[] = {
+        {"length 0", std::string("\0\0\0\0", 4), invalid},
+        {"length over the limit", std::string("\0\x04\0\x01", 4) + "{}", invalid},
+        {"short prefix", std::string("\0\0", 2), invalid},
+        {"short body", std::string("\0\0\0\x20", 4) + "{\"operation\"", invalid},
+        {"nothing at all", "", invalid},
+        {"garbage JSON", frame("{operation: status"), ""},
+        {"no operation", frame(R"({"profile":"x"})"), ""},
+        {"wrong case", frame(R"({"operation":"Status"})"), kUnsupportedOperation},
+        {"unknown operation", frame(R"({"operation":"shutdown"})"), kUnsupportedOperation},
+    };
+    for (const auto& c : cases) {
+        NativeReply reply = exchange(c.bytes);
+        EXPECT_FALSE(reply.ok) << c.name;
+        EXPECT_EQ(reply.state, "failed") << c.name;
+        EXPECT_FALSE(reply.message.empty()) << c.name;
+        if (!c.message.empty()) {
+            EXPECT_EQ(reply.message, c.message) << c.name;
+        }
+        EXPECT_EQ(reply.engineVersion, "2.6.14") << c.name;
+        EXPECT_FALSE(reply.interface || reply.ownerPID) << c.name;
+    }
+    EXPECT_EQ(exchange(frame(R"({"operation":"status"})")).state, "stopped");
+}
+
+TEST_F(VPNServiceTest, HandleLeavesNoDescriptorBehind) {
+    const auto before = testing::openDescriptors();
+    exchange(frame(R"({"operation":"status"})"));
+    exchange(std::string("\0\0\0\0", 4));
+    authorizer_.refusal = "Unauthorized local client.";
+    exchange(frame(R"({"operation":"status"})"));
+    EXPECT_EQ(testing::openDescriptors(), before);
+}
+
+TEST_F(VPNServiceTest, ARefusedClientThatWritesLateStillReadsItsRefusal) {
+    authorizer_.refusal = "Unauthorized local client.";
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd client(fds[0]);
+    std::thread server([&] { service_.handle(UniqueFd(fds[1])); });
+    // The refusal is already on its way when the request is written.
+    std::this_thread::sleep_for(20ms);
+    EXPECT_NO_THROW(NativeWire::send(client.get(), request("status")));
+    EXPECT_EQ(NativeWire::receive<NativeReply>(client.get()).message, "Unauthorized local client.");
+    client.reset();
+    server.join();
+}
+
+TEST_F(VPNServiceTest, ARefusedClientChangesNothing) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    clock_.advance(80s);
+    authorizer_.refusal = "The local client signature is invalid.";
+    for (const char* body : {R"({"operation":"disconnect"})", R"({"operation":"status"})"}) {
+        NativeReply reply = exchange(frame(body));
+        EXPECT_EQ(reply.message, "The local client signature is invalid.");
+        EXPECT_EQ(reply.state, "failed");
+    }
+    EXPECT_TRUE(engine().running);
+    // Not even the heartbeat moved: the refused client came from the owner's process id.
+    clock_.advance(11s);
+    service_.tick();
+    EXPECT_FALSE(engine().running);
+}
+
+TEST_F(VPNServiceTest, AnotherUserIsRefusedUntilTheEngineStops) {
+    ASSERT_EQ(owner(connectRequest()).ownerPID, 700);
+    for (const char* operation : {"status", "disconnect", "connect", "bogus"}) {
+        NativeReply reply = as(1001, 900, request(operation));
+        EXPECT_EQ(reply.message, kOtherUser) << operation;
+        EXPECT_FALSE(reply.ok);
+    }
+    EXPECT_TRUE(engine().running);
+    EXPECT_EQ(owner(request("disconnect")).state, "stopped");
+    NativeReply reply = as(1001, 900, connectRequest());
+    EXPECT_EQ(reply.state, "connecting");
+    EXPECT_EQ(reply.ownerPID, 900);
+}
+
+TEST_F(VPNServiceTest, OnlyTheOwnerProcessRefreshesTheHeartbeat) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    clock_.advance(60s);
+    EXPECT_EQ(owner(request("Status")).message, kUnsupportedOperation) << "even an unsupported request counts";
+    clock_.advance(60s);
+    service_.tick();
+    EXPECT_TRUE(engine().running);
+
+    // Another process of the same user is answered but keeps nothing alive.
+    clock_.advance(60s);
+    EXPECT_EQ(as(1000, 701, request("status")).ownerPID, 700);
+    clock_.advance(31s);
+    service_.tick();
+    EXPECT_FALSE(engine().running);
+    EXPECT_EQ(as(1000, 701, request("status")).state, "stopped");
+}
+
+TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    NativeReply reply = as(1000, 701, connectRequest());
+    EXPECT_EQ(reply.ownerPID, 701);
+    ASSERT_EQ(processes_.children.size(), 2u);
+    EXPECT_FALSE(processes_.children[0]->running);
+    EXPECT_EQ(dns_.events, (std::vector<std::string>{"restore", "apply", "restore", "apply"}));
+
+    const LaunchRequest& launch = processes_.launches.back();
+    const std::string configuration = directory_ + "/state/session.ovpn";
+    EXPECT_EQ(launch.executable, "/usr/sbin/openvpn");
+    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"--config", configuration, "--script-security", "2"}))
+        << "a 2.6 engine gets no DNS hook";
+    EXPECT_EQ(launch.environment.size(), 3u);
+    std::ifstream file(configuration);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "client\nremote 198.51.100.11 1194\n");
+    EXPECT_EQ(service_.supervisor().ownerPID, 701);
+}
+
+TEST_F(VPNServiceTest, ARefusedProfileLeavesTheRunningTunnelAlone) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    const struct {
+        NativeRequest request;
+        const char* message;
+    } cases[] = {
+        {connectRequest("up /tmp/evil.sh"), "The relay profile contains a forbidden directive."},
+        {NativeRequest{"connect", std::nullopt, "198.51.100.11"}, kProfileMissing},
+        {NativeRequest{"connect", "good profile", std::nullopt}, kProfileMissing},
+        {NativeRequest{"connect", "", ""}, "The relay profile contains a forbidden directive."},
+    };
+    for (const auto& c : cases) {
+        NativeReply reply = as(1000, 701, c.request);
+        EXPECT_EQ(reply.message, c.message);
+        EXPECT_FALSE(reply.ok);
+    }
+    EXPECT_EQ(processes_.children.size(), 1u);
+    EXPECT_TRUE(engine().running);
+    EXPECT_EQ(service_.supervisor().ownerPID, 700);
+}
+
+TEST_F(VPNServiceTest, AConnectThatFailsLateUndoesEverything) {
+    dns_.applyFails = true;
+    NativeReply reply = owner(connectRequest());
+    EXPECT_EQ(reply.message, "The primary network service could not be identified.");
+    EXPECT_TRUE(processes_.launches.empty());
+    EXPECT_FALSE(service_.supervisor().ownerUID);
+    EXPECT_EQ(dns_.events.back(), "restore");
+
+    dns_.applyFails = false;
+    processes_.launchError = true;
+    reply = owner(connectRequest());
+    EXPECT_EQ(reply.state, "failed");
+    EXPECT_NE(reply.message.find("Could not start engine"), std::string::npos) << reply.message;
+    EXPECT_FALSE(service_.supervisor().ownerUID);
+    EXPECT_FALSE(fs::exists(directory_ + "/state/session.ovpn"));
+    EXPECT_EQ(owner(request("status")).state, "stopped");
+}
+
+TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    NativeReply reply = owner(request("status"));
+    EXPECT_EQ(reply.state, "connecting");
+    EXPECT_EQ(reply.message, kStatusWaiting);
+    EXPECT_EQ(reply.ownerPID, 700);
+
+    writeLog("TUN/TAP device tun0 opened\nInitialization Sequence Completed\n");
+    EXPECT_EQ(owner(request("status")).state, "connecting") << "the route still leaves through eth0";
+    dns_.route = "tun0";
+    reply = owner(request("status"));
+    EXPECT_EQ(reply.state, "connected");
+    EXPECT_EQ(reply.interface, "tun0");
+    EXPECT_EQ(reply.ownerPID, 700);
+    EXPECT_TRUE(reply.message.empty());
+
+    dns_.route = "tun1";
+    EXPECT_EQ(owner(request("status")).state, "connecting") << "a route through another tunnel";
+    dns_.route = "tun0";
+
+    writeLog("TUN/TAP device tun0 opened\nInitialization Sequence Completed\nTLS Error: TLS handshake failed\n");
+    reply = owner(request("status"));
+    EXPECT_EQ(reply.message, kStatusVerificationFailed);
+    EXPECT_FALSE(reply.ok);
+    writeLog("VERIFY ERROR: depth=0\nAUTH_FAILED\nInitialization Sequence Completed\n");
+    reply = owner(request("status"));
+    EXPECT_EQ(reply.message, kStatusAuthenticationFailed);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_TRUE(engine().running) << "status never stops the engine";
+}
+
+TEST_F(VPNServiceTest, AnEngineThatDiesIsReportedUntilTheNextDisconnect) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    writeLog("Initialization Sequence Completed\nAUTH_FAILED\n");
+    engine().running = false;
+    service_.tick();
+    NativeReply reply = as(1001, 900, request("status"));
+    EXPECT_TRUE(reply.ok) << "the owner is cleared with the engine";
+    EXPECT_EQ(reply.state, "failed");
+    EXPECT_EQ(reply.message, kEngineAuthenticationFailed);
+    EXPECT_EQ(owner(request("disconnect")).state, "stopped");
+    EXPECT_EQ(owner(request("status")).state, "stopped");
+}
+
+TEST_F(VPNServiceTest, ADisconnectWhoseRestoreFailsKeepsTheOwner) {
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    service_.supervisor().lastFailure = "kept";
+    dns_.restoreFails = true;
+    NativeReply reply = owner(request("disconnect"));
+    EXPECT_EQ(reply.message, "A network configuration command failed.");
+    EXPECT_FALSE(engine().running);
+    EXPECT_EQ(service_.supervisor().ownerUID, 1000u);
+    EXPECT_EQ(service_.supervisor().lastFailure, "kept");
+    EXPECT_EQ(as(1001, 900, request("status")).message, kOtherUser);
+    dns_.restoreFails = false;
+    EXPECT_EQ(owner(request("disconnect")).state, "stopped");
+    EXPECT_EQ(as(1001, 900, request("status")).state, "stopped");
+}
+
+TEST_F(VPNServiceTest, ServeListensServesAndCleansUpOnExit) {
+    std::atomic<bool> shouldExit{false};
+    std::thread loop([&] { service_.serve(shouldExit); });
+    const std::string socket = directory_ + "/run/control.sock";
+    for (int i = 0; i < 400 && !fs::exists(socket); ++i) std::this_thread::sleep_for(5ms);
+    NativeReply reply = NativeWire::request(request("status"), socket);
+    EXPECT_EQ(reply.state, "stopped");
+    EXPECT_EQ(reply.engineVersion, "2.6.14");
+    struct stat info {};
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u);
+    ASSERT_EQ(::stat((directory_ + "/run").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    shouldExit = true;
+    loop.join();
+    EXPECT_FALSE(fs::exists(socket));
+    EXPECT_EQ(dns_.events, (std::vector<std::string>{"restore", "restore"})) << "recovery, then shutdown";
+}
+
+}  // namespace
+}  // namespace orlune
