@@ -1,0 +1,251 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVariant>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "catalog/catalog_provider.h"
+#include "catalog/relay.h"
+#include "model/connection_state.h"
+#include "model/model_environment.h"
+#include "model/preferences.h"
+#include "model/relay_rankings.h"
+#include "tunnel/tunnel_connection_provider.h"
+#include "tunnel/tunnel_verification.h"
+
+namespace orlune {
+
+// The one model behind every screen and the command line: the catalog and its rankings, the
+// selection, the connection state machine with same-country failover, the hidden and favourite
+// relays, and the network monitoring that stops a lost tunnel and rebuilds it. Lives on the UI
+// thread; its waits suspend and resume there.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList relays READ relaysVariant NOTIFY relaysChanged)
+    Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
+    Q_PROPERTY(bool offline READ offline NOTIFY offlineChanged)
+    Q_PROPERTY(QString catalogMessage READ catalogMessageText NOTIFY catalogMessageChanged)
+    Q_PROPERTY(bool catalogRefreshSucceeded READ catalogRefreshSucceeded NOTIFY catalogRefreshSucceededChanged)
+    Q_PROPERTY(QString publicIP READ publicIPText NOTIFY publicIPChanged)
+    Q_PROPERTY(QStringList mismatchedRelayIDs READ mismatchedRelayIDsList NOTIFY mismatchedRelayIDsChanged)
+    Q_PROPERTY(QVariantMap quarantinedUntil READ quarantinedUntilVariant NOTIFY quarantinedUntilChanged)
+    Q_PROPERTY(QVariantMap connectionState READ connectionStateVariant NOTIFY connectionStateChanged)
+    Q_PROPERTY(QVariantMap selected READ selectedVariant NOTIFY selectedChanged)
+    Q_PROPERTY(QString selectedCountryCode READ selectedCountryCodeText NOTIFY selectedCountryCodeChanged)
+    Q_PROPERTY(QString page READ page WRITE setPage NOTIFY pageChanged)
+    Q_PROPERTY(QString serverSearch READ serverSearch WRITE setServerSearch NOTIFY serverSearchChanged)
+    Q_PROPERTY(QString countrySearch READ countrySearch WRITE setCountrySearch NOTIFY countrySearchChanged)
+    Q_PROPERTY(QDateTime lastUpdated READ lastUpdatedValue NOTIFY lastUpdatedChanged)
+    Q_PROPERTY(QStringList favorites READ favoritesList NOTIFY favoritesChanged)
+    Q_PROPERTY(QVariantMap favoriteSnapshots READ favoriteSnapshotsVariant NOTIFY favoritesChanged)
+    Q_PROPERTY(bool isStoppingTunnel READ isStoppingTunnel NOTIFY isStoppingTunnelChanged)
+    Q_PROPERTY(bool isConnectionBusy READ isConnectionBusy NOTIFY isConnectionBusyChanged)
+    // Derived views, re-read whenever the catalog, the hidden relays or a preference changes.
+    Q_PROPERTY(QVariantList recommendedRelays READ recommendedRelaysVariant NOTIFY rankingsChanged)
+    Q_PROPERTY(QVariantList countryChoices READ countryChoicesVariant NOTIFY rankingsChanged)
+    Q_PROPERTY(QVariantList favoriteRelays READ favoriteRelaysVariant NOTIFY rankingsChanged)
+    Q_PROPERTY(int maxRecommendedRelaysPerCountry READ maxRecommendedRelaysPerCountry NOTIFY rankingsChanged)
+
+public:
+    struct Dependencies {
+        Preferences* preferences = nullptr;  // not owned; outlives the model
+        std::unique_ptr<ServerCatalogProvider> catalogProvider;
+        std::unique_ptr<TunnelConnectionProvider> tunnelProvider;
+        std::unique_ptr<NetworkChecks> network;
+        std::unique_ptr<ModelClock> clock;
+        std::unique_ptr<NetworkPathMonitor> pathMonitor;  // may be null: no path reports
+    };
+
+    static constexpr std::chrono::seconds kHealthInterval{15};
+
+    explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // The start-up: path reports, the health timer, then the start-up sequence as a task.
+    void start();
+    // Only the path reports and the health timer (for a front end that runs its own sequence).
+    void startMonitoring();
+    // Stops a tunnel left by an earlier run, loads the catalog and the public IP, and connects
+    // when the user asked for that at launch.
+    QCoro::Task<> startupSequence();
+
+    // Stored state.
+    const std::vector<Relay>& relays() const { return relays_; }
+    bool loading() const { return loading_; }
+    bool offline() const { return offline_; }
+    const std::optional<QString>& catalogMessage() const { return catalogMessage_; }
+    bool catalogRefreshSucceeded() const { return catalogRefreshSucceeded_; }
+    const std::optional<QString>& publicIP() const { return publicIP_; }
+    const QSet<QString>& mismatchedRelayIDs() const { return mismatchedRelayIDs_; }
+    const QHash<QString, QDateTime>& quarantinedUntil() const { return quarantinedUntil_; }
+    const ConnectionState& connectionState() const { return connectionState_; }
+    const std::optional<Relay>& selected() const { return selected_; }
+    const std::optional<QString>& selectedCountryCode() const { return selectedCountryCode_; }
+    QString page() const { return page_; }
+    QString serverSearch() const { return serverSearch_; }
+    QString countrySearch() const { return countrySearch_; }
+    const std::optional<QDateTime>& lastUpdated() const { return lastUpdated_; }
+    const QSet<QString>& favorites() const { return favorites_; }
+    const QHash<QString, Relay>& favoriteSnapshots() const { return favoriteSnapshots_; }
+    bool isStoppingTunnel() const { return isStoppingTunnel_; }
+    bool isConnectionBusy() const { return connectionState_.isConnecting() || isStoppingTunnel_; }
+    bool reconnectWhenNetworkReturns() const { return reconnectWhenNetworkReturns_; }
+
+    void setPage(const QString& page);
+    void setServerSearch(const QString& text);
+    void setCountrySearch(const QString& text);
+
+    // Derived views, computed afresh on every call.
+    QualityLimits limits() const;
+    std::vector<Relay> eligibleRelays() const;
+    std::vector<Relay> recommendedRelays() const;
+    QStringList countries() const;
+    std::vector<CountryChoice> countryChoices() const;
+    std::optional<Relay> bestRelay(QStringView code) const;
+    std::vector<FavoriteEntry> favoriteRelays() const;
+    int maxRecommendedRelaysPerCountry() const { return limits().maxRelaysPerCountry; }
+    std::optional<Relay> connectedRelay() const;
+    std::optional<QString> connectedIP() const;
+
+    // Operations.
+    QCoro::Task<bool> refreshCatalog();
+    void select(const Relay& relay);
+    void selectCountry(const QString& code);
+    void toggleFavorite(const Relay& relay);
+    QCoro::Task<> connectSelected();
+    QCoro::Task<> retryConnection();
+    QCoro::Task<> quickConnect();
+    QCoro::Task<> disconnect();
+    QCoro::Task<> refreshPublicIP();
+    QCoro::Task<> refreshIfIdle();
+    // A report of the network path: replaces any pending probe with a new one.
+    void handleNetworkPath(NetworkPathStatus status);
+    // The probe itself, awaitable by tests; `probe` identifies it among newer reports.
+    QCoro::Task<> probeNetwork(NetworkPathStatus status, quint64 probe);
+    quint64 latestProbe() const { return probeGeneration_; }
+    // One tick of the health timer.
+    void healthTick();
+
+    // Entry points for the views: each starts the operation and turns every failure into state.
+    Q_INVOKABLE void requestRefresh();
+    Q_INVOKABLE void requestConnect();
+    Q_INVOKABLE void requestQuickConnect();
+    Q_INVOKABLE void requestRetry();
+    Q_INVOKABLE void requestDisconnect();
+    Q_INVOKABLE void requestRefreshIfIdle();
+    Q_INVOKABLE void selectRelay(const QString& id);
+    Q_INVOKABLE void chooseCountry(const QString& code) { selectCountry(code); }
+    Q_INVOKABLE void toggleFavoriteRelay(const QString& id);
+    Q_INVOKABLE bool isFavorite(const QString& id) const { return favorites_.contains(id); }
+    Q_INVOKABLE QVariantMap bestRelayFor(const QString& code) const;
+
+    // The relay record as the views read it.
+    static QVariantMap relayToVariant(const Relay& relay);
+
+signals:
+    void relaysChanged();
+    void loadingChanged();
+    void offlineChanged();
+    void catalogMessageChanged();
+    void catalogRefreshSucceededChanged();
+    void publicIPChanged();
+    void mismatchedRelayIDsChanged();
+    void quarantinedUntilChanged();
+    void connectionStateChanged();
+    void selectedChanged();
+    void selectedCountryCodeChanged();
+    void pageChanged();
+    void serverSearchChanged();
+    void countrySearchChanged();
+    void lastUpdatedChanged();
+    void favoritesChanged();
+    void isStoppingTunnelChanged();
+    void isConnectionBusyChanged();
+    void rankingsChanged();
+
+private:
+    QCoro::Task<> connectTo(Relay requested);
+    QCoro::Task<> applyInternetStatus(bool reachable);
+    QCoro::Task<> stopAfterLoss();
+    QCoro::Task<> reconnectAfterLoss();
+    bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
+    bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
+    quint64 beginAttempt();
+
+    RankingInputs rankingInputs() const;
+    void quarantine(const Relay& relay);
+    void pruneExpiredQuarantine();
+    void addMismatch(const QString& id);
+
+    void setRelays(std::vector<Relay> relays);
+    void setLoading(bool value);
+    void setOffline(bool value);
+    void setCatalogMessage(std::optional<QString> message);
+    void setCatalogRefreshSucceeded(bool value);
+    void setPublicIP(std::optional<QString> address);
+    void setConnectionState(ConnectionState state);
+    void setSelected(std::optional<Relay> relay);
+    void setSelectedCountryCode(std::optional<QString> code);
+    void setLastUpdated(QDateTime when);
+    void setStoppingTunnel(bool value);
+
+    // QML forms.
+    QVariantList relaysVariant() const;
+    QString catalogMessageText() const { return catalogMessage_.value_or(QString()); }
+    QString publicIPText() const { return publicIP_.value_or(QString()); }
+    QStringList mismatchedRelayIDsList() const;
+    QVariantMap quarantinedUntilVariant() const;
+    QVariantMap connectionStateVariant() const;
+    QVariantMap selectedVariant() const;
+    QString selectedCountryCodeText() const { return selectedCountryCode_.value_or(QString()); }
+    QDateTime lastUpdatedValue() const { return lastUpdated_.value_or(QDateTime()); }
+    QStringList favoritesList() const;
+    QVariantMap favoriteSnapshotsVariant() const;
+    QVariantList recommendedRelaysVariant() const;
+    QVariantList countryChoicesVariant() const;
+    QVariantList favoriteRelaysVariant() const;
+
+    Preferences& preferences_;
+    std::unique_ptr<ServerCatalogProvider> catalogProvider_;
+    std::unique_ptr<TunnelConnectionProvider> tunnelProvider_;
+    std::unique_ptr<NetworkChecks> network_;
+    std::unique_ptr<ModelClock> clock_;
+    std::unique_ptr<NetworkPathMonitor> pathMonitor_;
+
+    std::vector<Relay> relays_;
+    bool loading_ = false;
+    bool offline_ = false;
+    std::optional<QString> catalogMessage_;
+    bool catalogRefreshSucceeded_ = false;
+    std::optional<QString> publicIP_;
+    QSet<QString> mismatchedRelayIDs_;
+    QHash<QString, QDateTime> quarantinedUntil_;
+    ConnectionState connectionState_;
+    std::optional<Relay> selected_;
+    std::optional<QString> selectedCountryCode_;
+    QString page_ = QStringLiteral("Home");
+    QString serverSearch_;
+    QString countrySearch_;
+    std::optional<QDateTime> lastUpdated_;
+    QSet<QString> favorites_;
+    QHash<QString, Relay> favoriteSnapshots_;
+    bool reconnectWhenNetworkReturns_ = false;
+    bool isStoppingTunnel_ = false;
+    std::optional<quint64> connectionAttemptID_;
+    quint64 nextAttempt_ = 0;
+    quint64 probeGeneration_ = 0;
+    QTimer healthTimer_;
+};
+
+}  // namespace orlune

@@ -1,0 +1,31 @@
+#include "model/model_environment.h"
+
+#include <QTimer>
+
+#include <qcoro/qcorotimer.h>
+
+#include "network/internet_reachability.h"
+#include "network/public_ip_lookup.h"
+
+namespace orlune {
+
+QCoro::Task<bool> SystemNetworkChecks::isInternetReachable() {
+    co_return co_await InternetReachability::isInternetReachable();
+}
+
+bool SystemNetworkChecks::isPhysicalNetworkInterfaceUp() {
+    return InternetReachability::isPhysicalNetworkInterfaceUp();
+}
+
+QCoro::Task<QString> SystemNetworkChecks::publicIP() {
+    co_return co_await PublicIPLookup::current();
+}
+
+QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
+
+}  // namespace orlune

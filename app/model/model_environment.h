@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+
+namespace orlune {
+
+// The network facts the model asks for. The real implementation asks the network; tests
+// script the answers.
+class NetworkChecks {
+public:
+    virtual ~NetworkChecks() = default;
+    // Whether at least one independent external check answers. Never throws.
+    virtual QCoro::Task<bool> isInternetReachable() = 0;
+    // Whether a physical (wired, Wi-Fi, mobile) interface is up with an address.
+    virtual bool isPhysicalNetworkInterfaceUp() = 0;
+    // The public IPv4 address seen from outside; throws when no endpoint gives one.
+    virtual QCoro::Task<QString> publicIP() = 0;
+};
+
+// Wall-clock time and waiting. Tests use a clock they move by hand and waits that end at once.
+class ModelClock {
+public:
+    virtual ~ModelClock() = default;
+    virtual QDateTime now() const = 0;
+    virtual QCoro::Task<> sleep(std::chrono::milliseconds duration) = 0;
+};
+
+// Reports of the network path: satisfied when a physical interface is up with an address and
+// a default IPv4 route exists.
+enum class NetworkPathStatus { satisfied, unsatisfied, requiresConnection };
+
+class NetworkPathMonitor : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    // Begins reporting; each change of the path is reported once, bursts folded together.
+    virtual void start() = 0;
+
+signals:
+    void pathChanged(orlune::NetworkPathStatus status);
+};
+
+// The real ones.
+class SystemNetworkChecks final : public NetworkChecks {
+public:
+    QCoro::Task<bool> isInternetReachable() override;
+    bool isPhysicalNetworkInterfaceUp() override;
+    QCoro::Task<QString> publicIP() override;
+};
+
+class SystemClock final : public ModelClock {
+public:
+    QDateTime now() const override { return QDateTime::currentDateTimeUtc(); }
+    QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
+};
+
+}  // namespace orlune

@@ -1,0 +1,95 @@
+#include "model/relay_memory.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+#include <QVariantMap>
+
+#include "model/cancellation.h"
+#include "tunnel/tunnel_error.h"
+
+namespace orlune {
+
+QHash<QString, QDateTime> readQuarantine(const Preferences& preferences, const QDateTime& now) {
+    const QVariant stored = preferences.value(PreferenceKey::unavailableRelayUntil);
+    if (stored.typeId() != QMetaType::QVariantMap) return {};
+    QHash<QString, QDateTime> result;
+    const QVariantMap map = stored.toMap();
+    for (auto entry = map.constBegin(); entry != map.constEnd(); ++entry) {
+        const int type = entry.value().typeId();
+        if (type != QMetaType::Double && type != QMetaType::Int && type != QMetaType::LongLong) return {};
+        const auto until = QDateTime::fromMSecsSinceEpoch(qint64(entry.value().toDouble() * 1000.0), Qt::UTC);
+        if (until > now) result.insert(entry.key(), until);
+    }
+    return result;
+}
+
+void writeQuarantine(Preferences& preferences, const QHash<QString, QDateTime>& quarantine) {
+    QVariantMap map;
+    for (auto entry = quarantine.constBegin(); entry != quarantine.constEnd(); ++entry) {
+        map.insert(entry.key(), double(entry.value().toMSecsSinceEpoch()) / 1000.0);
+    }
+    preferences.setValue(PreferenceKey::unavailableRelayUntil, map);
+}
+
+QSet<QString> readFavorites(const Preferences& preferences) {
+    const QVariant stored = preferences.value(PreferenceKey::favoriteRelays);
+    if (!stored.isValid()) return {};
+    const QStringList ids = stored.toStringList();
+    return QSet<QString>(ids.begin(), ids.end());
+}
+
+void writeFavorites(Preferences& preferences, const QSet<QString>& favorites) {
+    QStringList ids(favorites.begin(), favorites.end());
+    ids.sort();
+    preferences.setValue(PreferenceKey::favoriteRelays, ids);
+}
+
+QHash<QString, Relay> readFavoriteSnapshots(const Preferences& preferences) {
+    const QByteArray data = preferences.value(PreferenceKey::favoriteRelaySnapshots).toByteArray();
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (!document.isArray()) return {};
+    QHash<QString, Relay> result;
+    for (const QJsonValue& value : document.array()) {
+        if (!value.isObject()) return {};
+        const auto relay = Relay::fromJson(value.toObject());
+        if (!relay) return {};
+        result.insert(relay->id, *relay);
+    }
+    return result;
+}
+
+void writeFavoriteSnapshots(Preferences& preferences, const QHash<QString, Relay>& snapshots) {
+    QJsonArray records;
+    for (const Relay& relay : snapshots) records.append(relay.toJson());
+    preferences.setValue(PreferenceKey::favoriteRelaySnapshots, QJsonDocument(records).toJson(QJsonDocument::Compact));
+}
+
+bool shouldQuarantine(const std::exception_ptr& error) {
+    if (!error) return false;
+    if (isCancellation(error)) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TunnelError& tunnelError) {
+        using Kind = TunnelError::Kind;
+        switch (tunnelError.kind()) {
+        case Kind::backendCommandFailed:
+        case Kind::noInternet:
+        case Kind::originalIPUnavailable:
+        case Kind::backendUnavailable:
+        case Kind::physicalRouteNotRestored:
+        case Kind::internetUnverifiedAfterDisconnect:
+        case Kind::exitCountryUnavailable:
+        case Kind::disconnectNotConfirmed:
+            return false;
+        default:
+            return true;
+        }
+    } catch (...) {
+        // Anything else, a transport error of the profile request or of the control socket
+        // included, is blamed on the relay.
+        return true;
+    }
+}
+
+}  // namespace orlune

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <exception>
+
+#include "catalog/relay.h"
+#include "model/preferences.h"
+
+namespace orlune {
+
+// How long a failing relay stays hidden.
+inline constexpr qint64 kQuarantineSeconds = 1'800;
+
+// Hidden relays: relay id → end of hiding, stored as seconds since 1970. Entries that have
+// ended by `now` are not loaded; a stored value of the wrong shape reads as empty.
+QHash<QString, QDateTime> readQuarantine(const Preferences& preferences, const QDateTime& now);
+void writeQuarantine(Preferences& preferences, const QHash<QString, QDateTime>& quarantine);
+
+// Favourites: a list of relay ids (order not significant).
+QSet<QString> readFavorites(const Preferences& preferences);
+void writeFavorites(Preferences& preferences, const QSet<QString>& favorites);
+
+// Last known records of the favourites: a JSON array of relay records. Unreadable data reads as
+// empty (and is left as it is until the next write); a later record wins over an earlier one.
+QHash<QString, Relay> readFavoriteSnapshots(const Preferences& preferences);
+void writeFavoriteSnapshots(Preferences& preferences, const QHash<QString, Relay>& snapshots);
+
+// Whether a failed attempt should hide the relay that caused it. Failures that point at this
+// computer, its network or the local service do not; a cancelled attempt does not either.
+bool shouldQuarantine(const std::exception_ptr& error);
+
+}  // namespace orlune

@@ -1,0 +1,114 @@
+#include "model_fakes.h"
+
+#include "tunnel/tunnel_error.h"
+
+namespace orlune::test {
+
+Relay makeRelay(const QString& name, const QString& country, const QString& code, qint64 ping,
+                qint64 speedBitsPerSecond, const QString& address) {
+    static int counter = 0;
+    const QString ip = address.isEmpty() ? QStringLiteral("198.51.100.%1").arg(10 + (counter++ % 200)) : address;
+    Relay relay;
+    relay.id = name + "-" + ip;
+    relay.country = country;
+    relay.countryCode = code;
+    relay.name = name;
+    relay.hostname = ip;
+    relay.pingMilliseconds = ping;
+    relay.speedBitsPerSecond = speedBitsPerSecond;
+    relay.sessions = 1;
+    relay.uptimeSeconds = 3600;
+    relay.supportsOpenVPN = true;
+    return relay;
+}
+
+QCoro::Task<std::vector<Relay>> FakeCatalog::fetch() {
+    ++fetches;
+    if (gate) co_await gate->wait();
+    if (error) std::rethrow_exception(error);
+    co_return std::vector<Relay>(relays);  // a copy: QCoro moves from a returned lvalue
+}
+
+TunnelVerification FakeTunnel::verified(const Relay& relay) {
+    return {true, "exit-" + relay.hostname, relay.countryCode.toUpper(), QStringLiteral("tun0")};
+}
+
+QCoro::Task<TunnelVerification> FakeTunnel::connect(Relay relay, std::optional<QString>, Progress progress) {
+    connectedIDs.push_back(relay.id);
+    for (const QString& line : progressLines) progress(line);
+    if (connectGate) co_await connectGate->wait();
+    auto outcome = outcomes.find(relay.id);
+    if (outcome == outcomes.end()) co_return verified(relay);
+    if (auto* error = std::get_if<std::exception_ptr>(&outcome->second)) std::rethrow_exception(*error);
+    co_return TunnelVerification(std::get<TunnelVerification>(outcome->second));
+}
+
+QCoro::Task<> FakeTunnel::disconnect() {
+    ++disconnects;
+    if (disconnectGate) co_await disconnectGate->wait();
+    if (disconnectError) std::rethrow_exception(disconnectError);
+    co_return;
+}
+
+QCoro::Task<> FakeTunnel::recoverStaleConnections() {
+    ++recoveries;
+    if (recoverError) std::rethrow_exception(recoverError);
+    co_return;
+}
+
+QCoro::Task<bool> FakeTunnel::isTunnelActive() {
+    co_return tunnelActive;
+}
+
+QCoro::Task<bool> FakeNetwork::isInternetReachable() {
+    ++reachabilityChecks;
+    co_return reachable;
+}
+
+QCoro::Task<QString> FakeNetwork::publicIP() {
+    if (!address) throw TunnelError(TunnelError::Kind::vpnIPUnavailable);
+    co_return QString(*address);
+}
+
+QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration) {
+    sleeps.push_back(duration);
+    co_return;
+}
+
+ModelFixture::ModelFixture() {
+    clockState_ = FakeClock().current;
+    rebuild();
+}
+
+ModelFixture::~ModelFixture() = default;
+
+AppModel& ModelFixture::rebuild() {
+    if (model_) {
+        catalogState_.relays = catalog->relays;
+        networkState_ = *network;
+        clockState_ = clock->current;
+    }
+    model_.reset();
+    preferences_ = std::make_unique<Preferences>(
+        std::make_unique<QSettings>(directory_.filePath("preferences.ini"), QSettings::IniFormat));
+    auto fakeCatalog = std::make_unique<FakeCatalog>();
+    fakeCatalog->relays = catalogState_.relays;
+    auto fakeNetwork = std::make_unique<FakeNetwork>(networkState_);
+    auto fakeClock = std::make_unique<FakeClock>();
+    fakeClock->current = clockState_;
+    auto fakeTunnel = std::make_unique<FakeTunnel>();
+    catalog = fakeCatalog.get();
+    network = fakeNetwork.get();
+    clock = fakeClock.get();
+    tunnel = fakeTunnel.get();
+    AppModel::Dependencies dependencies;
+    dependencies.preferences = preferences_.get();
+    dependencies.catalogProvider = std::move(fakeCatalog);
+    dependencies.tunnelProvider = std::move(fakeTunnel);
+    dependencies.network = std::move(fakeNetwork);
+    dependencies.clock = std::move(fakeClock);
+    model_ = std::make_unique<AppModel>(std::move(dependencies));
+    return *model_;
+}
+
+}  // namespace orlune::test

@@ -1,0 +1,127 @@
+#pragma once
+
+// Scripted stand-ins for everything the model talks to.
+
+#include <QObject>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorosignal.h>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "model/app_model.h"
+
+namespace orlune::test {
+
+// A relay of `country` whose quality is given by ping and speed (score = speed / ping).
+Relay makeRelay(const QString& name, const QString& country, const QString& code, qint64 ping,
+                qint64 speedBitsPerSecond, const QString& address = {});
+
+// Holds a fake's answer back until the test opens it.
+class Gate : public QObject {
+    Q_OBJECT
+
+public:
+    bool isOpen() const { return open_; }
+    void open() {
+        open_ = true;
+        emit opened();
+    }
+    QCoro::Task<> wait() {
+        if (!open_) co_await qCoro(this, &Gate::opened);
+    }
+
+signals:
+    void opened();
+
+private:
+    bool open_ = false;
+};
+
+struct FakeCatalog final : ServerCatalogProvider {
+    std::vector<Relay> relays;
+    std::exception_ptr error;  // thrown instead of answering when set
+    Gate* gate = nullptr;      // answer only once open
+    int fetches = 0;
+
+    QCoro::Task<std::vector<Relay>> fetch() override;
+};
+
+struct FakeTunnel final : TunnelConnectionProvider {
+    // What connect answers, per relay id; a relay without an entry gets a verification that
+    // passes every check (interface tun0, address "exit-" + relay address, the relay's country).
+    std::map<QString, std::variant<TunnelVerification, std::exception_ptr>> outcomes;
+    std::vector<QString> progressLines;  // sent to the model during each connect
+    Gate* connectGate = nullptr;         // connect waits for it before answering
+    std::exception_ptr disconnectError;
+    Gate* disconnectGate = nullptr;      // disconnect waits for it before answering
+    std::exception_ptr recoverError;
+    bool tunnelActive = true;
+
+    std::vector<QString> connectedIDs;
+    int disconnects = 0;
+    int recoveries = 0;
+
+    static TunnelVerification verified(const Relay& relay);
+
+    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
+                                            Progress progress) override;
+    QCoro::Task<> disconnect() override;
+    QCoro::Task<> recoverStaleConnections() override;
+    QCoro::Task<bool> isTunnelActive() override;
+};
+
+struct FakeNetwork final : NetworkChecks {
+    bool reachable = true;
+    bool physicalUp = true;
+    std::optional<QString> address = QStringLiteral("203.0.113.10");
+    int reachabilityChecks = 0;
+
+    QCoro::Task<bool> isInternetReachable() override;
+    bool isPhysicalNetworkInterfaceUp() override { return physicalUp; }
+    QCoro::Task<QString> publicIP() override;
+};
+
+struct FakeClock final : ModelClock {
+    QDateTime current = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
+    std::vector<std::chrono::milliseconds> sleeps;
+
+    QDateTime now() const override { return current; }
+    QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
+};
+
+// A model over fakes, with preferences in a temporary file that a second model can reopen.
+class ModelFixture {
+public:
+    ModelFixture();
+    ~ModelFixture();
+
+    // A new model over the same fakes' settings file; the previous model is destroyed first.
+    AppModel& rebuild();
+    AppModel& model() { return *model_; }
+    Preferences& preferences() { return *preferences_; }
+
+    FakeCatalog* catalog = nullptr;
+    FakeTunnel* tunnel = nullptr;
+    FakeNetwork* network = nullptr;
+    FakeClock* clock = nullptr;
+
+private:
+    QTemporaryDir directory_;
+    std::unique_ptr<Preferences> preferences_;
+    std::unique_ptr<AppModel> model_;
+    // Settings of the fakes that survive a rebuild.
+    FakeCatalog catalogState_;
+    FakeNetwork networkState_;
+    QDateTime clockState_;
+};
+
+}  // namespace orlune::test
