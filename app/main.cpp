@@ -3,6 +3,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A closed output pipe must not end the program in the middle of a disconnect.
+    std::signal(SIGPIPE, SIG_IGN);
     auto preferences = orlune::Preferences::forUser();
     auto model = makeModel(*preferences);
     orlune::CommandLine commandLine(*model, {out, err, [] {

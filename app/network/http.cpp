@@ -7,7 +7,7 @@
 #include <QSslConfiguration>
 #include <QVariant>
 
-#include <qcoro/qcoronetworkreply.h>
+#include <qcoro/qcorosignal.h>
 
 #include <mutex>
 
@@ -92,7 +92,9 @@ std::optional<int> httpStatus(const QNetworkReply& reply) {
 
 QCoro::Task<HttpAnswer> get(QNetworkAccessManager& access, QNetworkRequest request) {
     ReplyPtr reply = startGet(access, request);
-    co_await qCoro(reply.get()).waitForFinished();
+    // Awaiting the signal itself: QCoro's waitForFinished() without a time-out connects to a
+    // null timer and warns on every request.
+    if (!reply->isFinished()) co_await qCoro(reply.get(), &QNetworkReply::finished);
     const std::optional<int> status = httpStatus(*reply);
     if (!status) {
         // Nothing here aborts a request, so a cancelled one was stopped by its inactivity

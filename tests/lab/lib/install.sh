@@ -44,8 +44,9 @@ start_service() {
   [ -x "$svc" ] || die "no service installed in lab $LAB_ID (lab install --service PATH)"
   ! service_pid >/dev/null || die "the service of lab $LAB_ID runs already (pid $(service_pid))"
   mkdir -p "$S/logs"
-  # The environment a system service manager gives: nothing of the caller's.
-  nsenter -t "$(client_holder)" -n -m -- env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  # The environment and session a system service manager gives: nothing of the caller's, and no
+  # terminal, so a Ctrl-C meant for the app never reaches the service.
+  setsid nsenter -t "$(client_holder)" -n -m -- env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 HOME=/root "$svc" </dev/null >>"$S/logs/service.log" 2>&1 &
   pid=$!
   record_pid service "$pid"
