@@ -57,6 +57,21 @@ check "postrm purge succeeds" sh "$dir/postrm" purge
 check "purge removes /var/lib/orlune-vpn" test ! -e "$DPKG_ROOT/var/lib/orlune-vpn"
 calls >/dev/null
 
+group "purge empties, but keeps, a directory that another mount namespace mounts over"
+sh "$dir/postinst" configure >/dev/null
+calls >/dev/null
+unshare --mount --propagation private sh -c \
+  "mount -t tmpfs orlune-test '$DPKG_ROOT/var/lib/orlune-vpn' && touch '$DPKG_ROOT/var/lib/orlune-vpn/theirs' && exec sleep 30" &
+holder=$!
+for _ in $(seq 1 50); do grep -qs " $DPKG_ROOT/var/lib/orlune-vpn " "/proc/$holder/mountinfo" && break; sleep 0.1; done
+check "postrm purge succeeds" sh "$dir/postrm" purge
+check "the directory stays" test -d "$DPKG_ROOT/var/lib/orlune-vpn"
+check_eq "emptied" "" "$(ls -A "$DPKG_ROOT/var/lib/orlune-vpn")"
+check "the other namespace keeps its mount and its files" nsenter -t "$holder" -m test -e "$DPKG_ROOT/var/lib/orlune-vpn/theirs"
+kill "$holder"; wait "$holder" 2>/dev/null
+calls >/dev/null
+rm -rf "$DPKG_ROOT/var/lib/orlune-vpn"
+
 group "a missing app is an error, never a manifest with an empty hash"
 rm -f "$DPKG_ROOT/usr/bin/orlune-vpn"
 out=$(sh "$dir/postinst" configure 2>&1); status=$?
