@@ -67,6 +67,8 @@ time_until() { # limit command...
   done
 }
 
+# Ended: no such process, or one that only waits to be reaped.
+process_gone() { ! awk '{sub(/^.*\) /, ""); exit ($1 ~ /^[ZX]/)}' "/proc/$1/stat" 2>/dev/null; }
 app_pid() { pgrep -n -f "^$APP connect" || true; }
 service_pid() { awk '{print $1}' "$LAB_STATE/pids/service" 2>/dev/null; }
 

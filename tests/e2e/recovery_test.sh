@@ -87,14 +87,17 @@ check_eq "the route to 1.1.1.1 is as before" "$route_before" "$(route_to_1111)"
 
 group "the service killed with SIGKILL while connected, then started again"
 connect_jp crash
-kill -KILL "$(service_pid)"
+crashed=$(service_pid)
+kill -KILL "$crashed"
 # The app goes too, so nothing but the restarted service acts on what the crash left.
 kill -KILL "$(app_pid)"
 wait "$RUNNER" 2>/dev/null
+# A supervisor starts the service again once the old process has ended.
+time_until 10 process_gone "$crashed" >/dev/null || not_ok "the killed service ended"
 check "the engine outlived the service" test -n "$(engine_pids)"
 check_match "so did its DNS change" 'nameserver 1\.1\.1\.1' "$(resolv)"
 started=$(date +%s%N)
-"$LAB" service start
+check "the service starts again" "$LAB" service start
 took=$(awk -v d=$(($(date +%s%N) - started)) 'BEGIN { printf "%.1f", d / 1e9 }')
 check "once it serves again (${took} s), the engine is gone and resolv.conf byte-identical" restored
 check_eq "the route to 1.1.1.1 is as before" "$route_before" "$(route_to_1111)"

@@ -44,6 +44,8 @@ start_service() {
   [ -x "$svc" ] || die "no service installed in lab $LAB_ID (lab install --service PATH)"
   ! service_pid >/dev/null || die "the service of lab $LAB_ID runs already (pid $(service_pid))"
   mkdir -p "$S/logs"
+  # A killed service leaves its socket behind; the new one is ready only once it made its own.
+  client_root rm -f "$SERVICE_SOCKET"
   # The environment and session a system service manager gives: nothing of the caller's, and no
   # terminal, so a Ctrl-C meant for the app never reaches the service.
   # LAB_SERVICE_CAPS (for example "net_admin,sys_ptrace") confines the service to those
