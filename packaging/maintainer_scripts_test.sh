@@ -58,6 +58,9 @@ check "purge removes /var/lib/orlune-vpn" test ! -e "$DPKG_ROOT/var/lib/orlune-v
 calls >/dev/null
 
 group "purge empties, but keeps, a directory that another mount namespace mounts over"
+if ! unshare --mount --propagation private true 2>/dev/null; then
+  echo "# skipped: no mount namespaces here"
+else
 sh "$dir/postinst" configure >/dev/null
 calls >/dev/null
 unshare --mount --propagation private sh -c \
@@ -71,6 +74,7 @@ check "the other namespace keeps its mount and its files" nsenter -t "$holder" -
 kill "$holder"; wait "$holder" 2>/dev/null
 calls >/dev/null
 rm -rf "$DPKG_ROOT/var/lib/orlune-vpn"
+fi
 
 group "a missing app is an error, never a manifest with an empty hash"
 rm -f "$DPKG_ROOT/usr/bin/orlune-vpn"
