@@ -61,19 +61,19 @@ group "purge empties, but keeps, a directory that another mount namespace mounts
 if ! unshare --mount --propagation private true 2>/dev/null; then
   echo "# skipped: no mount namespaces here"
 else
-sh "$dir/postinst" configure >/dev/null
-calls >/dev/null
-unshare --mount --propagation private sh -c \
-  "mount -t tmpfs orlune-test '$DPKG_ROOT/var/lib/orlune-vpn' && touch '$DPKG_ROOT/var/lib/orlune-vpn/theirs' && exec sleep 30" &
-holder=$!
-for _ in $(seq 1 50); do grep -qs " $DPKG_ROOT/var/lib/orlune-vpn " "/proc/$holder/mountinfo" && break; sleep 0.1; done
-check "postrm purge succeeds" sh "$dir/postrm" purge
-check "the directory stays" test -d "$DPKG_ROOT/var/lib/orlune-vpn"
-check_eq "emptied" "" "$(ls -A "$DPKG_ROOT/var/lib/orlune-vpn")"
-check "the other namespace keeps its mount and its files" nsenter -t "$holder" -m test -e "$DPKG_ROOT/var/lib/orlune-vpn/theirs"
-kill "$holder"; wait "$holder" 2>/dev/null
-calls >/dev/null
-rm -rf "$DPKG_ROOT/var/lib/orlune-vpn"
+  sh "$dir/postinst" configure >/dev/null
+  calls >/dev/null
+  unshare --mount --propagation private sh -c \
+    "mount -t tmpfs orlune-test '$DPKG_ROOT/var/lib/orlune-vpn' && touch '$DPKG_ROOT/var/lib/orlune-vpn/theirs' && exec sleep 30" &
+  holder=$!
+  for _ in $(seq 1 50); do grep -qs " $DPKG_ROOT/var/lib/orlune-vpn " "/proc/$holder/mountinfo" && break; sleep 0.1; done
+  check "postrm purge succeeds" sh "$dir/postrm" purge
+  check "the directory stays" test -d "$DPKG_ROOT/var/lib/orlune-vpn"
+  check_eq "emptied" "" "$(ls -A "$DPKG_ROOT/var/lib/orlune-vpn")"
+  check "the other namespace keeps its mount and its files" nsenter -t "$holder" -m test -e "$DPKG_ROOT/var/lib/orlune-vpn/theirs"
+  kill "$holder"; wait "$holder" 2>/dev/null
+  calls >/dev/null
+  rm -rf "$DPKG_ROOT/var/lib/orlune-vpn"
 fi
 
 group "a missing app is an error, never a manifest with an empty hash"
