@@ -5,6 +5,7 @@
 #   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
 #   make bench    build the benchmarks optimised in build-bench/ and run them
+#   make screenshots  render the window's main states offscreen into build/screenshots/
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -15,12 +16,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz bench bootstrap clean help
+.PHONY: all build test run asan fuzz bench bootstrap clean help screenshots
 
 all: build
 
 help:
-	@sed -n '2,8p' Makefile | sed 's/^# *//'
+	@sed -n '2,9p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -51,6 +52,9 @@ bench: bootstrap
 	  -DORLUNE_BUILD_TESTS=OFF -DORLUNE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target catalog_bench
 	@build-bench/bench/catalog_bench
+
+screenshots: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

@@ -29,11 +29,11 @@ class ServersViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QString filterCaption READ filterCaption NOTIFY changed)
     Q_PROPERTY(QString serverSearch READ serverSearch WRITE setServerSearch NOTIFY changed)
     Q_PROPERTY(QString countrySearch READ countrySearch WRITE setCountrySearch NOTIFY changed)
-    Q_PROPERTY(QString contentState READ contentState NOTIFY changed)
-    Q_PROPERTY(QString contentSymbol READ contentSymbol NOTIFY changed)
-    Q_PROPERTY(QString contentTitle READ contentTitle NOTIFY changed)
-    Q_PROPERTY(QString contentText READ contentText NOTIFY changed)
-    Q_PROPERTY(bool showRetry READ showRetry NOTIFY changed)
+    Q_PROPERTY(QString contentState READ contentState NOTIFY rowsChanged)
+    Q_PROPERTY(QString contentSymbol READ contentSymbol NOTIFY rowsChanged)
+    Q_PROPERTY(QString contentTitle READ contentTitle NOTIFY rowsChanged)
+    Q_PROPERTY(QString contentText READ contentText NOTIFY rowsChanged)
+    Q_PROPERTY(bool showRetry READ showRetry NOTIFY rowsChanged)
     Q_PROPERTY(QVariantList rows READ rows NOTIFY rowsChanged)
 
 public:

@@ -52,6 +52,7 @@ Item {
             ColumnLayout {
                 spacing: 10
                 Layout.fillWidth: true
+                Layout.preferredWidth: column.width
                 Layout.topMargin: 4
 
                 Emblem {

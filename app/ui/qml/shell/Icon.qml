@@ -1,18 +1,22 @@
 import QtQuick
 import Orlune.Ui
 
-// A symbol of the icon table, drawn in one colour.
-Image {
+// A symbol of the icon table, drawn in one colour at `size`.
+Item {
     id: icon
     property string symbol: ""
     property color tint: Theme.text
     property int size: 16
 
-    width: size
-    height: size
-    sourceSize.width: size * 2
-    sourceSize.height: size * 2
-    fillMode: Image.PreserveAspectFit
-    smooth: true
-    source: symbol === "" ? "" : "image://icon/" + symbol + "/" + tint.toString().substring(1)
+    implicitWidth: size
+    implicitHeight: size
+
+    Image {
+        anchors.fill: parent
+        sourceSize.width: icon.size * 2
+        sourceSize.height: icon.size * 2
+        fillMode: Image.PreserveAspectFit
+        smooth: true
+        source: icon.symbol === "" ? "" : "image://icon/" + icon.symbol + "/" + icon.tint.toString().substring(1)
+    }
 }
