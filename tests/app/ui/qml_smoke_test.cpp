@@ -8,6 +8,7 @@
 
 #include "scripted_app.h"
 #include "support/await.h"
+#include "ui/icons.h"
 
 namespace orlune {
 namespace {
@@ -55,6 +56,13 @@ TEST_F(QmlSmokeTest, EveryPageLoadsWithoutWarningsInEveryState) {
     ASSERT_TRUE(app.windows->loaded()) << warnings.join('\n').toStdString();
     EXPECT_EQ(app.windows->mainWindow()->title(), "Orlune VPN");
     EXPECT_EQ(app.windows->mainWindow()->minimumSize(), QSize(940, 660));
+    EXPECT_TRUE(app.shell->windowShown());  // the refresh and the notifications run with it
+    app.windows->mainWindow()->close();
+    settle();
+    EXPECT_FALSE(app.shell->windowShown());
+    app.shell->openMainWindow();
+    settle();
+    EXPECT_TRUE(app.shell->windowShown());
     showEveryPage();  // empty catalog
 
     test::await(app.model().refreshCatalog());
@@ -78,6 +86,28 @@ TEST_F(QmlSmokeTest, EveryPageLoadsWithoutWarningsInEveryState) {
     EXPECT_TRUE(app.windows->menuWindow()->isVisible());
 
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
+TEST(IconTableTest, EverySymbolTheScreensUseRendersFromTheVendoredSet) {
+    // The symbols the view models and pages name, besides those written in the QML files.
+    const QStringList used = {"house", "server.rack", "star", "star.fill", "chart.bar", "gearshape",
+                              "questionmark.circle", "info.circle", "checkmark.shield.fill",
+                              "arrow.trianglehead.2.clockwise.rotate.90", "power", "wifi.slash",
+                              "exclamationmark.shield.fill", "exclamationmark.triangle.fill", "chevron.down",
+                              "chevron.right", "checkmark.circle.fill", "circle", "arrow.clockwise",
+                              "arrow.trianglehead.2.clockwise"};
+    for (const QString& symbol : used) EXPECT_TRUE(ui::iconSymbols().contains(symbol)) << symbol.toStdString();
+    for (const QString& symbol : ui::iconSymbols()) {
+        const QImage image = ui::renderIcon(symbol, Qt::red, QSize(24, 24));
+        ASSERT_FALSE(image.isNull()) << symbol.toStdString();
+        bool painted = false;
+        for (int y = 0; y < image.height() && !painted; ++y) {
+            for (int x = 0; x < image.width() && !painted; ++x) painted = qAlpha(image.pixel(x, y)) > 0;
+        }
+        EXPECT_TRUE(painted) << symbol.toStdString();
+    }
+    EXPECT_TRUE(ui::renderIcon("no.such.symbol", Qt::red, QSize(24, 24)).isNull());
+    EXPECT_TRUE(QFile::exists(":/Orlune/Ui/icons/lucide/LICENSE"));
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ Item {
                     onClicked: vm.mainAction()
                     contentItem: Text {
                         text: mainButton.text
-                        color: Theme.accentText
+                        color: mainButton.enabled ? Theme.accentText : Theme.secondaryText
                         font.pixelSize: 14
                         font.bold: true
                         font.letterSpacing: 0.6
@@ -90,7 +90,9 @@ Item {
                         implicitHeight: 46
                         radius: 13
                         color: mainButton.enabled ? (mainButton.down ? Qt.darker(Theme.accent, 1.15) : Theme.accent)
-                                                  : Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.35)
+                                                  : Theme.hover
+                        border.width: mainButton.enabled ? 0 : 1
+                        border.color: Theme.cardBorder
                     }
                 }
 
