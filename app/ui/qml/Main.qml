@@ -50,6 +50,18 @@ ApplicationWindow {
 
             // A new page for every change: screen-local state (sort, collapsed countries) starts
             // afresh. Settings, Statistics, Help & Support and About come with their own screens.
+            // Pages change with a short ease-in-out fade.
+            onLoaded: fadeIn.restart()
+            NumberAnimation {
+                id: fadeIn
+                target: detail.item
+                property: "opacity"
+                from: 0
+                to: 1
+                duration: 180
+                easing.type: Easing.InOutQuad
+            }
+
             function show(screen: string) {
                 switch (screen) {
                 case "servers":

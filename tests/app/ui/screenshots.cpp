@@ -25,9 +25,10 @@ namespace {
 using orlune::test::ScriptedApp;
 
 void settle() {
+    // Long enough for the page's fade-in to end.
     for (int i = 0; i < 10; ++i) {
         QCoreApplication::processEvents();
-        QTest::qWait(10);
+        QTest::qWait(40);
     }
 }
 
