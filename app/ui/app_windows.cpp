@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
@@ -35,6 +36,7 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
     engine_.addImageProvider(QStringLiteral("icon"), new IconImageProvider);
     engine_.setInitialProperties({{QStringLiteral("shell"), QVariant::fromValue(&shell_)}});
     shell_.setSystemDark(systemIsDark());
+    QCoreApplication::instance()->installEventFilter(this);
     const bool tray = options.useTray && QSystemTrayIcon::isSystemTrayAvailable();
     shell_.setTrayAvailable(tray);
     main_ = load(engine_, "Main.qml");
@@ -63,6 +65,13 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
 }
 
 AppWindows::~AppWindows() = default;
+
+bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) {
+        shell_.setSystemDark(systemIsDark());
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 void AppWindows::showMainWindow() {
     if (!main_) return;

@@ -36,6 +36,10 @@ public:
     void showMainWindow();
     void showMenuWindow();
 
+protected:
+    // Follows the desktop's switch between light and dark while running.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     Shell& shell_;
     QQmlApplicationEngine engine_;

@@ -240,6 +240,7 @@ void ServersViewModel::rebuildRows() {
         }
     }
     rows_ = std::move(rows);
+    rowModel_.setRows(rows_);
     emit rowsChanged();
 }
 

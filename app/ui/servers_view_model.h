@@ -6,6 +6,7 @@
 #include <QtQml/qqmlregistration.h>
 
 #include "ui/server_list.h"
+#include "ui/server_rows_model.h"
 #include "ui/shell_bound.h"
 
 namespace orlune::ui {
@@ -35,6 +36,7 @@ class ServersViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QString contentText READ contentText NOTIFY rowsChanged)
     Q_PROPERTY(bool showRetry READ showRetry NOTIFY rowsChanged)
     Q_PROPERTY(QVariantList rows READ rows NOTIFY rowsChanged)
+    Q_PROPERTY(QAbstractItemModel* rowModel READ rowModel CONSTANT)
 
 public:
     explicit ServersViewModel(QObject* parent = nullptr);
@@ -65,6 +67,8 @@ public:
     // The flat list: country headers ("kind": "header") each followed, when expanded, by its
     // relay rows ("kind": "relay").
     QVariantList rows() const { return rows_; }
+    // The same rows for a list view.
+    QAbstractItemModel* rowModel() { return &rowModel_; }
 
     std::vector<ServerGroup> groups() const;
 
@@ -87,6 +91,7 @@ private:
     ServerSort sort_ = ServerSort::recommended;
     QSet<QString> collapsedCountries_;
     QVariantList rows_;
+    ServerRowsModel rowModel_;
 };
 
 }  // namespace orlune::ui

@@ -68,6 +68,13 @@ TEST(MainButtonTest, LabelActionEnabledAndTooltipInEveryState) {
     }
 }
 
+TEST(EmblemTest, SymbolFollowsTheState) {
+    EXPECT_EQ(emblemSymbol(facts(Kind::connected)), "checkmark.shield.fill");
+    EXPECT_EQ(emblemSymbol(facts(Kind::connecting)), "arrow.trianglehead.2.clockwise.rotate.90");
+    EXPECT_EQ(emblemSymbol(facts(Kind::failed)), "power");
+    EXPECT_EQ(emblemSymbol(facts(Kind::disconnected)), "power");
+}
+
 TEST(MenuTest, StatusLineAndActionsFollowTheState) {
     Relay relay;
     relay.country = QStringLiteral("Japan");

@@ -231,6 +231,26 @@ TEST_F(ViewModelTest, ServersRowsCarryTextsBadgesAndCollapse) {
     EXPECT_EQ(servers.contentTitle(), "No matching servers");
 }
 
+TEST_F(ViewModelTest, TheListKeepsItsRowsWhenOnlyTheirStateChanges) {
+    load();
+    QAbstractItemModel& rows = *servers.rowModel();
+    ASSERT_EQ(rows.rowCount(), 5);
+    int resets = 0;
+    int updates = 0;
+    QObject::connect(&rows, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&rows, &QAbstractItemModel::dataChanged, [&] { ++updates; });
+    model().select(jp2);
+    model().toggleFavorite(kr);
+    EXPECT_EQ(resets, 0);  // the view keeps its scroll position
+    EXPECT_GE(updates, 2);
+    const QVariantMap row = rows.data(rows.index(2, 0), rows.roleNames().key("entry")).toMap();
+    EXPECT_EQ(row.value("name"), "jp-second");
+    EXPECT_TRUE(row.value("selected").toBool());
+    servers.setServerSearch("kr");
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(rows.rowCount(), 2);
+}
+
 TEST_F(ViewModelTest, FavoritesListAnUnavailableFavouriteLastWithItsTooltip) {
     const Relay jp3 = makeRelay("jp-third", "Japan", "JP", 5, 95'000'000, "198.51.100.13");
     fixture.catalog->relays.push_back(jp3);

@@ -35,6 +35,7 @@ AbstractButton {
         ColumnLayout {
             spacing: 3
             Layout.preferredWidth: 240
+            Layout.minimumWidth: 120
             Layout.fillWidth: true
             Text {
                 text: row.entry.name
@@ -70,7 +71,9 @@ AbstractButton {
                 id: metric
                 required property var modelData
                 spacing: 2
-                Layout.preferredWidth: 82
+                Layout.preferredWidth: 86
+                Layout.minimumWidth: 86
+                Layout.maximumWidth: 86
                 Text {
                     text: metric.modelData.label
                     color: Theme.secondaryText

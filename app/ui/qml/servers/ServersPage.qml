@@ -64,6 +64,11 @@ Item {
                 onTextChanged: vm.countrySearch = text
                 Layout.preferredWidth: 220
             }
+            Text {
+                text: "Sort"
+                color: Theme.secondaryText
+                font.pixelSize: 13
+            }
             ComboBox {
                 id: sort
                 model: vm.sortOptions
@@ -72,7 +77,6 @@ Item {
                 Layout.preferredWidth: 170
                 implicitHeight: 34
                 hoverEnabled: true
-                displayText: "Sort: " + currentText
                 font.pixelSize: 13
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
@@ -112,27 +116,27 @@ Item {
             visible: vm.contentState === "list"
             clip: true
             spacing: 6
-            model: vm.rows
+            model: vm.rowModel
             boundsBehavior: Flickable.StopAtBounds
             ScrollBar.vertical: ScrollBar {}
             Layout.fillWidth: true
             Layout.fillHeight: true
             delegate: Column {
                 id: listEntry
-                required property var modelData
+                required property var entry
                 width: list.width - 12
                 CountryHeader {
                     width: parent.width
-                    visible: listEntry.modelData.kind === "header"
-                    entry: listEntry.modelData
-                    onClicked: vm.toggleCountry(listEntry.modelData.country)
+                    visible: listEntry.entry.kind === "header"
+                    entry: listEntry.entry
+                    onClicked: vm.toggleCountry(listEntry.entry.country)
                 }
                 RelayRow {
                     width: parent.width
-                    visible: listEntry.modelData.kind === "relay"
-                    entry: listEntry.modelData
-                    onClicked: vm.selectRelay(listEntry.modelData.id)
-                    onFavoriteToggled: vm.toggleFavorite(listEntry.modelData.id)
+                    visible: listEntry.entry.kind === "relay"
+                    entry: listEntry.entry
+                    onClicked: vm.selectRelay(listEntry.entry.id)
+                    onFavoriteToggled: vm.toggleFavorite(listEntry.entry.id)
                 }
             }
         }

@@ -12,7 +12,9 @@ Item {
     implicitHeight: size
 
     Image {
-        anchors.fill: parent
+        anchors.centerIn: parent
+        width: icon.size
+        height: icon.size
         sourceSize.width: icon.size * 2
         sourceSize.height: icon.size * 2
         fillMode: Image.PreserveAspectFit
