@@ -22,6 +22,11 @@ HomeViewModel::HomeViewModel(QObject* parent) : ShellBound(parent) {
     clock_.start();
 }
 
+void HomeViewModel::tick() {
+    // Only the duration changes with time.
+    if (ready() && model().connectionState().isConnected()) emit detailRowsChanged();
+}
+
 void HomeViewModel::attach(Shell& shell) {
     AppModel& m = shell.model();
     for (auto signal : {&AppModel::connectionStateChanged, &AppModel::isStoppingTunnelChanged,
