@@ -32,6 +32,7 @@ public:
     QQuickWindow* mainWindow() const { return main_; }
     QQuickWindow* menuWindow() const { return menu_; }
     QQmlApplicationEngine& engine() { return engine_; }
+    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
 
     void showMainWindow();
     void showMenuWindow();

@@ -1,4 +1,4 @@
-// Test main for tests that render: an offscreen QApplication, a private runtime folder, and
+// Test main for tests that render: a QApplication (offscreen unless a platform is named), a private runtime folder, and
 // every request to anything but a loopback address fatal.
 #include <QApplication>
 #include <QHostAddress>
@@ -19,7 +19,7 @@ Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());

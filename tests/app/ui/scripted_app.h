@@ -30,8 +30,8 @@ public:
         shell = std::make_unique<ui::Shell>(fixture.model(), fixture.preferences(), std::make_unique<SilentSink>(),
                                             [this] { return fixture.clock->current; });
     }
-    void open(bool showMain = true) {
-        windows = std::make_unique<ui::AppWindows>(*shell, ui::AppWindows::Options{false, showMain});
+    void open(bool showMain = true, bool useTray = false) {
+        windows = std::make_unique<ui::AppWindows>(*shell, ui::AppWindows::Options{useTray, showMain});
     }
     FakeCatalog& catalog() { return *fixture.catalog; }
     AppModel& model() { return fixture.model(); }
