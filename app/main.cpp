@@ -121,5 +121,6 @@ int main(int argc, char** argv) {
     };
     QTimer::singleShot(0, &app, [&] { run(); });
     QCoreApplication::exec();
+    orlune::releaseSharedNetworkAccess();
     return status;
 }
