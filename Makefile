@@ -7,6 +7,7 @@
 #   make bench    build the benchmarks optimised in build-bench/ and run them
 #   make package  the Debian package (build/package/orlune-vpn_*.deb)
 #   make install  build the package and install it on this machine (root or sudo)
+#   make screenshots  render the window's main states offscreen into build/screenshots/
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -17,12 +18,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz bench bootstrap clean help package install
+.PHONY: all build test run asan fuzz bench bootstrap clean help package install screenshots
 
 all: build
 
 help:
-	@sed -n '2,10p' Makefile | sed 's/^# *//'
+	@sed -n '2,11p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -65,6 +66,9 @@ bench: bootstrap
 	  -DORLUNE_BUILD_TESTS=OFF -DORLUNE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target catalog_bench
 	@build-bench/bench/catalog_bench
+
+screenshots: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

@@ -1,5 +1,7 @@
 // The Orlune VPN program: the window (without arguments) or the headless command line.
+#include <QApplication>
 #include <QCoreApplication>
+#include <QQmlExtensionPlugin>
 #include <QTextStream>
 #include <QTimer>
 
@@ -12,8 +14,14 @@
 #include "control/native_wire.h"
 #include "model/app_model.h"
 #include "network/endpoints.h"
+#include "network/http.h"
 #include "platform/network_path_monitor_linux.h"
 #include "tunnel/native_tunnel_provider.h"
+#include "ui/app_windows.h"
+#include "ui/notification_sink.h"
+#include "ui/shell.h"
+
+Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
 
 namespace {
 
@@ -28,21 +36,62 @@ std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences) {
     return std::make_unique<orlune::AppModel>(std::move(dependencies));
 }
 
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Orlune"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orlune VPN"));
+}
+
+// An endpoints file that cannot be used stops the program: falling back to the public services
+// is exactly what its author meant to avoid.
+bool useEndpointsFromEnvironment(QTextStream& err) {
+    try {
+        orlune::Endpoints::setCurrent(orlune::Endpoints::fromEnvironment());
+        return true;
+    } catch (const std::exception& error) {
+        err << "Orlune VPN: " << QString::fromUtf8(error.what()) << '\n' << Qt::flush;
+        return false;
+    }
+}
+
+// The window: one model for the process, shown by the main window and the tray window.
+int runWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    nameApplication();
+    QApplication::setApplicationDisplayName(QStringLiteral("Orlune VPN"));
+    QApplication::setDesktopFileName(QStringLiteral("orlune-vpn"));
+    QTextStream err(stderr);
+    if (!useEndpointsFromEnvironment(err)) return 2;
+    std::signal(SIGPIPE, SIG_IGN);
+    int status = 0;
+    {
+        auto preferences = orlune::Preferences::forUser();
+        auto model = makeModel(*preferences);
+        orlune::ui::Shell shell(*model, *preferences, orlune::ui::makeDesktopNotificationSink());
+        orlune::ui::AppWindows windows(shell, {});
+        if (!windows.loaded()) {
+            err << "Orlune VPN: the window could not be loaded.\n" << Qt::flush;
+            status = 1;
+        } else {
+            model->start();
+            status = QApplication::exec();
+        }
+    }
+    // Quitting sends nothing to the service: it notices the process is gone and stops the tunnel.
+    orlune::releaseSharedNetworkAccess();
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc <= 1) return runWindow(argc, argv);
+
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orlune"));
-    QCoreApplication::setApplicationName(QStringLiteral("Orlune VPN"));
+    nameApplication();
     QTextStream out(stdout);
     QTextStream err(stderr);
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (arguments.isEmpty()) {
-        err << "Orlune VPN: the window is not part of this build yet; use a command.\n"
-            << orlune::CommandLine::usage() << Qt::flush;
-        return 2;
-    }
     if (!orlune::CommandLine::handles(arguments)) {
         err << orlune::CommandLine::usage() << Qt::flush;
         return 2;
@@ -51,15 +100,7 @@ int main(int argc, char** argv) {
         out << orlune::CommandLine::usage() << Qt::flush;
         return 0;
     }
-    try {
-        // An endpoints file that cannot be used stops the program: falling back to the public
-        // services is exactly what its author meant to avoid.
-        orlune::Endpoints::setCurrent(orlune::Endpoints::fromEnvironment());
-    } catch (const std::exception& error) {
-        err << "Orlune VPN: " << QString::fromUtf8(error.what()) << '\n' << Qt::flush;
-        return 2;
-    }
-
+    if (!useEndpointsFromEnvironment(err)) return 2;
     // A closed output pipe must not end the program in the middle of a disconnect.
     std::signal(SIGPIPE, SIG_IGN);
     auto preferences = orlune::Preferences::forUser();
@@ -80,5 +121,6 @@ int main(int argc, char** argv) {
     };
     QTimer::singleShot(0, &app, [&] { run(); });
     QCoreApplication::exec();
+    orlune::releaseSharedNetworkAccess();
     return status;
 }

@@ -452,6 +452,10 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
         co_return;
     }
     if (!isCurrent(attempt)) co_return;
+    if (originalPublicIP_ != original) {
+        originalPublicIP_ = original;
+        emit publicIPChanged();
+    }
     setPublicIP(original);
 
     QStringList failureLines;

@@ -38,6 +38,7 @@ class AppModel : public QObject {
     Q_PROPERTY(QString catalogMessage READ catalogMessageText NOTIFY catalogMessageChanged)
     Q_PROPERTY(bool catalogRefreshSucceeded READ catalogRefreshSucceeded NOTIFY catalogRefreshSucceededChanged)
     Q_PROPERTY(QString publicIP READ publicIPText NOTIFY publicIPChanged)
+    Q_PROPERTY(QString originalPublicIP READ originalPublicIPText NOTIFY publicIPChanged)
     Q_PROPERTY(QStringList mismatchedRelayIDs READ mismatchedRelayIDsList NOTIFY mismatchedRelayIDsChanged)
     Q_PROPERTY(QVariantMap quarantinedUntil READ quarantinedUntilVariant NOTIFY quarantinedUntilChanged)
     Q_PROPERTY(QVariantMap connectionState READ connectionStateVariant NOTIFY connectionStateChanged)
@@ -87,6 +88,8 @@ public:
     const std::optional<QString>& catalogMessage() const { return catalogMessage_; }
     bool catalogRefreshSucceeded() const { return catalogRefreshSucceeded_; }
     const std::optional<QString>& publicIP() const { return publicIP_; }
+    // The address read just before the newest connect attempt started its tunnel.
+    const std::optional<QString>& originalPublicIP() const { return originalPublicIP_; }
     const QSet<QString>& mismatchedRelayIDs() const { return mismatchedRelayIDs_; }
     const QHash<QString, QDateTime>& quarantinedUntil() const { return quarantinedUntil_; }
     const ConnectionState& connectionState() const { return connectionState_; }
@@ -204,6 +207,7 @@ private:
     QVariantList relaysVariant() const;
     QString catalogMessageText() const { return catalogMessage_.value_or(QString()); }
     QString publicIPText() const { return publicIP_.value_or(QString()); }
+    QString originalPublicIPText() const { return originalPublicIP_.value_or(QString()); }
     QStringList mismatchedRelayIDsList() const;
     QVariantMap quarantinedUntilVariant() const;
     QVariantMap connectionStateVariant() const;
@@ -229,6 +233,7 @@ private:
     std::optional<QString> catalogMessage_;
     bool catalogRefreshSucceeded_ = false;
     std::optional<QString> publicIP_;
+    std::optional<QString> originalPublicIP_;
     QSet<QString> mismatchedRelayIDs_;
     QHash<QString, QDateTime> quarantinedUntil_;
     ConnectionState connectionState_;

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+
+#include <memory>
+
+class QSystemTrayIcon;
+
+namespace orlune::ui {
+
+class Shell;
+
+// The window and the tray window over one shell: loads both from the QML module, shows the
+// main window, answers the shell's requests, and puts up the tray icon when the desktop has a
+// tray. Without a tray, closing the window quits (nothing would be left to reopen it).
+class AppWindows : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        bool useTray = true;   // off for rendering without a desktop
+        bool showMain = true;  // show the main window at once
+    };
+    AppWindows(Shell& shell, Options options);
+    ~AppWindows() override;
+
+    // False when QML failed to load; the engine's warnings say why.
+    bool loaded() const { return main_ && menu_; }
+    QQuickWindow* mainWindow() const { return main_; }
+    QQuickWindow* menuWindow() const { return menu_; }
+    QQmlApplicationEngine& engine() { return engine_; }
+    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+
+    void showMainWindow();
+    void showMenuWindow();
+
+protected:
+    // Follows the desktop's switch between light and dark while running.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Shell& shell_;
+    QQmlApplicationEngine engine_;
+    QPointer<QQuickWindow> main_;
+    QPointer<QQuickWindow> menu_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+};
+
+}  // namespace orlune::ui

@@ -1,0 +1,42 @@
+import QtQuick
+import QtQuick.Layouts
+import Orlune.Ui
+
+// What the user should know about relays and IPv6, or why the catalog is missing.
+Card {
+    id: card
+    required property HomeViewModel home
+
+    implicitHeight: row.implicitHeight + 32
+
+    RowLayout {
+        id: row
+        anchors.fill: parent
+        anchors.margins: 16
+        spacing: 12
+        Icon {
+            symbol: card.home.noticeSymbol
+            tint: Theme.orange
+            size: 22
+            Layout.alignment: Qt.AlignTop
+        }
+        ColumnLayout {
+            spacing: 5
+            Layout.fillWidth: true
+            Text {
+                text: card.home.noticeTitle
+                color: Theme.text
+                font.pixelSize: 14
+                font.bold: true
+            }
+            Text {
+                text: card.home.noticeText
+                color: Theme.secondaryText
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+                lineHeight: 1.15
+                Layout.fillWidth: true
+            }
+        }
+    }
+}

@@ -1,0 +1,25 @@
+import QtQuick
+import Orlune.Ui
+
+// A small capsule with a count or a word.
+Rectangle {
+    id: badge
+    property string text: ""
+    property color tint: Theme.secondaryText
+    property bool strong: false
+
+    implicitWidth: Math.max(label.implicitWidth + 12, implicitHeight)
+    implicitHeight: label.implicitHeight + 4
+    radius: height / 2
+    color: strong ? tint : Qt.rgba(tint.r, tint.g, tint.b, 0.16)
+
+    Text {
+        id: label
+        anchors.centerIn: parent
+        text: badge.text
+        color: badge.strong ? Theme.accentText : badge.tint
+        font.pixelSize: 10
+        font.bold: true
+        font.letterSpacing: 0.4
+    }
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace orlune {
+class AppModel;
+class Preferences;
+}  // namespace orlune
+
+namespace orlune::ui {
+
+class ConnectionNotifier;
+class NotificationSink;
+
+// The frame of the window: the sidebar's pages, badges and catalog status, the appearance, the
+// periodic catalog refresh and the connection notifications while the window is shown, and the
+// requests to show the windows or quit, which the application carries out.
+class Shell : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application creates the one shell.")
+    Q_PROPERTY(QVariantList pages READ pages NOTIFY pagesChanged)
+    Q_PROPERTY(QString page READ page NOTIFY pageChanged)
+    Q_PROPERTY(QString screen READ screen NOTIFY pageChanged)
+    Q_PROPERTY(QString catalogStatusText READ catalogStatusText NOTIFY catalogStatusChanged)
+    Q_PROPERTY(QString catalogStatusColor READ catalogStatusColor NOTIFY catalogStatusChanged)
+    Q_PROPERTY(bool dark READ dark NOTIFY darkChanged)
+    Q_PROPERTY(bool trayAvailable READ trayAvailable NOTIFY trayAvailableChanged)
+
+public:
+    using Clock = std::function<QDateTime()>;
+    static constexpr std::chrono::seconds kRefreshPeriod{60};
+
+    Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications,
+          Clock clock = {}, QObject* parent = nullptr);
+    ~Shell() override;
+
+    AppModel& model() const { return model_; }
+    Preferences& preferences() const { return preferences_; }
+    QDateTime now() const { return clock_(); }
+
+    QVariantList pages() const;
+    QString page() const;
+    // Which screen the detail area shows: "home", "servers", "favorites", "statistics",
+    // "settings", "help" or "about".
+    QString screen() const;
+    QString catalogStatusText() const;
+    QString catalogStatusColor() const;
+    bool dark() const;
+    bool trayAvailable() const { return trayAvailable_; }
+
+    void setSystemDark(bool dark);
+    void setTrayAvailable(bool available);
+    // The main window's content appeared or went: the periodic refresh and the notifications
+    // run only while it is shown, and start afresh with it.
+    void setWindowShown(bool shown);
+    bool windowShown() const { return windowShown_; }
+    // One step of the periodic refresh; answers whether it refreshed.
+    bool periodicRefreshTick();
+
+    Q_INVOKABLE void setPage(const QString& title);
+    Q_INVOKABLE void openMainWindow() { emit mainWindowRequested(); }
+    Q_INVOKABLE void openMenuWindow() { emit menuWindowRequested(); }
+    Q_INVOKABLE void quit() { emit quitRequested(); }
+
+signals:
+    void pagesChanged();
+    void pageChanged();
+    void catalogStatusChanged();
+    void darkChanged();
+    void trayAvailableChanged();
+    void mainWindowRequested();
+    void menuWindowRequested();
+    void quitRequested();
+
+private:
+    AppModel& model_;
+    Preferences& preferences_;
+    std::unique_ptr<NotificationSink> notificationSink_;
+    std::unique_ptr<ConnectionNotifier> notifier_;
+    Clock clock_;
+    QTimer refreshTimer_;
+    bool systemDark_ = false;
+    bool trayAvailable_ = false;
+    bool windowShown_ = false;
+};
+
+}  // namespace orlune::ui

@@ -1,0 +1,154 @@
+// Renders the window's important states offscreen into PNG files, from a model of fakes:
+//   ui_screenshots OUTPUT-FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QQmlExtensionPlugin>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+
+#include "network/endpoints.h"
+#include "network/http.h"
+#include "scripted_app.h"
+#include "support/await.h"
+#include "support/local_endpoints.h"
+#include "tunnel/tunnel_error.h"
+
+Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
+
+namespace {
+
+using orlune::test::ScriptedApp;
+
+void settle() {
+    // Long enough for the page's fade-in to end.
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(40);
+    }
+}
+
+bool save(QQuickWindow* window, const QString& path) {
+    settle();
+    const QImage image = window->grabWindow();
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "screenshots: could not write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+struct Scene {
+    const char* name;
+    std::function<void(ScriptedApp&)> prepare;
+    bool menu = false;
+};
+
+void load(ScriptedApp& app) { orlune::test::await(app.model().refreshCatalog()); }
+
+void failAll(ScriptedApp& app) {
+    for (const auto& relay : app.catalog().relays) {
+        app.fixture.tunnel->outcomes[relay.id] = std::make_exception_ptr(
+            orlune::TunnelError(orlune::TunnelError::Kind::serverMissingFromFreshCatalog));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: ui_screenshots OUTPUT-FOLDER\n");
+        return 2;
+    }
+    // Nothing here may leave the machine.
+    orlune::setRequestGuard([](const QUrl& url) {
+        if (!QHostAddress(url.host()).isLoopback()) std::abort();
+    });
+    orlune::Endpoints::setCurrent(orlune::test::closedLocalEndpoints());
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!out.mkpath(QStringLiteral("."))) return 1;
+
+    static orlune::test::Gate holdConnect;
+    const Scene scenes[] = {
+        {"home-no-selection", [](ScriptedApp& a) { load(a); }},
+        {"home-selected", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+         }},
+        {"home-connecting", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+             a.fixture.tunnel->connectGate = &holdConnect;
+             a.fixture.tunnel->progressLines = {QStringLiteral("Waiting for the VPN service to report the tunnel…")};
+             a.model().requestConnect();
+         }},
+        {"home-connected", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+             orlune::test::await(a.model().connectSelected());
+             a.fixture.clock->current = a.fixture.clock->current.addSecs(754);
+         }},
+        {"home-failed", [](ScriptedApp& a) {
+             load(a);
+             failAll(a);
+             a.model().selectCountry("KR");
+             orlune::test::await(a.model().connectSelected());
+         }},
+        {"home-offline", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+             a.fixture.network->reachable = false;
+             a.fixture.network->physicalUp = false;
+             a.catalog().error = std::make_exception_ptr(std::runtime_error("offline"));
+             orlune::test::await(a.model().refreshCatalog());
+         }},
+        {"servers", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("KR");
+             a.model().toggleFavorite(a.catalog().relays[0]);
+             a.shell->setPage("Servers");
+         }},
+        {"favorites-unavailable", [](ScriptedApp& a) {
+             load(a);
+             a.model().toggleFavorite(a.catalog().relays[0]);
+             a.model().toggleFavorite(a.catalog().relays[1]);
+             a.model().toggleFavorite(a.catalog().relays[4]);
+             a.catalog().relays.erase(a.catalog().relays.begin() + 1);
+             load(a);
+             a.shell->setPage("Favorites");
+         }},
+        {"menu-connected", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+             orlune::test::await(a.model().connectSelected());
+         }, true},
+        {"menu-disconnected", [](ScriptedApp& a) { load(a); }, true},
+    };
+
+    bool ok = true;
+    for (const char* appearance : {"Light", "Dark"}) {
+        for (const Scene& scene : scenes) {
+            ScriptedApp scripted;
+            scripted.fixture.preferences().setValue("appearance", appearance);
+            scene.prepare(scripted);
+            scripted.open(!scene.menu);
+            if (!scripted.windows->loaded()) return 1;
+            QQuickWindow* window = scene.menu ? scripted.windows->menuWindow() : scripted.windows->mainWindow();
+            if (scene.menu) scripted.windows->showMenuWindow();
+            const QString name = QString::fromLatin1(scene.name) + "-" + QString::fromLatin1(appearance).toLower();
+            ok = save(window, out.filePath(name + ".png")) && ok;
+        }
+    }
+    orlune::releaseSharedNetworkAccess();
+    return ok ? 0 : 1;
+}

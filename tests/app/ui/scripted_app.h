@@ -1,0 +1,44 @@
+#pragma once
+
+// A window over a model of fakes, for the smoke test and the screenshots: no network, no
+// service, no desktop.
+
+#include <memory>
+
+#include "model_fakes.h"
+#include "ui/app_windows.h"
+#include "ui/notification_sink.h"
+#include "ui/shell.h"
+
+namespace orlune::test {
+
+struct SilentSink final : ui::NotificationSink {
+    void post(const QString&, const QString&) override {}
+};
+
+class ScriptedApp {
+public:
+    ScriptedApp() {
+        catalog().relays = {
+            makeRelay("public-vpn-211", "Japan", "JP", 14, 182'400'000, "198.51.100.11"),
+            makeRelay("vpn573091128", "Japan", "JP", 22, 96'300'000, "198.51.100.12"),
+            makeRelay("opengw-kr-27", "Korea Republic of", "KR", 31, 64'100'000, "198.51.100.21"),
+            makeRelay("kr-seoul-relay", "Korea Republic of", "KR", 48, 41'000'000, "198.51.100.22"),
+            makeRelay("us-west-vg7", "United States", "US", 118, 38'900'000, "198.51.100.31"),
+            makeRelay("th-bkk-node", "Thailand", "TH", 64, 27'500'000, "198.51.100.41"),
+        };
+        shell = std::make_unique<ui::Shell>(fixture.model(), fixture.preferences(), std::make_unique<SilentSink>(),
+                                            [this] { return fixture.clock->current; });
+    }
+    void open(bool showMain = true, bool useTray = false) {
+        windows = std::make_unique<ui::AppWindows>(*shell, ui::AppWindows::Options{useTray, showMain});
+    }
+    FakeCatalog& catalog() { return *fixture.catalog; }
+    AppModel& model() { return fixture.model(); }
+
+    ModelFixture fixture;
+    std::unique_ptr<ui::Shell> shell;
+    std::unique_ptr<ui::AppWindows> windows;
+};
+
+}  // namespace orlune::test
