@@ -144,7 +144,9 @@ void checkProfile(const std::vector<QStringView>& lines, const Relay& relay) {
         const QString directive = parts.front().toString().toLower();
         if (contains(kRefusedDirectives, directive)) throw unsafe();
         if (contains(kFileCredentialDirectives, directive)) throw unsafe();
-        if (directive == u"remote" && parts.size() >= 3) remotes.emplace_back(parts.at(1), parts.at(2));
+        // Every remote line counts: the engine reads one without a port as a remote on its
+        // default port. A missing host or port is empty here and fails the checks below.
+        if (directive == u"remote") remotes.emplace_back(parts.value(1), parts.value(2));
     }
     if (openBlock) throw unsafe();
     for (QStringView required : {u"ca", u"cert", u"key"}) {
