@@ -30,7 +30,7 @@ TEST(LinuxProcessControl, ChildGetsOnlyItsEnvironmentStreamsAndDefaultSignals) {
     ::signal(SIGPIPE, SIG_IGN);
     LinuxProcessControl processes;
     auto child = processes.launch({"/bin/sh",
-                                   {"-c", "env; ls /proc/$$/fd | tr '\\n' ' '; echo; "
+                                   {"-c", "env; ls /proc/self/fd | tr '\\n' ' '; echo; "
                                           "grep SigIgn /proc/$$/status; read line || echo stdin-empty; echo err >&2"},
                                    {"PATH=/usr/bin:/bin", "LANG=C"},
                                    output.get()});
@@ -40,7 +40,10 @@ TEST(LinuxProcessControl, ChildGetsOnlyItsEnvironmentStreamsAndDefaultSignals) {
     const std::string text = readFile(log);
     EXPECT_NE(text.find("PATH=/usr/bin:/bin\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("HOME="), std::string::npos) << text;
-    EXPECT_NE(text.find("\n0 1 2 \n"), std::string::npos) << text;
+    // What a program started by the child sees: the three streams and its own listing handle
+    // (3). Anything more was inherited from the service. (The shell's own table is no use here:
+    // while it builds the pipeline it briefly holds the pipe's ends.)
+    EXPECT_NE(text.find("\n0 1 2 3 \n"), std::string::npos) << text;
     const std::size_t ignored = text.find("SigIgn:\t");
     ASSERT_NE(ignored, std::string::npos) << text;
     EXPECT_EQ(std::stoull(text.substr(ignored + 8, 16), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << text;
