@@ -12,6 +12,7 @@
 #endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <system_error>
 #include <utility>
@@ -299,7 +300,12 @@ private:
 void stopOverrunningTool(Child& child, OutputCollector& output, std::chrono::milliseconds killPause) {
     if (child.poll()) return;
     ::kill(child.pid(), SIGTERM);
-    output.pump(killPause, child.exitFd());
+    // The whole pause, not just until the first output: a tool that says goodbye on SIGTERM
+    // and then exits must not be killed between the two.
+    const auto until = Clock::now() + killPause;
+    while (!child.poll() && Clock::now() < until) {
+        output.pump(std::chrono::milliseconds(std::max(1, remainingMilliseconds(until))), child.exitFd());
+    }
     if (!child.poll()) ::kill(child.pid(), SIGKILL);
     child.waitBlocking();
 }
