@@ -11,7 +11,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # make test ends with a short run of every fuzz target (about a minute in all).
-FUZZ_SMOKE_SECONDS ?= 6
+FUZZ_SMOKE_SECONDS ?= 5
 # CI turns warnings in our own code into errors.
 WERROR     ?= $(if $(CI),ON,OFF)
 
