@@ -5,6 +5,8 @@
 #   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
 #   make bench    the catalog benchmark, then the system against the raw engine in the lab (root)
+#   make package  the Debian package (build/package/orlune-vpn_*.deb)
+#   make install  build the package and install it on this machine (root or sudo)
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -17,12 +19,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz bench bootstrap clean help
+.PHONY: all build test run asan fuzz bench bootstrap clean help package install
 
 all: build
 
 help:
-	@sed -n '2,8p' Makefile | sed 's/^# *//'
+	@sed -n '2,10p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -37,6 +39,18 @@ test: build
 
 run: build
 	@scripts/run $(BUILD)
+
+package: build
+	@scripts/bootstrap package
+	@rm -f $(BUILD)/package/orlune-vpn_*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/package/orlune-vpn_*.deb
+
+# apt-get installs the package's dependencies from the distribution as well.
+install: package
+	@deb=$$(ls $(BUILD)/package/orlune-vpn_*.deb) && \
+	  if [ "$$(id -u)" -eq 0 ]; then apt-get install -y "$$(realpath $$deb)"; \
+	  else sudo apt-get install -y "$$(realpath $$deb)"; fi
 
 asan: bootstrap
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORLUNE_SANITIZE=ON -DORLUNE_WERROR=$(WERROR) >/dev/null

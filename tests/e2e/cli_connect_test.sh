@@ -5,12 +5,14 @@
 # Usage: cli_connect_test.sh APP SERVICE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../lab/test/testlib.sh"
+. "$here/e2elib.sh"
 app=${1:?path of orlune-vpn}
 service=${2:?path of orlune-vpn-service}
 skip_unless_lab_possible
 
 export LAB_ID=$(new_lab_id)
+LAB_SERVICE_CAPS=$(unit_capabilities)
+export LAB_SERVICE_CAPS
 work=$(mktemp -d)
 cleanup() {
   pkill -INT -f "^${installed_app:-/nonexistent} connect" 2>/dev/null

@@ -36,13 +36,25 @@ ensure_lab_user() {
   [ "$uid" -ge 1000 ] && [ "$uid" -ne 65534 ] || die "lab user $LAB_USER has uid $uid; an ordinary user (uid >= 1000) is needed"
 }
 
-# The user's home is per lab (fresh settings every time) and lives in the state directory.
-user_home() { echo "$S/home"; }
+# The user's home is per lab (fresh settings every time) and lives in the state directory. Another
+# user than the default one (LAB_USER=NAME lab exec --user) gets a home of its own beside it.
+user_home() { if [ "$LAB_USER" = orlune-lab ]; then echo "$S/home"; else echo "$S/home-$LAB_USER"; fi; }
+
+ensure_user_home() {
+  local home
+  home=$(user_home)
+  [ -d "$home" ] && return 0
+  mkdir -p "$home/.runtime"
+  chown -R "$LAB_USER:" "$home"
+  chmod 700 "$home" "$home/.runtime"
+}
 
 # Runs a command in the client host as the lab user, with a login-like, clean environment.
 client_user() {
   local holder uid gid home envs=()
   holder=$(client_holder)
+  ensure_lab_user
+  ensure_user_home
   uid=$(id -u "$LAB_USER"); gid=$(id -g "$LAB_USER"); home=$(user_home)
   local v
   for v in TERM DISPLAY WAYLAND_DISPLAY XAUTHORITY QT_QPA_PLATFORM QT_QUICK_BACKEND QT_LOGGING_RULES; do
@@ -95,11 +107,7 @@ setup_client() {
     client_mount "$holder" mount -t tmpfs -o mode=755,nosuid,nodev,size=16m olab-state "$d"
   done
 
-  local home
-  home=$(user_home)
-  mkdir -p "$home/.runtime"
-  chown -R "$LAB_USER:" "$home"
-  chmod 700 "$home" "$home/.runtime"
+  ensure_user_home
 }
 
 holder_ready() {

@@ -66,7 +66,8 @@ ns_name() { echo "$NS_PREFIX-$LAB_ID-$1"; }
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
 # Process records carry the start time, so a reused pid is never mistaken for ours.
-proc_start() { [ -r "/proc/$1/stat" ] && awk '{sub(/^.*\) /, ""); print $20}' "/proc/$1/stat" 2>/dev/null; }
+# A process that has ended but is not yet reaped (state Z or X) has no start time: it is gone.
+proc_start() { [ -r "/proc/$1/stat" ] && awk '{sub(/^.*\) /, ""); if ($1 !~ /^[ZX]/) print $20}' "/proc/$1/stat" 2>/dev/null; }
 record_pid() { # label pid
   mkdir -p "$S/pids"
   echo "$2 $(proc_start "$2")" > "$S/pids/$1"

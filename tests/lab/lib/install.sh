@@ -44,9 +44,17 @@ start_service() {
   [ -x "$svc" ] || die "no service installed in lab $LAB_ID (lab install --service PATH)"
   ! service_pid >/dev/null || die "the service of lab $LAB_ID runs already (pid $(service_pid))"
   mkdir -p "$S/logs"
+  # A killed service leaves its socket behind; the new one is ready only once it made its own.
+  client_root rm -f "$SERVICE_SOCKET"
   # The environment and session a system service manager gives: nothing of the caller's, and no
   # terminal, so a Ctrl-C meant for the app never reaches the service.
-  setsid nsenter -t "$(client_holder)" -n -m -- env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  # LAB_SERVICE_CAPS (for example "net_admin,sys_ptrace") confines the service to those
+  # capabilities and no new privileges, as a system service unit's bounding set would.
+  local confine=()
+  if [ -n "${LAB_SERVICE_CAPS:-}" ]; then
+    confine=(setpriv --bounding-set "-all,+${LAB_SERVICE_CAPS//,/,+}" --inh-caps -all --no-new-privs --)
+  fi
+  setsid nsenter -t "$(client_holder)" -n -m -- "${confine[@]}" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 HOME=/root "$svc" </dev/null >>"$S/logs/service.log" 2>&1 &
   pid=$!
   record_pid service "$pid"

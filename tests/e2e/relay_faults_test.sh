@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Relays that fail, against the real programs in the lab, as the lab's ordinary user:
+#  1. a profile that asks to run a program is refused by the app; the service never sees it;
+#  2. a relay exiting in the wrong country and one whose certificate the client refuses both
+#     fail with their own reasons, strictly within the chosen country, and are hidden after;
+#  3. a mismatched best relay is skipped and the next relay of the country carries the tunnel.
+# Usage: relay_faults_test.sh APP SERVICE
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2elib.sh"
+skip_unless_lab_possible
+e2e_up "$here/relay_faults.lab" "${1:?path of orlune-vpn}" "${2:?path of orlune-vpn-service}"
+resolv_before=$(resolv)
+route_before=$(route_to_1111)
+
+group "an unsafe profile is refused by the app before the service sees it"
+start_connect unsafe KR
+wait "$RUNNER"; status=$?
+check_eq "connect KR exits 1" 1 "$status"
+check "the unsafe relay was tried" grep -q "trying vpn-unsafe-214 · server 1 of 1" "$WORK/unsafe.out"
+check_match "the failure names the relay and the refusal" \
+  "KOREA REPUBLIC OF — CONNECTION FAILED / NO WORKING SERVER\. Tried 1 live relays in Korea Republic of; no other country was attempted\. vpn-unsafe-214: The server profile was rejected because its contents or endpoint could not be safely verified\." \
+  "$(cat "$WORK/unsafe.err")"
+# The service creates the engine log and configuration only when it accepts a connect.
+check_eq "the service never received a profile (no engine log, no configuration)" "" \
+  "$("$LAB" exec -- ls /var/lib/orlune-vpn/state/)"
+check "no engine was started" no_engine
+check_eq "resolv.conf was never touched" "$resolv_before" "$(resolv)"
+
+group "wrong exit country and a refused certificate: both fail, within the country, and are hidden"
+start_connect us US
+wait "$RUNNER"; status=$?
+err=$(cat "$WORK/us.err")
+check_eq "connect US exits 1" 1 "$status"
+check_match "both relays were tried, nothing else" "Tried 2 live relays in United States; no other country was attempted\." "$err"
+check_match "the exit country was checked" "vpn-us-elsewhere: The VPN exit country was KR, but US" "$err"
+check_match "the certificate refusal is named" "vpn-us-untrust: .*(TLS|certificate)" "$err"
+check "the engine is stopped" no_engine
+check_eq "resolv.conf is byte-identical to before" "$resolv_before" "$(resolv)"
+check_eq "the route to 1.1.1.1 is as before" "$route_before" "$(route_to_1111)"
+check_eq "both are hidden from the recommendations" "[]" \
+  "$("$LAB" exec --user -- "$APP" servers US --json)"
+
+group "a mismatched best relay is skipped; the next one of the same country carries the tunnel"
+start_connect jp JP
+wait_for_line "$WORK/jp.out" '^Connected' 90 "$RUNNER"
+check "vpn-elsewhere was tried first" grep -q "trying vpn-elsewhere · server 1 of 2" "$WORK/jp.out"
+check_match "public-vpn-101 carries the tunnel" '^Connected to public-vpn-101 \(Japan, ' "$(grep '^Connected' "$WORK/jp.out")"
+kill -INT "$(app_pid)" 2>/dev/null
+wait "$RUNNER"; status=$?
+check_eq "Ctrl-C: exit 0" 0 "$status"
+servers=$("$LAB" exec --user -- "$APP" servers JP --json)
+check_match "public-vpn-101 stays recommended" 'public-vpn-101' "$servers"
+if [[ $servers == *vpn-elsewhere* ]]; then not_ok "vpn-elsewhere is hidden" "$servers"; else ok "vpn-elsewhere is hidden"; fi
+check_eq "resolv.conf is byte-identical to before" "$resolv_before" "$(resolv)"
+
+e2e_finish unsafe us jp
