@@ -4,7 +4,7 @@
 #   make build    configure and build out of tree in build/
 #   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
-#   make bench    build the benchmarks optimised in build-bench/ and run them
+#   make bench    the catalog benchmark, then the system against the raw engine in the lab (root)
 #   make package  the Debian package (build/package/orlune-vpn_*.deb)
 #   make install  build the package and install it on this machine (root or sudo)
 #   make screenshots  render the window's main states offscreen into build/screenshots/
@@ -13,6 +13,8 @@ BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# make test ends with a short run of every fuzz target (about a minute in all).
+FUZZ_SMOKE_SECONDS ?= 5
 # CI turns warnings in our own code into errors.
 WERROR     ?= $(if $(CI),ON,OFF)
 
@@ -34,6 +36,7 @@ build: bootstrap
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
 
 run: build
 	@scripts/run $(BUILD)
@@ -57,15 +60,15 @@ asan: bootstrap
 
 fuzz: bootstrap
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DORLUNE_FUZZ=ON -DORLUNE_SANITIZE=ON -DORLUNE_BUILD_APP=OFF -DORLUNE_BUILD_TESTS=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS)
+	  -DORLUNE_FUZZ=ON -DORLUNE_SANITIZE=ON -DORLUNE_BUILD_APP=ON -DORLUNE_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	@scripts/fuzz build-fuzz $(FUZZ_SECONDS)
 
 bench: bootstrap
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORLUNE_BUILD_BENCH=ON \
 	  -DORLUNE_BUILD_TESTS=OFF -DORLUNE_WERROR=$(WERROR) >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target catalog_bench
-	@build-bench/bench/catalog_bench
+	@cmake --build build-bench -j $(JOBS) --target catalog_bench orlune-status-bench orlune-vpn orlune-vpn-service
+	@bench/run build-bench
 
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots

@@ -118,30 +118,37 @@ void checkProfile(const std::vector<QStringView>& lines, const Relay& relay) {
     const auto unsafe = [] { return TunnelError(TunnelError::Kind::unsafeServerConfiguration); };
     QSet<QString> blocks;
     std::vector<std::pair<QStringView, QStringView>> remotes;
-    bool inBlock = false;
+    // The block being read. Blocks must be closed by their own name and cannot nest: otherwise
+    // lines the engine reads as directives would be skipped here as block content.
+    std::optional<QString> openBlock;
     for (QStringView raw : lines) {
         const QStringView line = trimSpacesAndTabs(raw);
         switch (blockLine(line)) {
         case BlockLine::opening:
+            if (openBlock) throw unsafe();
             // A one-character line "<" cannot be here: it does not also end with ">".
-            blocks.insert(line.mid(1, line.size() - 2).toString().toLower());
-            inBlock = true;
+            openBlock = line.mid(1, line.size() - 2).toString().toLower();
             continue;
         case BlockLine::closing:
-            inBlock = false;
+            if (!openBlock || line.mid(2, line.size() - 3).toString().toLower() != *openBlock) throw unsafe();
+            blocks.insert(*openBlock);
+            openBlock.reset();
             continue;
         case BlockLine::other:
             break;
         }
-        if (inBlock) continue;
+        if (openBlock) continue;
         if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';')) continue;
         const QList<QStringView> parts = words(line);
         if (parts.isEmpty()) continue;
         const QString directive = parts.front().toString().toLower();
         if (contains(kRefusedDirectives, directive)) throw unsafe();
         if (contains(kFileCredentialDirectives, directive)) throw unsafe();
-        if (directive == u"remote" && parts.size() >= 3) remotes.emplace_back(parts.at(1), parts.at(2));
+        // Every remote line counts: the engine reads one without a port as a remote on its
+        // default port. A missing host or port is empty here and fails the checks below.
+        if (directive == u"remote") remotes.emplace_back(parts.value(1), parts.value(2));
     }
+    if (openBlock) throw unsafe();
     for (QStringView required : {u"ca", u"cert", u"key"}) {
         if (!blocks.contains(required.toString())) throw unsafe();
     }

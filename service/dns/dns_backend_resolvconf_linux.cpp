@@ -80,12 +80,18 @@ std::string replaceNameservers(std::string_view text, const std::vector<std::str
     }
     std::string result;
     std::size_t next = 0;
+    // Whether the text ends with a line written here, rather than one copied from the file.
+    bool endsWithWritten = false;
     auto emit = [&](std::size_t count) {
-        for (; count > 0 && next < servers.size(); --count, ++next) result += "nameserver " + servers[next] + "\n";
+        for (; count > 0 && next < servers.size(); --count, ++next) {
+            result += "nameserver " + servers[next] + "\n";
+            endsWithWritten = true;
+        }
     };
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!nameserverOf(lines[i])) {
             result += lines[i];
+            endsWithWritten = false;
             continue;
         }
         emit(1);
@@ -95,8 +101,10 @@ std::string replaceNameservers(std::string_view text, const std::vector<std::str
         if (!result.empty() && result.back() != '\n') result += '\n';
         emit(servers.size());
     }
-    // A file whose last line was an unterminated nameserver line stays unterminated.
-    if (!lines.empty() && lastNameserver == lines.size() - 1 && !lines.back().ends_with('\n') && result.ends_with('\n')) {
+    // A file whose last line was an unterminated nameserver line stays unterminated. Only a line
+    // written here loses its line feed: when that last line went (fewer servers than lines),
+    // the copied line before it keeps its own.
+    if (!lines.empty() && lastNameserver == lines.size() - 1 && !lines.back().ends_with('\n') && endsWithWritten) {
         result.pop_back();
     }
     return result;

@@ -52,7 +52,8 @@ void EngineSupervisor::stop() {
         engine->signal(SIGTERM);
         const Clock::TimePoint requested = clock_.now();
         while (engine->isRunning() && clock_.now() - requested < timings_.stopGrace) {
-            clock_.sleepFor(timings_.stopPoll);
+            // Waiting for the end itself, where the child allows it, replaces the pause.
+            if (!engine->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
         }
         if (engine->isRunning()) engine->signal(SIGKILL);
         engine->waitForExit();

@@ -31,6 +31,12 @@ public:
     virtual void signal(int signal) = 0;
     // Blocks until it has ended.
     virtual void waitForExit() = 0;
+    // Waits up to `limit` for it to end, where the platform can wait for that. True when it has
+    // waited (ended or not), false when it cannot and the caller must pause by itself.
+    virtual bool waitForExitWithin(std::chrono::milliseconds limit) {
+        (void)limit;
+        return false;
+    }
 };
 
 struct LaunchRequest {

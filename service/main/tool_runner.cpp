@@ -7,8 +7,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <system_error>
 #include <utility>
@@ -70,7 +74,13 @@ int remainingMilliseconds(Clock::time_point deadline) {
 // reaped, so no zombie and no stray tool outlives a call.
 class Child {
 public:
-    explicit Child(pid_t pid) : pid_(pid) {}
+    explicit Child(pid_t pid) : pid_(pid) {
+#if defined(__linux__)
+        // Readable once the process has ended, so the runner can wait for the end itself instead
+        // of looking again after a fixed pause. Without it (kernels before 5.3) the pause remains.
+        exitFd_ = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+#endif
+    }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() {
@@ -80,6 +90,8 @@ public:
     }
 
     pid_t pid() const { return pid_; }
+    // A descriptor that becomes readable when the process ends, or -1.
+    int exitFd() const { return exitFd_ ? exitFd_.get() : -1; }
 
     // True once the process has ended (and has been reaped).
     bool poll() {
@@ -111,6 +123,7 @@ public:
 
 private:
     pid_t pid_;
+    UniqueFd exitFd_;
     bool reaped_ = false;
     int status_ = -1;
 };
@@ -124,11 +137,13 @@ public:
         setNonBlocking(err_.get());
     }
 
-    // Waits up to `timeout` for output and reads whatever is there. With both streams at their
-    // end this is a plain pause.
-    void pump(std::chrono::milliseconds timeout) {
-        std::array<pollfd, 2> fds{pollfd{out_ ? out_.get() : -1, POLLIN, 0}, pollfd{err_ ? err_.get() : -1, POLLIN, 0}};
-        if (!out_ && !err_) {
+    // Waits up to `timeout` for output, or for `exitFd` (the tool's end, when known; -1 if not)
+    // to become readable, and reads whatever is there. With both streams at their end and no
+    // exit descriptor this is a plain pause.
+    void pump(std::chrono::milliseconds timeout, int exitFd = -1) {
+        std::array<pollfd, 3> fds{pollfd{out_ ? out_.get() : -1, POLLIN, 0},
+                                  pollfd{err_ ? err_.get() : -1, POLLIN, 0}, pollfd{exitFd, POLLIN, 0}};
+        if (!out_ && !err_ && exitFd < 0) {
             pause(timeout);
             return;
         }
@@ -285,7 +300,12 @@ private:
 void stopOverrunningTool(Child& child, OutputCollector& output, std::chrono::milliseconds killPause) {
     if (child.poll()) return;
     ::kill(child.pid(), SIGTERM);
-    output.pump(killPause);
+    // The whole pause, not just until the first output: a tool that says goodbye on SIGTERM
+    // and then exits must not be killed between the two.
+    const auto until = Clock::now() + killPause;
+    while (!child.poll() && Clock::now() < until) {
+        output.pump(std::chrono::milliseconds(std::max(1, remainingMilliseconds(until))), child.exitFd());
+    }
     if (!child.poll()) ::kill(child.pid(), SIGKILL);
     child.waitBlocking();
 }
@@ -337,7 +357,7 @@ std::string SystemToolRunner::run(const std::string& executable, const std::vect
     in.write.reset();  // the tool now sees the end of its input
 
     const auto deadline = Clock::now() + timings_.timeLimit;
-    while (!child.poll() && Clock::now() < deadline) output.pump(timings_.pollInterval);
+    while (!child.poll() && Clock::now() < deadline) output.pump(timings_.pollInterval, child.exitFd());
     stopOverrunningTool(child, output, timings_.killPause);
     if (!child.succeeded()) throw ServiceFailure::rejected(kNetworkCommandFailed);
 

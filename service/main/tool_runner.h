@@ -12,7 +12,8 @@ namespace orlune {
 struct ToolTimings {
     // Counted from the moment the tool's standard input has been closed.
     std::chrono::milliseconds timeLimit{4000};
-    // How often the runner looks whether the tool has ended.
+    // The longest the runner waits before it looks again whether the tool has ended; where the
+    // kernel can tell the end (a pidfd), the runner wakes at once.
     std::chrono::milliseconds pollInterval{25};
     // Between the terminate request and the kill.
     std::chrono::milliseconds killPause{100};

@@ -34,10 +34,18 @@ TEST(ProfileCheck, RefusesWhatTheAppCannotVouchFor) {
         {"remote 203.0.113.7 1194\nRemote 198.51.100.1 443\n" + kBlocks, "mixed-case second remote"},
         {"remote vpn.example.net 1194\n" + kBlocks, "host name instead of the address"},
         {"remote 203.0.113.7 openvpn\n" + kBlocks, "port not numeric"},
-        {"remote 203.0.113.7\n" + kBlocks, "remote without a port is not a remote"},
+        {"remote 203.0.113.7\n" + kBlocks, "remote without a port"},
+        {"remote 203.0.113.7 1194\nremote 198.51.100.1\n" + kBlocks, "a second remote without a port"},
+        {"remote 203.0.113.7 1194\nremote\n" + kBlocks, "a second remote without anything"},
         {"client\n" + kBlocks, "no remote"},
         {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</cert>\n", "no key block"},
         {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</cert>\n#<key>\n", "key block only commented"},
+        {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</ not a closing line\nremote 198.51.100.1 443\n<key>\nC\n"
+         "</key>\n",
+         "cert block never closed: the second remote hides inside it"},
+        {"remote 203.0.113.7 1194\n<ca>\nA\n<cert>\nB\n</cert>\n<key>\nC\n</key>\n", "block opened inside a block"},
+        {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</cert>\n<key>\nC\n", "key block never closed"},
+        {"remote 203.0.113.7 1194\n<ca>\nA\n</key>\n<cert>\nB\n</cert>\n<key>\nC\n</key>\n", "closed by another name"},
     };
     for (const auto& c : cases) {
         try {

@@ -101,6 +101,11 @@ TEST(ResolvConfText, NameserverLinesAreRecognisedAndReplacedInPlace) {
     EXPECT_EQ(replaceNameservers(three, {"x", "y", "z", "w"}), "nameserver x\n#1\nnameserver y\n#2\nnameserver z\nnameserver w\n#3\n");
     EXPECT_EQ(replaceNameservers(three, {}), "#1\n#2\n#3\n");
     EXPECT_EQ(replaceNameservers("search x", {"y"}), "search x\nnameserver y\n");
+    // An unterminated last nameserver line stays unterminated; when it goes, the blank line
+    // before it keeps its line feed.
+    EXPECT_EQ(replaceNameservers("nameserver a\nnameserver b", {"x", "y"}), "nameserver x\nnameserver y");
+    EXPECT_EQ(replaceNameservers("nameserver a\nnameserver b\n\nnameserver c", {"x", "y"}),
+              "nameserver x\nnameserver y\n\n");
 }
 
 }  // namespace

@@ -52,6 +52,19 @@ TEST(LinuxProcessControl, ChildGetsOnlyItsEnvironmentStreamsAndDefaultSignals) {
     std::filesystem::remove(log);
 }
 
+TEST(LinuxProcessControl, WaitingForTheEndWithinALimitLeavesARunningChildRunning) {
+    LinuxProcessControl processes;
+    UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    auto child = processes.launch({"/bin/sleep", {"30"}, {}, null.get()});
+    EXPECT_TRUE(child->waitForExitWithin(std::chrono::milliseconds(1)));
+    EXPECT_TRUE(child->isRunning());
+    child->signal(SIGTERM);
+    // The limit is only a bound: the wait ends with the child, and the child is then reaped.
+    EXPECT_TRUE(child->waitForExitWithin(std::chrono::seconds(20)));
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_TRUE(child->waitForExitWithin(std::chrono::seconds(20)));
+}
+
 TEST(LinuxProcessControl, AMissingProgramIsALaunchError) {
     LinuxProcessControl processes;
     EXPECT_THROW(processes.launch({"/nonexistent/openvpn", {}, {}, 1}), std::system_error);
