@@ -13,7 +13,7 @@ BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-# make test ends with a short run of every fuzz target (about a minute in all).
+# make test starts with a short run of every fuzz target (about a minute in all).
 FUZZ_SMOKE_SECONDS ?= 5
 # CI turns warnings in our own code into errors.
 WERROR     ?= $(if $(CI),ON,OFF)
@@ -34,9 +34,10 @@ build: bootstrap
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The fuzz smoke run comes first, so that ctest's summary closes the output.
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
 run: build
 	@scripts/run $(BUILD)
