@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "control/unique_fd.h"
+#include "main/descriptor_reading.h"
 #include "main/service_failure.h"
 
 #ifndef SO_PEERPIDFD
@@ -38,16 +39,7 @@ constexpr std::array<std::string_view, 6> kInjectionVariables = {
 std::optional<std::string> readAt(int directory, const char* name) {
     UniqueFd fd(::openat(directory, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!fd) return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > kProcFileLimit) return std::nullopt;
-    }
+    return readToEnd(fd.get(), kProcFileLimit);
 }
 
 // Field 22 of /proc/PID/stat, the start time in clock ticks after boot. The command name in

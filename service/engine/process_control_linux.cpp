@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "control/unique_fd.h"
+#include "main/descriptor_reading.h"
 
 namespace orlune {
 namespace {
@@ -21,16 +22,7 @@ std::optional<std::string> readProcFile(pid_t pid, const char* name) {
     const std::string path = "/proc/" + std::to_string(pid) + "/" + name;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > (1 << 20)) return std::nullopt;
-    }
+    return readToEnd(fd.get(), 1 << 20);
 }
 
 class SpawnedProcess final : public ChildProcess {

@@ -1,4 +1,5 @@
 #include "main/tool_runner.h"
+#include "main/unicode_text.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -371,35 +372,7 @@ std::string SystemToolRunner::run(const std::string& executable, const std::vect
 }
 
 bool isValidUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        char32_t value;
-        char32_t minimum;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, value = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, value = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, value = lead & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (end - p < length) return false;
-        for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            value = (value << 6) | (p[i] & 0x3F);
-        }
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        p += length;
-    }
-    return true;
+    return UnicodeText::isValidUTF8(text);
 }
 
 }  // namespace orlune

@@ -99,4 +99,13 @@ std::string_view trim(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+bool isValidUTF8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const Character c = decode(text, at);
+        if (!c.valid) return false;
+        at += c.length;
+    }
+    return true;
+}
+
 }  // namespace orlune::UnicodeText

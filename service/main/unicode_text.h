@@ -20,4 +20,7 @@ std::string_view trim(std::string_view text);
 // Splits at white space, dropping empty words.
 std::vector<std::string_view> words(std::string_view text);
 
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUTF8(std::string_view text);
+
 }  // namespace orlune::UnicodeText
