@@ -2,9 +2,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QQmlExtensionPlugin>
+#include <QQuickWindow>
 #include <QTextStream>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -53,6 +55,20 @@ bool useEndpointsFromEnvironment(QTextStream& err) {
     }
 }
 
+// With ORLUNE_REPORT_FIRST_FRAME set, the wall-clock time of the main window's first frame goes
+// to standard error, so a benchmark that noted when it started the program can tell the start-up.
+void reportFirstFrame(QQuickWindow* window) {
+    if (!window || qEnvironmentVariableIsEmpty("ORLUNE_REPORT_FIRST_FRAME")) return;
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = QObject::connect(window, &QQuickWindow::frameSwapped, window, [once] {
+        QObject::disconnect(*once);
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        std::fprintf(stderr, "first_frame_epoch_ns=%lld\n",
+                     static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+        std::fflush(stderr);
+    });
+}
+
 // The window: one model for the process, shown by the main window and the tray window.
 int runWindow(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -72,6 +88,7 @@ int runWindow(int argc, char** argv) {
             err << "Orlune VPN: the window could not be loaded.\n" << Qt::flush;
             status = 1;
         } else {
+            reportFirstFrame(windows.mainWindow());
             model->start();
             status = QApplication::exec();
         }
