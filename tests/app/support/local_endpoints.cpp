@@ -2,6 +2,14 @@
 
 #include "support/test_https_server.h"
 
+#include <QHostAddress>
+#include <QNetworkProxy>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "network/http.h"
+
 namespace orlune::test {
 
 Endpoints closedLocalEndpoints() {
@@ -24,6 +32,19 @@ Endpoints endpointsOn(const TestHttpsServer& server) {
     endpoints.ipInformation = server.url("/info/");
     endpoints.caCertificates = {server.certificate()};
     return endpoints;
+}
+
+void keepRequestsLocal() {
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    setRequestGuard([](const QUrl& url) {
+        const QHostAddress host(url.host());
+        if (host.isNull() || !host.isLoopback()) {
+            std::fprintf(stderr, "FATAL: a test sent a request to %s, which is not a loopback address\n",
+                         qPrintable(url.toString()));
+            std::abort();
+        }
+    });
+    Endpoints::setCurrent(closedLocalEndpoints());
 }
 
 }  // namespace orlune::test

@@ -11,6 +11,11 @@ class TestHttpsServer;
 // Every endpoint on 127.0.0.1 port 1, where nothing listens.
 Endpoints closedLocalEndpoints();
 
+// For a test program's main, before any test: no proxy, every endpoint closed and local, and a
+// request to anything but a loopback address ends the run, so a test that forgets to set its own
+// servers fails instead of reaching a public service.
+void keepRequestsLocal();
+
 // Every endpoint on `server`, one path each: /generate_204, /cdn-cgi/trace, /echo1/, /echo2/,
 // /ip, /api/iphone/ and /info/ (exit country), with the server's certificate trusted.
 Endpoints endpointsOn(const TestHttpsServer& server);

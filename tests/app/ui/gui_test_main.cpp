@@ -1,13 +1,8 @@
 // Test main for tests that render: a QApplication (offscreen unless a platform is named), a private runtime folder, and
 // every request to anything but a loopback address fatal.
 #include <QApplication>
-#include <QHostAddress>
-#include <QNetworkProxy>
 #include <QQmlExtensionPlugin>
 #include <QTemporaryDir>
-
-#include <cstdio>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -24,16 +19,7 @@ int main(int argc, char** argv) {
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    orlune::setRequestGuard([](const QUrl& url) {
-        const QHostAddress host(url.host());
-        if (host.isNull() || !host.isLoopback()) {
-            std::fprintf(stderr, "FATAL: a test sent a request to %s, which is not a loopback address\n",
-                         qPrintable(url.toString()));
-            std::abort();
-        }
-    });
-    orlune::Endpoints::setCurrent(orlune::test::closedLocalEndpoints());
+    orlune::test::keepRequestsLocal();
     const int result = RUN_ALL_TESTS();
     orlune::releaseSharedNetworkAccess();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
