@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "build_info.h"
 #include "catalog/vpngate_provider.h"
 #include "cli/command_line.h"
 #include "control/native_wire.h"
@@ -41,6 +42,14 @@ std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences) {
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Orlune"));
     QCoreApplication::setApplicationName(QStringLiteral("Orlune VPN"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORLUNE_APP_VERSION));
+}
+
+orlune::ui::AppIdentity appIdentity() {
+    auto present = [](const char* value) {
+        return *value ? std::optional<QString>(QString::fromUtf8(value)) : std::nullopt;
+    };
+    return {present(ORLUNE_APP_VERSION), present(ORLUNE_BUILD_NUMBER)};
 }
 
 // An endpoints file that cannot be used stops the program: falling back to the public services
@@ -83,6 +92,7 @@ int runWindow(int argc, char** argv) {
         auto preferences = orlune::Preferences::forUser();
         auto model = makeModel(*preferences);
         orlune::ui::Shell shell(*model, *preferences, orlune::ui::makeDesktopNotificationSink());
+        shell.setServices(orlune::ui::DesktopServices::system(appIdentity()));
         orlune::ui::AppWindows windows(shell, {});
         if (!windows.loaded()) {
             err << "Orlune VPN: the window could not be loaded.\n" << Qt::flush;

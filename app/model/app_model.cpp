@@ -573,6 +573,11 @@ QCoro::Task<> AppModel::disconnect() {
     setStoppingTunnel(false);
 }
 
+QCoro::Task<std::optional<QString>> AppModel::serviceEngineVersion() {
+    std::optional<QString> version = co_await tunnelProvider_->engineVersion();
+    co_return version;
+}
+
 QCoro::Task<> AppModel::refreshPublicIP() {
     std::optional<QString> address;
     try {

@@ -131,6 +131,8 @@ public:
     QCoro::Task<> quickConnect();
     QCoro::Task<> disconnect();
     QCoro::Task<> refreshPublicIP();
+    // The OpenVPN version the service reports; nothing when the service does not answer.
+    QCoro::Task<std::optional<QString>> serviceEngineVersion();
     QCoro::Task<> refreshIfIdle();
     // A report of the network path: replaces any pending probe with a new one.
     void handleNetworkPath(NetworkPathStatus status);

@@ -7,12 +7,8 @@
 namespace orlune {
 namespace {
 
-constexpr int kPingRange[] = {50, 500};
-constexpr int kSpeedRange[] = {5, 250};
-constexpr int kPerCountryRange[] = {1, 10};
-
-int clampedOr(std::optional<int> stored, int fallback, const int (&range)[2]) {
-    return stored ? std::clamp(*stored, range[0], range[1]) : fallback;
+int clampedOr(std::optional<int> stored, int fallback, const LimitRange& range) {
+    return stored ? range.clamped(*stored) : fallback;
 }
 
 bool passesFilters(const Relay& relay, const RankingInputs& inputs) {

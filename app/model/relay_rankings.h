@@ -14,8 +14,20 @@
 
 namespace orlune {
 
+// The range of one stored limit and the step in which the settings move it.
+struct LimitRange {
+    int minimum;
+    int maximum;
+    int step;
+
+    int clamped(int value) const { return value < minimum ? minimum : value > maximum ? maximum : value; }
+};
+
 // The user's quality limits, already clamped into their ranges.
 struct QualityLimits {
+    static constexpr LimitRange kPingRange{50, 500, 25};
+    static constexpr LimitRange kSpeedRange{5, 250, 5};
+    static constexpr LimitRange kPerCountryRange{1, 10, 1};
     static constexpr int kDefaultMaxPingMilliseconds = 250;
     static constexpr int kDefaultMinimumSpeedMbps = 10;
     static constexpr int kDefaultMaxRelaysPerCountry = 4;

@@ -144,6 +144,17 @@ QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
     }
 }
 
+QCoro::Task<std::optional<QString>> NativeTunnelProvider::engineVersion() {
+    if (!serviceInstalled()) co_return std::nullopt;
+    try {
+        NativeRequest query = operation(NativeOperation::status);
+        const NativeReply reply = co_await request(std::move(query));
+        co_return std::optional<QString>(text(reply.engineVersion));
+    } catch (...) {
+        co_return std::nullopt;
+    }
+}
+
 QCoro::Task<void> NativeTunnelProvider::recoverStaleConnections() {
     if (!serviceInstalled()) co_return;
     NativeRequest stop = operation(NativeOperation::disconnect);

@@ -48,6 +48,7 @@ public:
     QCoro::Task<void> disconnect() override;
     QCoro::Task<void> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;
+    QCoro::Task<std::optional<QString>> engineVersion() override;
 
     const std::optional<QString>& activeInterface() const { return activeInterface_; }
 

@@ -32,6 +32,9 @@ public:
     virtual QCoro::Task<void> recoverStaleConnections() = 0;
     // Whether the tunnel this provider started is still up. Never throws.
     virtual QCoro::Task<bool> isTunnelActive() = 0;
+    // The OpenVPN version the service runs, or nothing when the service does not answer.
+    // Never throws.
+    virtual QCoro::Task<std::optional<QString>> engineVersion() { co_return std::nullopt; }
 };
 
 }  // namespace orlune

@@ -45,6 +45,19 @@ constexpr std::array kIcons = {
     Entry{"magnifyingglass", "search", false},
     Entry{"xmark.circle.fill", "circle-x", false},
     Entry{"macwindow", "app-window", false},
+    Entry{"clock", "clock", false},
+    Entry{"waveform.path", "audio-waveform", false},
+    Entry{"arrow.up", "arrow-up", false},
+    Entry{"arrow.down", "arrow-down", false},
+    Entry{"globe", "globe", false},
+    Entry{"exclamationmark.triangle", "triangle-alert", false},
+    Entry{"lock.shield", "lock", false},
+    Entry{"hand.raised", "hand", false},
+    Entry{"arrow.up.right.square", "square-arrow-out-up-right", false},
+    Entry{"doc.on.doc", "copy", false},
+    Entry{"doc.text", "file-text", false},
+    Entry{"plus", "plus", false},
+    Entry{"minus", "minus", false},
 };
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/desktop_services.h"
+
 namespace orlune {
 class AppModel;
 class Preferences;
@@ -46,6 +48,8 @@ public:
 
     AppModel& model() const { return model_; }
     Preferences& preferences() const { return preferences_; }
+    const DesktopServices& services() const { return services_; }
+    void setServices(DesktopServices services) { services_ = std::move(services); }
     QDateTime now() const { return clock_(); }
 
     QVariantList pages() const;
@@ -88,6 +92,7 @@ private:
     std::unique_ptr<NotificationSink> notificationSink_;
     std::unique_ptr<ConnectionNotifier> notifier_;
     Clock clock_;
+    DesktopServices services_;
     QTimer refreshTimer_;
     bool systemDark_ = false;
     bool trayAvailable_ = false;

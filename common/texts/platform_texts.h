@@ -23,6 +23,20 @@ struct PlatformTexts {
     std::string_view diagnosticsOSPrefix;
     // Lead-in of the tunnel-backend value; the engine version follows.
     std::string_view engineLabelPrefix;
+    // Launch at login was registered but waits for the user's approval.
+    std::string_view launchAtLoginNeedsApproval;
+    // The button that opens the desktop's list of what starts at login.
+    std::string_view reviewLoginItems;
+    // The settings note on the one-time installation.
+    std::string_view installationNote;
+    // The help card on the one-time installation.
+    std::string_view installationHelp;
+    // What a verified tunnel's route goes through, inside a sentence of the help.
+    std::string_view tunnelRoute;
+    // What the diagnostics text holds.
+    std::string_view diagnosticsNote;
+    // Where the preferences are kept, inside a sentence of the privacy policy.
+    std::string_view preferencesLocation;
 };
 
 inline constexpr PlatformTexts kMacOSTexts{
@@ -42,6 +56,21 @@ inline constexpr PlatformTexts kMacOSTexts{
         "Notifications were not allowed in macOS. Enable them in System Settings → Notifications.",
     .diagnosticsOSPrefix = "macOS: ",
     .engineLabelPrefix = "Built-in OpenVPN ",
+    .launchAtLoginNeedsApproval = "macOS requires approval for this app in Login Items.",
+    .reviewLoginItems = "Review Login Items in System Settings",
+    .installationNote =
+        "Install Orlune VPN with its .pkg installer once. macOS asks for administrator approval during "
+        "installation; ordinary Connect, Disconnect and server switching do not ask again.",
+    .installationHelp =
+        "Install Orlune VPN once with its installer package on a Mac with Apple silicon running macOS 14 or "
+        "newer, and approve the administrator prompt that macOS shows during installation. The installer "
+        "sets up the VPN service that starts OpenVPN and switches DNS. After that, Connect, Disconnect and "
+        "server switching never ask again, and the app never sees or handles the administrator password.",
+    .tunnelRoute = "a utun route",
+    .diagnosticsNote =
+        "Diagnostics include app and macOS versions, VPN service availability, and catalog count. They "
+        "exclude public IP addresses, passwords, profile contents, browsing history, and traffic data.",
+    .preferencesLocation = "on your Mac",
 };
 
 inline constexpr PlatformTexts kLinuxTexts{
@@ -61,6 +90,22 @@ inline constexpr PlatformTexts kLinuxTexts{
         "notification settings.",
     .diagnosticsOSPrefix = "OS: ",
     .engineLabelPrefix = "OpenVPN ",
+    .launchAtLoginNeedsApproval = "The desktop requires approval before Orlune VPN starts at login.",
+    .reviewLoginItems = "Review Autostart Applications",
+    .installationNote =
+        "Install Orlune VPN with its .deb package once. Installing needs administrator rights one time; "
+        "ordinary Connect, Disconnect and server switching do not ask again.",
+    .installationHelp =
+        "Install the Orlune VPN package (.deb) once, with administrator rights, on Debian 12 or a compatible "
+        "64-bit distribution (for example with sudo apt install). The package sets up the VPN service that "
+        "starts OpenVPN and switches DNS. After that, Connect, Disconnect and server switching never ask "
+        "again, and the app never sees or handles the administrator password.",
+    .tunnelRoute = "a route through the tunnel interface",
+    .diagnosticsNote =
+        "Diagnostics include app and operating system versions, VPN service availability, and catalog "
+        "count. They exclude public IP addresses, passwords, profile contents, browsing history, and "
+        "traffic data.",
+    .preferencesLocation = "on this computer, in your own account",
 };
 
 #if defined(__APPLE__)

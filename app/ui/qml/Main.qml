@@ -48,8 +48,8 @@ ApplicationWindow {
             Layout.fillWidth: true
             Layout.fillHeight: true
 
-            // A new page for every change: screen-local state (sort, collapsed countries) starts
-            // afresh. Settings, Statistics, Help & Support and About come with their own screens.
+            // A new page for every change: screen-local state (sort, collapsed countries, the
+            // settings' messages, the copied diagnostics) starts afresh.
             // Pages change with a short ease-in-out fade.
             onLoaded: fadeIn.restart()
             NumberAnimation {
@@ -71,16 +71,16 @@ ApplicationWindow {
                     setSource("servers/ServersPage.qml", { shell: root.shell, favoritesOnly: true })
                     break
                 case "statistics":
-                    setSource("shell/PlaceholderPage.qml", { title: "Statistics", symbol: "chart.bar" })
+                    setSource("info/StatisticsPage.qml", { shell: root.shell })
                     break
                 case "settings":
-                    setSource("shell/PlaceholderPage.qml", { title: "Settings", symbol: "gearshape" })
+                    setSource("settings/SettingsPage.qml", { shell: root.shell })
                     break
                 case "help":
-                    setSource("shell/PlaceholderPage.qml", { title: "Help & Support", symbol: "questionmark.circle" })
+                    setSource("info/HelpPage.qml", { shell: root.shell })
                     break
                 case "about":
-                    setSource("shell/PlaceholderPage.qml", { title: "About", symbol: "info.circle" })
+                    setSource("info/AboutPage.qml", { shell: root.shell })
                     break
                 default:
                     setSource("home/HomePage.qml", { shell: root.shell })

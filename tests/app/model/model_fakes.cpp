@@ -60,6 +60,11 @@ QCoro::Task<bool> FakeTunnel::isTunnelActive() {
     co_return tunnelActive;
 }
 
+QCoro::Task<std::optional<QString>> FakeTunnel::engineVersion() {
+    std::optional<QString> version = engine;  // a copy: co_return would move a member out
+    co_return version;
+}
+
 QCoro::Task<bool> FakeNetwork::isInternetReachable() {
     ++reachabilityChecks;
     co_return reachable;

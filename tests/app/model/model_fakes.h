@@ -65,6 +65,7 @@ struct FakeTunnel final : TunnelConnectionProvider {
     Gate* disconnectGate = nullptr;      // disconnect waits for it before answering
     std::exception_ptr recoverError;
     bool tunnelActive = true;
+    std::optional<QString> engine = QStringLiteral("2.6.14");  // none: the service does not answer
 
     std::vector<QString> connectedIDs;
     int disconnects = 0;
@@ -77,6 +78,7 @@ struct FakeTunnel final : TunnelConnectionProvider {
     QCoro::Task<> disconnect() override;
     QCoro::Task<> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;
+    QCoro::Task<std::optional<QString>> engineVersion() override;
 };
 
 struct FakeNetwork final : NetworkChecks {

@@ -1,6 +1,7 @@
 // Loads the window and the tray window offscreen, shows every page in the states that change
 // what they lay out, and fails on any QML warning.
 #include <QCoreApplication>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
@@ -88,6 +89,89 @@ TEST_F(QmlSmokeTest, EveryPageLoadsWithoutWarningsInEveryState) {
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }
 
+// An object of the window by its objectName, through both the object and the visual tree
+// (a loaded page and a popup's content hang only in the latter).
+QObject* findIn(QObject* root, const QString& name) {
+    if (!root) return nullptr;
+    if (root->objectName() == name) return root;
+    for (QObject* child : root->children()) {
+        if (QObject* found = findIn(child, name)) return found;
+    }
+    if (auto* item = qobject_cast<QQuickItem*>(root)) {
+        for (QQuickItem* child : item->childItems()) {
+            if (QObject* found = findIn(child, name)) return found;
+        }
+    }
+    return nullptr;
+}
+
+QObject* find(test::ScriptedApp& app, const char* name) {
+    return findIn(app.windows->mainWindow()->contentItem(), QString::fromLatin1(name));
+}
+
+TEST_F(QmlSmokeTest, LegalSheetClosesWithDoneOrTheDefaultKey) {
+    app.open();
+    ASSERT_TRUE(app.windows->loaded());
+    app.shell->setPage("About");
+    settle();
+    QObject* about = find(app, "about");
+    ASSERT_NE(about, nullptr);
+    QQuickWindow* window = app.windows->mainWindow();
+
+    for (const char* document : {"privacy", "terms"}) {
+        QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QString::fromLatin1(document)));
+        settle();
+        QObject* sheet = find(app, "legalSheet");
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_TRUE(sheet->property("visible").toBool()) << document;
+        QTest::keyClick(window, Qt::Key_Return);
+        settle();
+        EXPECT_EQ(about->property("selectedDocument").toString(), QString()) << document;
+        EXPECT_FALSE(sheet->property("visible").toBool()) << document;
+    }
+    // Escape too, and Done by its button.
+    QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QStringLiteral("terms")));
+    settle();
+    QTest::keyClick(window, Qt::Key_Escape);
+    settle();
+    EXPECT_EQ(about->property("selectedDocument").toString(), QString());
+    QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QStringLiteral("privacy")));
+    settle();
+    QObject* done = find(app, "doneButton");
+    ASSERT_NE(done, nullptr);
+    QMetaObject::invokeMethod(done, "clicked");
+    settle();
+    EXPECT_EQ(about->property("selectedDocument").toString(), QString());
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
+TEST_F(QmlSmokeTest, SettingsControlsFollowTheStoredValues) {
+    app.open();
+    ASSERT_TRUE(app.windows->loaded());
+    app.shell->setPage("Settings");
+    settle();
+    QObject* interval = find(app, "refreshInterval");
+    ASSERT_NE(interval, nullptr);
+    EXPECT_TRUE(interval->property("enabled").toBool());
+    app.fixture.preferences().setValue("refreshIntervalSeconds", 3600);
+    app.fixture.preferences().setValue("automaticRefreshEnabled", false);
+    settle();
+    EXPECT_FALSE(interval->property("enabled").toBool());
+    EXPECT_EQ(interval->property("currentIndex").toInt(), 3);
+
+    // Launch at login: the switch shows what the desktop reports after the change.
+    QObject* login = find(app, "launchAtLogin");
+    ASSERT_NE(login, nullptr);
+    QObject* toggle = login->findChild<QObject*>("switch");
+    ASSERT_NE(toggle, nullptr);
+    QMetaObject::invokeMethod(toggle, "toggle");
+    QMetaObject::invokeMethod(toggle, "toggled");
+    settle();
+    EXPECT_EQ(app.loginItem, LoginItemStatus::enabled);
+    EXPECT_TRUE(toggle->property("checked").toBool());
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
 TEST(IconTableTest, EverySymbolTheScreensUseRendersFromTheVendoredSet) {
     // The symbols the view models and pages name, besides those written in the QML files.
     const QStringList used = {"house", "server.rack", "star", "star.fill", "chart.bar", "gearshape",
@@ -95,7 +179,9 @@ TEST(IconTableTest, EverySymbolTheScreensUseRendersFromTheVendoredSet) {
                               "arrow.trianglehead.2.clockwise.rotate.90", "power", "wifi.slash",
                               "exclamationmark.shield.fill", "exclamationmark.triangle.fill", "chevron.down",
                               "chevron.right", "checkmark.circle.fill", "circle", "arrow.clockwise",
-                              "arrow.trianglehead.2.clockwise"};
+                              "arrow.trianglehead.2.clockwise", "clock", "globe.americas", "waveform.path",
+                              "arrow.up", "arrow.down", "globe", "exclamationmark.triangle", "lock.shield",
+                              "hand.raised", "arrow.up.right.square", "doc.on.doc", "checkmark"};
     for (const QString& symbol : used) EXPECT_TRUE(ui::iconSymbols().contains(symbol)) << symbol.toStdString();
     for (const QString& symbol : ui::iconSymbols()) {
         const QImage image = ui::renderIcon(symbol, Qt::red, QSize(24, 24));

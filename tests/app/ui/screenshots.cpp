@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QHostAddress>
 #include <QQmlExtensionPlugin>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -47,7 +49,39 @@ struct Scene {
     const char* name;
     std::function<void(ScriptedApp&)> prepare;
     bool menu = false;
+    // Runs once the window shows the page: scrolling, opening a sheet.
+    std::function<void(QQuickItem*)> shown = {};
 };
+
+// The first object under `root` that satisfies `match`, through the object and visual trees.
+QObject* findIn(QObject* root, const std::function<bool(QObject*)>& match) {
+    if (!root) return nullptr;
+    if (match(root)) return root;
+    for (QObject* child : root->children()) {
+        if (QObject* found = findIn(child, match)) return found;
+    }
+    if (auto* item = qobject_cast<QQuickItem*>(root)) {
+        for (QQuickItem* child : item->childItems()) {
+            if (QObject* found = findIn(child, match)) return found;
+        }
+    }
+    return nullptr;
+}
+
+// Scrolls the page's scroll view to its end.
+void scrollToEnd(QQuickItem* content) {
+    settle();
+    QObject* flickable = findIn(content, [](QObject* o) { return o->inherits("QQuickFlickable"); });
+    if (!flickable) return;
+    const qreal end = flickable->property("contentHeight").toReal() - flickable->property("height").toReal();
+    flickable->setProperty("contentY", std::max<qreal>(0, end));
+}
+
+void showDocument(QQuickItem* content, const char* document) {
+    settle();
+    QObject* about = findIn(content, [](QObject* o) { return o->objectName() == QLatin1String("about"); });
+    if (about) QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QString::fromLatin1(document)));
+}
 
 void load(ScriptedApp& app) { orlune::test::await(app.model().refreshCatalog()); }
 
@@ -127,6 +161,38 @@ int main(int argc, char** argv) {
              load(a);
              a.shell->setPage("Favorites");
          }},
+        {"statistics-connected", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+             orlune::test::await(a.model().connectSelected());
+             a.fixture.clock->current = a.fixture.clock->current.addSecs(3754);
+             a.shell->setPage("Statistics");
+         }},
+        {"statistics-unavailable", [](ScriptedApp& a) {
+             load(a);
+             a.shell->setPage("Statistics");
+         }},
+        {"settings", [](ScriptedApp& a) {
+             load(a);
+             a.loginItem = orlune::LoginItemStatus::enabled;
+             a.fixture.preferences().setValue("notificationsEnabled", true);
+             a.shell->setPage("Settings");
+         }},
+        {"settings-end", [](ScriptedApp& a) {
+             load(a);
+             a.fixture.preferences().setValue("automaticRefreshEnabled", false);
+             a.fixture.preferences().setValue("minimumSpeedMbps", 250);
+             a.shell->setPage("Settings");
+         }, false, scrollToEnd},
+        {"help", [](ScriptedApp& a) {
+             load(a);
+             a.shell->setPage("Help & Support");
+         }},
+        {"about", [](ScriptedApp& a) { a.shell->setPage("About"); }},
+        {"about-privacy", [](ScriptedApp& a) { a.shell->setPage("About"); }, false,
+         [](QQuickItem* content) { showDocument(content, "privacy"); }},
+        {"about-terms", [](ScriptedApp& a) { a.shell->setPage("About"); }, false,
+         [](QQuickItem* content) { showDocument(content, "terms"); }},
         {"menu-connected", [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
@@ -145,6 +211,7 @@ int main(int argc, char** argv) {
             if (!scripted.windows->loaded()) return 1;
             QQuickWindow* window = scene.menu ? scripted.windows->menuWindow() : scripted.windows->mainWindow();
             if (scene.menu) scripted.windows->showMenuWindow();
+            if (scene.shown) scene.shown(window->contentItem());
             const QString name = QString::fromLatin1(scene.name) + "-" + QString::fromLatin1(appearance).toLower();
             ok = save(window, out.filePath(name + ".png")) && ok;
         }

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "model_fakes.h"
+#include "platform/login_items.h"
+#include "platform/notification_permission.h"
 #include "ui/app_windows.h"
 #include "ui/notification_sink.h"
 #include "ui/shell.h"
@@ -14,6 +16,22 @@ namespace orlune::test {
 
 struct SilentSink final : ui::NotificationSink {
     void post(const QString&, const QString&) override {}
+};
+
+// A desktop that keeps launch at login in memory and always allows notifications.
+struct ScriptedLoginItems final : LoginItems {
+    LoginItemStatus* state;
+    explicit ScriptedLoginItems(LoginItemStatus* s) : state(s) {}
+    LoginItemStatus status() const override { return *state; }
+    std::optional<QString> setRegistered(bool registered) override {
+        *state = registered ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
+        return std::nullopt;
+    }
+    void openSettings() override {}
+};
+
+struct ScriptedPermission final : NotificationPermission {
+    QCoro::Task<NotificationAuthorization> request() override { co_return NotificationAuthorization::granted(); }
 };
 
 class ScriptedApp {
@@ -29,6 +47,15 @@ public:
         };
         shell = std::make_unique<ui::Shell>(fixture.model(), fixture.preferences(), std::make_unique<SilentSink>(),
                                             [this] { return fixture.clock->current; });
+        ui::DesktopServices services;
+        services.loginItems = [this] { return std::make_unique<ScriptedLoginItems>(&loginItem); };
+        services.notificationPermission = std::make_shared<ScriptedPermission>();
+        services.operatingSystem = [] { return QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-28-amd64"); };
+        services.serviceAvailable = [] { return true; };
+        services.copyText = [this](const QString& text) { copied << text; };
+        services.openUrl = [this](const QUrl& url) { opened << url; };
+        services.identity = {QStringLiteral("0.1.0"), QStringLiteral("120")};
+        shell->setServices(std::move(services));
     }
     void open(bool showMain = true, bool useTray = false) {
         windows = std::make_unique<ui::AppWindows>(*shell, ui::AppWindows::Options{useTray, showMain});
@@ -39,6 +66,9 @@ public:
     ModelFixture fixture;
     std::unique_ptr<ui::Shell> shell;
     std::unique_ptr<ui::AppWindows> windows;
+    LoginItemStatus loginItem = LoginItemStatus::notRegistered;
+    QStringList copied;
+    QList<QUrl> opened;
 };
 
 }  // namespace orlune::test

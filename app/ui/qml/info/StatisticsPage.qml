@@ -1,0 +1,76 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Orlune.Ui
+
+// The live facts of the active tunnel.
+Item {
+    id: page
+    required property Shell shell
+
+    StatisticsViewModel {
+        id: vm
+        shell: page.shell
+    }
+
+    ScrollView {
+        id: scroll
+        anchors.fill: parent
+        contentWidth: availableWidth
+
+        ColumnLayout {
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 860)
+            x: (scroll.availableWidth - width) / 2
+            spacing: 18
+
+            Item { implicitHeight: Theme.pagePadding - 18 }
+
+            ColumnLayout {
+                spacing: 4
+                Layout.fillWidth: true
+                Text {
+                    text: "Statistics"
+                    color: Theme.text
+                    font.pixelSize: 28
+                    font.bold: true
+                    Accessible.role: Accessible.Heading
+                }
+                Text {
+                    objectName: "subtitle"
+                    text: vm.subtitle
+                    color: Theme.secondaryText
+                    font.pixelSize: 13
+                    wrapMode: Text.WordWrap
+                    Layout.fillWidth: true
+                }
+            }
+
+            GridLayout {
+                columns: width > 560 ? 3 : 2
+                columnSpacing: 12
+                rowSpacing: 12
+                Layout.fillWidth: true
+                Repeater {
+                    model: vm.tiles
+                    delegate: StatTile {
+                        required property var modelData
+                        symbol: modelData.symbol
+                        label: modelData.label
+                        value: modelData.value
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        Layout.preferredWidth: 1
+                    }
+                }
+            }
+
+            Text {
+                text: "No traffic history is retained. Upload and download totals require tunnel byte counters, which are not present in this build."
+                color: Theme.secondaryText
+                font.pixelSize: 12
+                wrapMode: Text.WordWrap
+                Layout.fillWidth: true
+            }
+        }
+    }
+}

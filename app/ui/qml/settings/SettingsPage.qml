@@ -1,0 +1,187 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Orlune.Ui
+
+// The stored preferences, launch at login and notifications. Every change applies at once.
+Item {
+    id: page
+    required property Shell shell
+
+    SettingsViewModel {
+        id: vm
+        shell: page.shell
+    }
+    LaunchAtLoginController {
+        id: login
+        shell: page.shell
+    }
+
+    ScrollView {
+        id: scroll
+        anchors.fill: parent
+        contentWidth: availableWidth
+
+        ColumnLayout {
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 720)
+            x: (scroll.availableWidth - width) / 2
+            spacing: 22
+
+            Item { implicitHeight: Theme.pagePadding - 22 }
+
+            PageHeader {
+                title: "Settings"
+                Layout.fillWidth: true
+            }
+
+            SettingsSection {
+                title: "General"
+                Layout.fillWidth: true
+
+                ToggleRow {
+                    objectName: "launchAtLogin"
+                    label: "Launch at Login"
+                    on: login.isEnabled
+                    message: login.message
+                    onSwitched: checked => login.setEnabled(checked)
+                }
+                PlainButton {
+                    visible: login.requiresApproval
+                    text: login.reviewButtonText
+                    onClicked: login.openSystemSettings()
+                }
+                ToggleRow {
+                    label: "Connect on Launch"
+                    on: vm.connectOnLaunch
+                    note: "When enabled, the app tries the last selected country’s best live relay after refreshing the catalog. A real verified tunnel is still required before Connected appears."
+                    onSwitched: checked => vm.connectOnLaunch = checked
+                }
+                ToggleRow {
+                    label: "Auto Reconnect after Internet Returns"
+                    on: vm.autoReconnect
+                    note: "If the network drops during a verified connection, Orlune VPN stops the old tunnel and retries the selected country after the network returns. It never changes countries automatically."
+                    onSwitched: checked => vm.autoReconnect = checked
+                }
+                ToggleRow {
+                    objectName: "notifications"
+                    label: "Connection Notifications"
+                    on: vm.notificationsEnabled
+                    message: vm.notificationMessage
+                    onSwitched: checked => vm.notificationsEnabled = checked
+                }
+                ToggleRow {
+                    label: "Refresh Catalog Automatically"
+                    on: vm.automaticRefresh
+                    onSwitched: checked => vm.automaticRefresh = checked
+                }
+                RowLayout {
+                    spacing: 12
+                    Layout.fillWidth: true
+                    Text {
+                        text: "Refresh Interval"
+                        color: Theme.text
+                        font.pixelSize: 13
+                        opacity: vm.refreshIntervalEnabled ? 1 : 0.45
+                        Layout.fillWidth: true
+                    }
+                    ComboBox {
+                        id: interval
+                        objectName: "refreshInterval"
+                        model: vm.refreshIntervalLabels
+                        currentIndex: vm.refreshIntervalIndex
+                        enabled: vm.refreshIntervalEnabled
+                        implicitWidth: 160
+                        Accessible.name: "Refresh Interval"
+                        onActivated: index => {
+                            vm.refreshIntervalIndex = index
+                            currentIndex = Qt.binding(() => vm.refreshIntervalIndex)
+                        }
+                    }
+                }
+            }
+
+            SettingsSection {
+                title: "VPN"
+                Layout.fillWidth: true
+
+                Repeater {
+                    model: vm.vpnRows
+                    delegate: ValueRow {
+                        required property var modelData
+                        label: modelData.label
+                        value: modelData.value
+                    }
+                }
+                Repeater {
+                    model: vm.vpnNotes
+                    delegate: Note {
+                        required property string modelData
+                        text: modelData
+                    }
+                }
+            }
+
+            SettingsSection {
+                title: "Server Quality"
+                Layout.fillWidth: true
+
+                Repeater {
+                    model: vm.steppers
+                    delegate: StepperRow {
+                        required property var modelData
+                        objectName: "stepper-" + modelData.key
+                        label: modelData.label
+                        canDecrease: modelData.canDecrease
+                        canIncrease: modelData.canIncrease
+                        onStepped: direction => vm.step(modelData.key, direction)
+                    }
+                }
+                Note {
+                    text: "These limits use provider-reported catalog values and affect the server list and same-country failover. They are not live speed-test results."
+                }
+            }
+
+            SettingsSection {
+                title: "Appearance"
+                Layout.fillWidth: true
+
+                RowLayout {
+                    spacing: 12
+                    Layout.fillWidth: true
+                    Text {
+                        text: "Appearance"
+                        color: Theme.text
+                        font.pixelSize: 13
+                        Layout.fillWidth: true
+                    }
+                    ComboBox {
+                        objectName: "appearance"
+                        model: vm.appearanceOptions
+                        currentIndex: vm.appearanceIndex
+                        implicitWidth: 160
+                        Accessible.name: "Appearance"
+                        onActivated: index => {
+                            vm.appearanceIndex = index
+                            currentIndex = Qt.binding(() => vm.appearanceIndex)
+                        }
+                    }
+                }
+            }
+
+            SettingsSection {
+                title: "Privacy"
+                Layout.fillWidth: true
+
+                Text {
+                    text: vm.privacyText
+                    color: Theme.text
+                    font.pixelSize: 13
+                    wrapMode: Text.WordWrap
+                    Layout.fillWidth: true
+                }
+            }
+
+            Item { implicitHeight: Theme.pagePadding - 22 }
+        }
+    }
+}

@@ -1,0 +1,254 @@
+#include "ui/settings_view_model.h"
+
+#include <QPointer>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "model/app_model.h"
+#include "model/preferences.h"
+#include "network/endpoints.h"
+#include "platform/notification_permission.h"
+#include "texts/platform_texts.h"
+
+namespace orlune::ui {
+namespace {
+
+QString platform(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+const QStringList kAppearances{QStringLiteral("System"), QStringLiteral("Dark"), QStringLiteral("Light")};
+
+// Runs a screen-started task to its end; it reports through the screen's state.
+void detach(QCoro::Task<> task) {
+    [](QCoro::Task<> running) -> QCoro::Task<> {
+        try {
+            co_await running;
+        } catch (...) {
+        }
+    }(std::move(task));
+}
+
+// "a", "a and b", "a, b and c".
+QString spokenList(const QStringList& items) {
+    if (items.size() <= 1) return items.value(0);
+    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + items.last();
+}
+
+}  // namespace
+
+const std::vector<Stepper>& qualitySteppers() {
+    static const std::vector<Stepper> steppers{
+        {PreferenceKey::minimumSpeedMbps, QualityLimits::kSpeedRange, QualityLimits::kDefaultMinimumSpeedMbps,
+         "Minimum provider speed: %1 Mbps"},
+        {PreferenceKey::maxPingMilliseconds, QualityLimits::kPingRange, QualityLimits::kDefaultMaxPingMilliseconds,
+         "Maximum provider ping: %1 ms"},
+        {PreferenceKey::maxRelaysPerCountry, QualityLimits::kPerCountryRange,
+         QualityLimits::kDefaultMaxRelaysPerCountry, "Recommended relays per country: %1"},
+    };
+    return steppers;
+}
+
+int stepperValue(const Stepper& stepper, std::optional<int> stored) {
+    return stored ? stepper.range.clamped(*stored) : stepper.defaultValue;
+}
+
+int steppedValue(const Stepper& stepper, int value, int direction) {
+    const int step = direction > 0 ? stepper.range.step : direction < 0 ? -stepper.range.step : 0;
+    return stepper.range.clamped(stepper.range.clamped(value) + step);
+}
+
+const std::vector<IntervalChoice>& refreshIntervalChoices() {
+    static const std::vector<IntervalChoice> choices{
+        {300, "5 minutes"}, {900, "15 minutes"}, {1800, "30 minutes"}, {3600, "1 hour"}};
+    return choices;
+}
+
+int refreshIntervalIndex(std::optional<int> storedSeconds) {
+    const auto& choices = refreshIntervalChoices();
+    const int seconds = storedSeconds.value_or(choices.front().seconds);
+    int best = 0;
+    for (int i = 1; i < int(choices.size()); ++i) {
+        if (std::llabs(static_cast<long long>(choices[i].seconds) - seconds) <
+            std::llabs(static_cast<long long>(choices[best].seconds) - seconds)) {
+            best = i;
+        }
+    }
+    return best;
+}
+
+SettingsViewModel::SettingsViewModel(QObject* parent) : ShellBound(parent) {}
+SettingsViewModel::~SettingsViewModel() = default;
+
+void SettingsViewModel::attach(Shell& shell) {
+    connect(&shell.preferences(), &Preferences::changed, this, &SettingsViewModel::changed);
+    engineState_ = EngineVersion::pending;
+    detach(readEngineVersion());
+}
+
+bool SettingsViewModel::flag(const char* key, bool fallback) const {
+    return ready() ? shell()->preferences().boolValue(QString::fromLatin1(key)).value_or(fallback) : fallback;
+}
+
+void SettingsViewModel::setFlag(const char* key, bool on) {
+    if (ready()) shell()->preferences().setValue(QString::fromLatin1(key), on);
+}
+
+bool SettingsViewModel::connectOnLaunch() const { return flag(PreferenceKey::connectOnLaunch, false); }
+bool SettingsViewModel::autoReconnect() const { return flag(PreferenceKey::autoReconnectEnabled, true); }
+bool SettingsViewModel::notificationsEnabled() const { return flag(PreferenceKey::notificationsEnabled, false); }
+bool SettingsViewModel::automaticRefresh() const { return flag(PreferenceKey::automaticRefreshEnabled, true); }
+
+void SettingsViewModel::setConnectOnLaunch(bool on) { setFlag(PreferenceKey::connectOnLaunch, on); }
+void SettingsViewModel::setAutoReconnect(bool on) { setFlag(PreferenceKey::autoReconnectEnabled, on); }
+void SettingsViewModel::setAutomaticRefresh(bool on) { setFlag(PreferenceKey::automaticRefreshEnabled, on); }
+
+void SettingsViewModel::setNotificationsEnabled(bool on) {
+    if (!ready()) return;
+    setFlag(PreferenceKey::notificationsEnabled, on);
+    if (!on) {
+        ++permissionRequest_;  // an answer still on its way no longer counts
+        notificationMessage_.reset();
+        emit changed();
+        return;
+    }
+    detach(requestNotificationPermission());
+}
+
+QCoro::Task<> SettingsViewModel::requestNotificationPermission() {
+    if (!ready()) co_return;
+    const quint64 request = ++permissionRequest_;
+    std::shared_ptr<NotificationPermission> permission = shell()->services().notificationPermission;
+    QPointer<SettingsViewModel> self(this);
+    NotificationAuthorization answer =
+        NotificationAuthorization::failed(QStringLiteral("no notification service is available."));
+    if (permission) answer = co_await permission->request();
+    // The screen went, or the user switched the setting again meanwhile.
+    if (!self || !ready() || request != permissionRequest_) co_return;
+    switch (answer.result) {
+    case NotificationAuthorization::Result::granted:
+        notificationMessage_.reset();
+        break;
+    case NotificationAuthorization::Result::denied:
+        setFlag(PreferenceKey::notificationsEnabled, false);
+        notificationMessage_ = platform(kPlatformTexts.notificationsNotAllowed);
+        break;
+    case NotificationAuthorization::Result::failed:
+        setFlag(PreferenceKey::notificationsEnabled, false);
+        notificationMessage_ = QStringLiteral("Could not enable notifications: ") + answer.errorDescription;
+        break;
+    }
+    emit changed();
+}
+
+QStringList SettingsViewModel::refreshIntervalLabels() const {
+    QStringList labels;
+    for (const IntervalChoice& choice : refreshIntervalChoices()) labels << QString::fromUtf8(choice.label);
+    return labels;
+}
+
+int SettingsViewModel::refreshIntervalIndex() const {
+    if (!ready()) return 0;
+    return ui::refreshIntervalIndex(
+        shell()->preferences().intValue(QString::fromLatin1(PreferenceKey::refreshIntervalSeconds)));
+}
+
+void SettingsViewModel::setRefreshIntervalIndex(int index) {
+    const auto& choices = refreshIntervalChoices();
+    if (!ready() || index < 0 || index >= int(choices.size())) return;
+    shell()->preferences().setValue(QString::fromLatin1(PreferenceKey::refreshIntervalSeconds),
+                                    choices[std::size_t(index)].seconds);
+}
+
+QVariantList SettingsViewModel::steppers() const {
+    QVariantList list;
+    for (const Stepper& stepper : qualitySteppers()) {
+        const int value = stepperValue(
+            stepper, ready() ? shell()->preferences().intValue(QString::fromLatin1(stepper.key)) : std::nullopt);
+        list.append(QVariantMap{
+            {QStringLiteral("key"), QString::fromLatin1(stepper.key)},
+            {QStringLiteral("label"), QString::fromUtf8(stepper.label).arg(value)},
+            {QStringLiteral("value"), value},
+            {QStringLiteral("canDecrease"), value > stepper.range.minimum},
+            {QStringLiteral("canIncrease"), value < stepper.range.maximum},
+        });
+    }
+    return list;
+}
+
+void SettingsViewModel::step(const QString& key, int direction) {
+    if (!ready()) return;
+    for (const Stepper& stepper : qualitySteppers()) {
+        if (key != QLatin1String(stepper.key)) continue;
+        Preferences& preferences = shell()->preferences();
+        const int current = stepperValue(stepper, preferences.intValue(key));
+        preferences.setValue(key, steppedValue(stepper, current, direction));
+        return;
+    }
+}
+
+QStringList SettingsViewModel::appearanceOptions() const { return kAppearances; }
+
+int SettingsViewModel::appearanceIndex() const {
+    if (!ready()) return 0;
+    const auto stored = shell()->preferences().stringValue(QString::fromLatin1(PreferenceKey::appearance));
+    return std::max<int>(0, int(kAppearances.indexOf(stored.value_or(kAppearances.front()))));
+}
+
+void SettingsViewModel::setAppearanceIndex(int index) {
+    if (!ready() || index < 0 || index >= kAppearances.size()) return;
+    shell()->preferences().setValue(QString::fromLatin1(PreferenceKey::appearance), kAppearances[index]);
+}
+
+QCoro::Task<> SettingsViewModel::readEngineVersion() {
+    if (!ready()) co_return;
+    QPointer<SettingsViewModel> self(this);
+    QPointer<Shell> shell = this->shell();
+    const std::optional<QString> version = co_await shell->model().serviceEngineVersion();
+    if (!self) co_return;
+    engineState_ = version ? EngineVersion::known : EngineVersion::unavailable;
+    engineVersion_ = version.value_or(QString());
+    emit changed();
+}
+
+QString SettingsViewModel::engineText() const {
+    const QString prefix = platform(kPlatformTexts.engineLabelPrefix).trimmed();
+    switch (engineState_) {
+    case EngineVersion::known: return platform(kPlatformTexts.engineLabelPrefix) + engineVersion_;
+    case EngineVersion::unavailable: return prefix + QStringLiteral(" (version unknown: the VPN service did not answer)");
+    case EngineVersion::pending: break;
+    }
+    return prefix;
+}
+
+QVariantList SettingsViewModel::vpnRows() const {
+    auto row = [](const QString& label, const QString& value) {
+        return QVariantMap{{QStringLiteral("label"), label}, {QStringLiteral("value"), value}};
+    };
+    return {row(QStringLiteral("Protocol"), QStringLiteral("OpenVPN · VPN Gate compatible profiles")),
+            row(QStringLiteral("Tunnel backend"), engineText()),
+            row(QStringLiteral("DNS while connected"), QStringLiteral("1.1.1.1 and 8.8.8.8"))};
+}
+
+QStringList SettingsViewModel::vpnNotes() const {
+    return {QStringLiteral("Your previous DNS setting is restored when the VPN stops. IPv6 stays available so "
+                           "mobile hotspots keep working; IPv6 traffic may bypass this IPv4 VPN."),
+            platform(kPlatformTexts.installationNote)};
+}
+
+QString SettingsViewModel::privacyText() const {
+    // Every public-IP endpoint in use, in the order the lookup starts them.
+    const Endpoints endpoints = Endpoints::current();
+    QStringList hosts;
+    for (const QUrl& url : {endpoints.traceEcho, endpoints.plainEchoes[0], endpoints.plainEchoes[1],
+                            endpoints.plainEchoes[2]}) {
+        if (!url.host().isEmpty() && !hosts.contains(url.host())) hosts << url.host();
+    }
+    return QStringLiteral("Orlune VPN does not record browsing history, website contents, or traffic payloads. "
+                          "The public IP check contacts ") +
+           spokenList(hosts) +
+           QStringLiteral(". VPN Gate and each independent relay operator have separate logging practices; "
+                          "review their current notices before using any future tunnel integration.");
+}
+
+}  // namespace orlune::ui
