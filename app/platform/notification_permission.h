@@ -33,7 +33,15 @@ public:
 class FreedesktopNotificationPermission final : public NotificationPermission {
 public:
     static constexpr std::chrono::milliseconds kReplyLimit{5000};
+
+    // `connectionName` names a connection made with QDBusConnection::connectToBus; empty: the
+    // session bus.
+    explicit FreedesktopNotificationPermission(QString connectionName = {})
+        : connectionName_(std::move(connectionName)) {}
     QCoro::Task<NotificationAuthorization> request() override;
+
+private:
+    QString connectionName_;
 };
 
 std::unique_ptr<NotificationPermission> makeNotificationPermission();

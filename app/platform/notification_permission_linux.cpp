@@ -10,7 +10,8 @@
 namespace orlune {
 
 QCoro::Task<NotificationAuthorization> FreedesktopNotificationPermission::request() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus =
+        connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
     if (!bus.isConnected()) {
         const QString reason = bus.lastError().message();
         co_return NotificationAuthorization::failed(

@@ -266,6 +266,21 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
     EXPECT_FALSE(await(provider().isTunnelActive()));
 }
 
+TEST_F(NativeTunnelProviderTest, EngineVersionIsWhatTheServiceReports) {
+    // No socket at all: nothing to ask.
+    EXPECT_EQ(await(provider().engineVersion()), std::nullopt);
+    startService([](const NativeRequest&) {
+        NativeReply answer = reply(true, NativeState::stopped);
+        answer.engineVersion = "2.6.14";
+        return answer;
+    });
+    EXPECT_EQ(await(provider().engineVersion()), QStringLiteral("2.6.14"));
+    // A service that went away leaves its socket file behind: no version, no exception.
+    service.reset();
+    std::ofstream(socketPath).put('x');
+    EXPECT_EQ(await(provider().engineVersion()), std::nullopt);
+}
+
 TEST_F(NativeTunnelProviderTest, ControlTransportFailurePassesThroughUnchanged) {
     // A file at the socket path that nobody listens on.
     std::ofstream(socketPath).put('x');
