@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include "texts/platform_texts.h"
+#include "ui/presentation.h"
 
 namespace orlune::ui {
 namespace {
@@ -17,10 +18,11 @@ QString orUnknown(const std::optional<QString>& value) {
 }  // namespace
 
 QString withoutAddresses(const QString& text) {
-    // Candidates: runs of hex digits, dots and colons (IPv6 may embed a dotted IPv4 tail and a
-    // zone after "%"). Each is kept unless the address parser accepts it, or a dotted part of it
-    // that is four decimal numbers of at most three digits: "6.1.0.28" in a kernel release reads
-    // as an address to anyone, so it goes too.
+    // Candidates: runs of hex digits, dots and colons with at least one dot or colon, and an
+    // IPv6 zone ("%eth0") when one follows. A candidate goes whole when the address parser
+    // takes it as IPv6, or when any part of it is four dotted decimal numbers of at most three
+    // digits ("6.1.0.28" in a kernel release reads as an address to anyone). Full stops at its
+    // end stay: they end the sentence.
     static const QRegularExpression candidate(QStringLiteral("[0-9A-Fa-f:.]*[:.][0-9A-Fa-f:.]*(%[A-Za-z0-9]+)?"));
     static const QRegularExpression dottedQuad(
         QStringLiteral("(?<![0-9])[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}(?![0-9])"));
@@ -29,29 +31,26 @@ QString withoutAddresses(const QString& text) {
     auto it = candidate.globalMatch(text);
     while (it.hasNext()) {
         const auto match = it.next();
-        QString piece = match.captured();
-        QString address = piece.section(QLatin1Char('%'), 0, 0);
-        QString after;  // a full stop after it belongs to the sentence
-        while (address.endsWith(QLatin1Char('.')) && !piece.contains(QLatin1Char('%'))) {
-            address.chop(1);
-            after += QLatin1Char('.');
-        }
-        if (address.count(QLatin1Char(':')) >= 2 && QHostAddress().setAddress(address)) {
-            piece = kRemoved + after;
-        } else {
-            piece.replace(dottedQuad, kRemoved);
-        }
-        result += text.mid(last, match.capturedStart() - last) + piece;
+        const QString piece = match.captured();
+        qsizetype end = piece.size();
+        while (end > 0 && piece[end - 1] == QLatin1Char('.')) --end;
+        const QString body = piece.left(end);
+        const QString address = body.section(QLatin1Char('%'), 0, 0);
+        const bool ipv6 = address.count(QLatin1Char(':')) >= 2 && QHostAddress().setAddress(address);
+        result += text.mid(last, match.capturedStart() - last);
+        result += ipv6 || body.contains(dottedQuad) ? kRemoved + piece.mid(end) : piece;
         last = match.capturedEnd();
     }
-    return result + text.mid(last);
+    result += text.mid(last);
+    // A zone can split a dotted address between two candidates ("fe80::%e5.4.0.12").
+    return result.replace(dottedQuad, kRemoved);
 }
 
 QString safeDiagnostics(const DiagnosticsFacts& facts) {
     QString text = QStringLiteral("Orlune VPN diagnostics\nVersion: ");
     text += orUnknown(facts.version);
     text += QStringLiteral(" (") + orUnknown(facts.build) + QStringLiteral(")\n");
-    text += QString::fromUtf8(kPlatformTexts.diagnosticsOSPrefix.data(), qsizetype(kPlatformTexts.diagnosticsOSPrefix.size()));
+    text += platformText(kPlatformTexts.diagnosticsOSPrefix);
     text += withoutAddresses(facts.operatingSystem);
     text += QStringLiteral("\nVPN service available: ") + (facts.serviceAvailable ? QStringLiteral("yes") : QStringLiteral("no"));
     text += QStringLiteral("\nCatalog servers: ") + QString::number(facts.catalogServers);

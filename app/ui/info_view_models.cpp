@@ -94,7 +94,7 @@ QVariantList HelpViewModel::cards() const {
 QVariantList HelpViewModel::links() const { return linkList(helpLinks()); }
 
 QString HelpViewModel::diagnosticsNote() const {
-    return QString::fromUtf8(kPlatformTexts.diagnosticsNote.data(), qsizetype(kPlatformTexts.diagnosticsNote.size()));
+    return platformText(kPlatformTexts.diagnosticsNote);
 }
 
 QString HelpViewModel::copyLabel() const {

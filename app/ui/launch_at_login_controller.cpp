@@ -1,13 +1,9 @@
 #include "ui/launch_at_login_controller.h"
 
 #include "texts/platform_texts.h"
+#include "ui/presentation.h"
 
 namespace orlune::ui {
-namespace {
-
-QString platform(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
-}  // namespace
 
 LaunchAtLoginController::LaunchAtLoginController(QObject* parent) : ShellBound(parent) {}
 LaunchAtLoginController::~LaunchAtLoginController() = default;
@@ -41,7 +37,7 @@ QString LaunchAtLoginController::statusName() const {
     return QStringLiteral("notFound");
 }
 
-QString LaunchAtLoginController::reviewButtonText() const { return platform(kPlatformTexts.reviewLoginItems); }
+QString LaunchAtLoginController::reviewButtonText() const { return platformText(kPlatformTexts.reviewLoginItems); }
 
 void LaunchAtLoginController::setEnabled(bool enabled) {
     setMessage({});
@@ -51,9 +47,9 @@ void LaunchAtLoginController::setEnabled(bool enabled) {
     readStatus();
     if (failure) {
         // The same text for a failed removal: the status shown is what the desktop reports.
-        setMessage(platform(kPlatformTexts.launchAtLoginFailedPrefix) + *failure);
+        setMessage(platformText(kPlatformTexts.launchAtLoginFailedPrefix) + *failure);
     } else if (enabled && status_ == LoginItemStatus::requiresApproval) {
-        setMessage(platform(kPlatformTexts.launchAtLoginNeedsApproval));
+        setMessage(platformText(kPlatformTexts.launchAtLoginNeedsApproval));
     }
 }
 

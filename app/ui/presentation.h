@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 
 #include "catalog/relay.h"
 #include "model/connection_state.h"
@@ -98,5 +99,10 @@ bool periodicRefreshIsDue(const RefreshFacts& facts);
 
 // Metric texts of a relay.
 QString sessionsText(const Relay& relay);
+
+// A sentence of the platform's wording table, for the screens.
+inline QString platformText(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 }  // namespace orlune::ui

@@ -11,11 +11,10 @@
 #include "network/endpoints.h"
 #include "platform/notification_permission.h"
 #include "texts/platform_texts.h"
+#include "ui/presentation.h"
 
 namespace orlune::ui {
 namespace {
-
-QString platform(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
 const QStringList kAppearances{QStringLiteral("System"), QStringLiteral("Dark"), QStringLiteral("Light")};
 
@@ -131,7 +130,7 @@ QCoro::Task<> SettingsViewModel::requestNotificationPermission() {
         break;
     case NotificationAuthorization::Result::denied:
         setFlag(PreferenceKey::notificationsEnabled, false);
-        notificationMessage_ = platform(kPlatformTexts.notificationsNotAllowed);
+        notificationMessage_ = platformText(kPlatformTexts.notificationsNotAllowed);
         break;
     case NotificationAuthorization::Result::failed:
         setFlag(PreferenceKey::notificationsEnabled, false);
@@ -212,9 +211,9 @@ QCoro::Task<> SettingsViewModel::readEngineVersion() {
 }
 
 QString SettingsViewModel::engineText() const {
-    const QString prefix = platform(kPlatformTexts.engineLabelPrefix).trimmed();
+    const QString prefix = platformText(kPlatformTexts.engineLabelPrefix).trimmed();
     switch (engineState_) {
-    case EngineVersion::known: return platform(kPlatformTexts.engineLabelPrefix) + engineVersion_;
+    case EngineVersion::known: return platformText(kPlatformTexts.engineLabelPrefix) + engineVersion_;
     case EngineVersion::unavailable: return prefix + QStringLiteral(" (version unknown: the VPN service did not answer)");
     case EngineVersion::pending: break;
     }
@@ -233,7 +232,7 @@ QVariantList SettingsViewModel::vpnRows() const {
 QStringList SettingsViewModel::vpnNotes() const {
     return {QStringLiteral("Your previous DNS setting is restored when the VPN stops. IPv6 stays available so "
                            "mobile hotspots keep working; IPv6 traffic may bypass this IPv4 VPN."),
-            platform(kPlatformTexts.installationNote)};
+            platformText(kPlatformTexts.installationNote)};
 }
 
 QString SettingsViewModel::privacyText() const {

@@ -1,11 +1,10 @@
 #include "ui/support_texts.h"
 
 #include "texts/platform_texts.h"
+#include "ui/presentation.h"
 
 namespace orlune::ui {
 namespace {
-
-QString platform(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
 const QString kVPNGate = QStringLiteral("https://www.vpngate.net");
 
@@ -26,12 +25,12 @@ QList<HelpCard> helpCards() {
                         "you connect. \u201CConnected\u201D appears only after the VPN service confirms an "
                         "active tunnel, %1, a changed public IP address and an exit country that matches "
                         "the one you chose.")
-             .arg(platform(kPlatformTexts.tunnelRoute))},
+             .arg(platformText(kPlatformTexts.tunnelRoute))},
         {QStringLiteral("exclamationmark.triangle"), QStringLiteral("Connection failed or timed out"),
          QStringLiteral("Relays are run by volunteers and can vanish, fill up or refuse connections at any "
                         "time. Refresh the list and try again, or pick another relay of the same country on "
                         "Servers. Orlune VPN never switches to another country by itself.")},
-        {QStringLiteral("lock.shield"), QStringLiteral("One-time installation"), platform(kPlatformTexts.installationHelp)},
+        {QStringLiteral("lock.shield"), QStringLiteral("One-time installation"), platformText(kPlatformTexts.installationHelp)},
         {QStringLiteral("hand.raised"), QStringLiteral("Privacy and relay operators"),
          QStringLiteral("Orlune VPN keeps no browsing history and no record of your traffic. VPN Gate and each "
                         "relay operator have their own logging practices. The relays are community "
@@ -67,7 +66,7 @@ LegalDocument legalDocument(AboutDocument document) {
                                 "tracking. It does not collect the websites you visit or anything you send "
                                 "through the tunnel. Your preferences, favourite relays and temporarily "
                                 "hidden relays are stored locally %1 and never leave it.")
-                     .arg(platform(kPlatformTexts.preferencesLocation)),
+                     .arg(platformText(kPlatformTexts.preferencesLocation)),
                  {}},
                 {QStringLiteral("Network requests"),
                  QStringLiteral("Refreshing the relay list and connecting contact VPN Gate to download the list "

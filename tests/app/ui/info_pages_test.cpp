@@ -181,6 +181,9 @@ TEST(Diagnostics, AddressesAreRemovedAndVersionsKept) {
     EXPECT_EQ(withoutAddresses("at 203.0.113.9, ok"), "at [address removed], ok");
     EXPECT_EQ(withoutAddresses("v6 ::1 and 2001:db8:0:1::5"), "v6 [address removed] and [address removed]");
     EXPECT_EQ(withoutAddresses("time 12:30:45"), "time 12:30:45");
+    // Found by fuzzing: a zone that splits a dotted address between two runs.
+    EXPECT_EQ(withoutAddresses("fe801::%e5.4.0.12 at"), "fe801::%e[address removed] at");
+    EXPECT_EQ(withoutAddresses("1.2.3.4.5.6.7.8"), "[address removed]");
     EXPECT_EQ(withoutAddresses(""), "");
 }
 
