@@ -29,18 +29,36 @@ QStringList dataDirectories() {
     return directories;
 }
 
-// Whether a desktop entry's main group switches it off: "Hidden=true", or the GNOME key
-// that some autostart settings write instead of removing the file.
+// A line of a desktop entry as key and value; keys and values may have spaces around "=".
+struct EntryLine {
+    QByteArray key;
+    QByteArray value;
+};
+
+std::optional<EntryLine> keyAndValue(const QByteArray& line) {
+    const qsizetype equals = line.indexOf('=');
+    if (equals <= 0) return std::nullopt;
+    return EntryLine{line.left(equals).trimmed(), line.mid(equals + 1).trimmed()};
+}
+
+// Keys of the main group that switch an autostart entry off: "Hidden", or the GNOME key that
+// some autostart settings write instead of removing the file.
+bool isSwitch(const QByteArray& key) { return key == "Hidden" || key == "X-GNOME-Autostart-enabled"; }
+
 bool switchedOff(const QByteArray& entry) {
     bool inMainGroup = false;
-    for (QByteArray line : entry.split('\n')) {
-        line = line.trimmed();
+    for (const QByteArray& raw : entry.split('\n')) {
+        const QByteArray line = raw.trimmed();
         if (line.startsWith('[')) {
             inMainGroup = line == "[Desktop Entry]";
             continue;
         }
-        if (!inMainGroup) continue;
-        if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") return true;
+        const auto pair = keyAndValue(line);
+        if (!inMainGroup || !pair) continue;
+        if ((pair->key == "Hidden" && pair->value == "true") ||
+            (pair->key == "X-GNOME-Autostart-enabled" && pair->value == "false")) {
+            return true;
+        }
     }
     return false;
 }
@@ -52,8 +70,8 @@ QByteArray autostartEntry(const QByteArray& installed) {
     for (const QByteArray& line : installed.split('\n')) {
         const QByteArray trimmed = line.trimmed();
         if (trimmed.startsWith('[')) inMainGroup = trimmed == "[Desktop Entry]";
-        const bool dropped = inMainGroup && (trimmed.startsWith("Hidden=") ||
-                                             trimmed.startsWith("X-GNOME-Autostart-enabled="));
+        const auto pair = keyAndValue(trimmed);
+        const bool dropped = inMainGroup && pair && isSwitch(pair->key);
         if (!dropped) result += line + '\n';
     }
     while (result.endsWith("\n\n")) result.chop(1);
@@ -102,6 +120,10 @@ std::optional<QString> XdgAutostart::setRegistered(bool registered) {
 
     if (!QDir().mkpath(QFileInfo(path).path())) {
         return QStringLiteral("the folder %1 could not be created.").arg(QFileInfo(path).path());
+    }
+    // A link in its place (to an application entry, say) is replaced, never written through.
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path)) {
+        return QStringLiteral("the link %1 could not be replaced.").arg(path);
     }
     QSaveFile target(path);
     if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() || !target.commit()) {

@@ -17,15 +17,41 @@ QString orUnknown(const std::optional<QString>& value) {
 
 }  // namespace
 
+namespace {
+
+const QRegularExpression& dottedQuad() {
+    static const QRegularExpression expression(
+        QStringLiteral("(?<![0-9])[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}(?![0-9])"));
+    return expression;
+}
+
+// Whether a run of hex digits and colons is an IPv6 address, once a lone colon at either end
+// (the one of "IP:" or of "fe80::1: up") is left out.
+bool isIPv6(QStringView run) {
+    if (run.startsWith(u':') && !run.startsWith(u"::")) run = run.mid(1);
+    if (run.endsWith(u':') && !run.endsWith(u"::")) run.chop(1);
+    return run.count(u':') >= 2 && QHostAddress().setAddress(run.toString());
+}
+
+}  // namespace
+
+bool containsAddress(const QString& text) {
+    if (text.contains(dottedQuad())) return true;
+    static const QRegularExpression hexRun(QStringLiteral("[0-9A-Fa-f:]*:[0-9A-Fa-f:]*"));
+    auto it = hexRun.globalMatch(text);
+    while (it.hasNext()) {
+        if (isIPv6(it.next().capturedView())) return true;
+    }
+    return false;
+}
+
 QString withoutAddresses(const QString& text) {
     // Candidates: runs of hex digits, dots and colons with at least one dot or colon, and an
-    // IPv6 zone ("%eth0") when one follows. A candidate goes whole when the address parser
-    // takes it as IPv6, or when any part of it is four dotted decimal numbers of at most three
-    // digits ("6.1.0.28" in a kernel release reads as an address to anyone). Full stops at its
-    // end stay: they end the sentence.
+    // IPv6 zone ("%eth0") when one follows. A candidate goes whole when any part of it is an
+    // address: an IPv6 address, or four dotted decimal numbers of at most three digits
+    // ("6.1.0.28" in a kernel release reads as an address to anyone). Full stops at its end
+    // stay: they end the sentence.
     static const QRegularExpression candidate(QStringLiteral("[0-9A-Fa-f:.]*[:.][0-9A-Fa-f:.]*(%[A-Za-z0-9]+)?"));
-    static const QRegularExpression dottedQuad(
-        QStringLiteral("(?<![0-9])[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}(?![0-9])"));
     QString result;
     qsizetype last = 0;
     auto it = candidate.globalMatch(text);
@@ -34,16 +60,13 @@ QString withoutAddresses(const QString& text) {
         const QString piece = match.captured();
         qsizetype end = piece.size();
         while (end > 0 && piece[end - 1] == QLatin1Char('.')) --end;
-        const QString body = piece.left(end);
-        const QString address = body.section(QLatin1Char('%'), 0, 0);
-        const bool ipv6 = address.count(QLatin1Char(':')) >= 2 && QHostAddress().setAddress(address);
         result += text.mid(last, match.capturedStart() - last);
-        result += ipv6 || body.contains(dottedQuad) ? kRemoved + piece.mid(end) : piece;
+        result += containsAddress(piece.left(end).section(QLatin1Char('%'), 0, 0)) ? kRemoved + piece.mid(end) : piece;
         last = match.capturedEnd();
     }
     result += text.mid(last);
     // A zone can split a dotted address between two candidates ("fe80::%e5.4.0.12").
-    return result.replace(dottedQuad, kRemoved);
+    return result.replace(dottedQuad(), kRemoved);
 }
 
 QString safeDiagnostics(const DiagnosticsFacts& facts) {

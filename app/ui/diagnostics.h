@@ -22,5 +22,8 @@ QString safeDiagnostics(const DiagnosticsFacts& facts);
 
 // `text` with everything that reads as an IPv4 or IPv6 address replaced by "[address removed]".
 QString withoutAddresses(const QString& text);
+// Whether `text` holds four dotted decimal numbers of at most three digits, or a run of hex
+// digits and colons that is an IPv6 address.
+bool containsAddress(const QString& text);
 
 }  // namespace orlune::ui

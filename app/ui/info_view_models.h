@@ -21,6 +21,8 @@ class StatisticsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(bool connected READ connected NOTIFY changed)
     Q_PROPERTY(QString subtitle READ subtitle NOTIFY changed)
     Q_PROPERTY(QVariantList tiles READ tiles NOTIFY tilesChanged)
+    // How many tiles there are, fixed: the tiles stay in place while their values change.
+    Q_PROPERTY(int tileCount READ tileCount CONSTANT)
 
 public:
     explicit StatisticsViewModel(QObject* parent = nullptr);
@@ -29,6 +31,8 @@ public:
     QString subtitle() const;
     // Each tile: symbol, label, value.
     QVariantList tiles() const;
+    static constexpr int kTileCount = 6;
+    int tileCount() const { return kTileCount; }
     // The clock's step; tests call it by hand.
     void tick();
 

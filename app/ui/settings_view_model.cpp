@@ -106,7 +106,7 @@ void SettingsViewModel::setNotificationsEnabled(bool on) {
     if (!ready()) return;
     setFlag(PreferenceKey::notificationsEnabled, on);
     if (!on) {
-        ++permissionRequest_;  // an answer still on its way no longer counts
+        shell()->supersedeNotificationRequest();  // an answer still on its way no longer counts
         notificationMessage_.reset();
         emit changed();
         return;
@@ -116,27 +116,31 @@ void SettingsViewModel::setNotificationsEnabled(bool on) {
 
 QCoro::Task<> SettingsViewModel::requestNotificationPermission() {
     if (!ready()) co_return;
-    const quint64 request = ++permissionRequest_;
-    std::shared_ptr<NotificationPermission> permission = shell()->services().notificationPermission;
+    QPointer<Shell> shell = this->shell();
     QPointer<SettingsViewModel> self(this);
+    const quint64 request = shell->beginNotificationRequest();
+    std::shared_ptr<NotificationPermission> permission = shell->services().notificationPermission;
     NotificationAuthorization answer =
         NotificationAuthorization::failed(QStringLiteral("no notification service is available."));
     if (permission) answer = co_await permission->request();
-    // The screen went, or the user switched the setting again meanwhile.
-    if (!self || !ready() || request != permissionRequest_) co_return;
+    // The user switched the setting again meanwhile. A refusal still turns the setting off when
+    // the screen has gone; only its message goes with the screen.
+    if (!shell || !shell->isNewestNotificationRequest(request)) co_return;
+    std::optional<QString> message;
     switch (answer.result) {
     case NotificationAuthorization::Result::granted:
-        notificationMessage_.reset();
         break;
     case NotificationAuthorization::Result::denied:
-        setFlag(PreferenceKey::notificationsEnabled, false);
-        notificationMessage_ = platformText(kPlatformTexts.notificationsNotAllowed);
+        shell->preferences().setValue(QString::fromLatin1(PreferenceKey::notificationsEnabled), false);
+        message = platformText(kPlatformTexts.notificationsNotAllowed);
         break;
     case NotificationAuthorization::Result::failed:
-        setFlag(PreferenceKey::notificationsEnabled, false);
-        notificationMessage_ = QStringLiteral("Could not enable notifications: ") + answer.errorDescription;
+        shell->preferences().setValue(QString::fromLatin1(PreferenceKey::notificationsEnabled), false);
+        message = QStringLiteral("Could not enable notifications: ") + answer.errorDescription;
         break;
     }
+    if (!self) co_return;
+    notificationMessage_ = message;
     emit changed();
 }
 
@@ -173,6 +177,12 @@ QVariantList SettingsViewModel::steppers() const {
         });
     }
     return list;
+}
+
+QStringList SettingsViewModel::stepperKeys() const {
+    QStringList keys;
+    for (const Stepper& stepper : qualitySteppers()) keys << QString::fromLatin1(stepper.key);
+    return keys;
 }
 
 void SettingsViewModel::step(const QString& key, int direction) {

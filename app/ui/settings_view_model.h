@@ -49,6 +49,8 @@ class SettingsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(int refreshIntervalIndex READ refreshIntervalIndex WRITE setRefreshIntervalIndex NOTIFY changed)
     Q_PROPERTY(bool refreshIntervalEnabled READ automaticRefresh NOTIFY changed)
     Q_PROPERTY(QVariantList steppers READ steppers NOTIFY changed)
+    // The steppers' keys, fixed: the screen's rows stay in place while their values change.
+    Q_PROPERTY(QStringList stepperKeys READ stepperKeys CONSTANT)
     Q_PROPERTY(QStringList appearanceOptions READ appearanceOptions CONSTANT)
     Q_PROPERTY(int appearanceIndex READ appearanceIndex WRITE setAppearanceIndex NOTIFY changed)
     Q_PROPERTY(QVariantList vpnRows READ vpnRows NOTIFY changed)
@@ -67,6 +69,7 @@ public:
     QStringList refreshIntervalLabels() const;
     int refreshIntervalIndex() const;
     QVariantList steppers() const;
+    QStringList stepperKeys() const;
     QStringList appearanceOptions() const;
     int appearanceIndex() const;
     QVariantList vpnRows() const;
@@ -97,7 +100,6 @@ private:
     void setFlag(const char* key, bool on);
 
     std::optional<QString> notificationMessage_;
-    quint64 permissionRequest_ = 0;
     enum class EngineVersion { pending, known, unavailable } engineState_ = EngineVersion::pending;
     QString engineVersion_;
 };

@@ -70,6 +70,11 @@ public:
     bool windowShown() const { return windowShown_; }
     // One step of the periodic refresh; answers whether it refreshed.
     bool periodicRefreshTick();
+    // The notification-permission requests of the settings screens: only the newest answer
+    // counts, even after the screen that asked has gone.
+    quint64 beginNotificationRequest() { return ++notificationRequest_; }
+    void supersedeNotificationRequest() { ++notificationRequest_; }
+    bool isNewestNotificationRequest(quint64 request) const { return request == notificationRequest_; }
 
     Q_INVOKABLE void setPage(const QString& title);
     Q_INVOKABLE void openMainWindow() { emit mainWindowRequested(); }
@@ -97,6 +102,7 @@ private:
     bool systemDark_ = false;
     bool trayAvailable_ = false;
     bool windowShown_ = false;
+    quint64 notificationRequest_ = 0;
 };
 
 }  // namespace orlune::ui

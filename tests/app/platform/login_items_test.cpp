@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 
@@ -100,6 +101,9 @@ TEST_F(XdgAutostartTest, EntriesTheDesktopSwitchedOffAreNotEnabled) {
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     write(autostartPath(), "[Desktop Entry]\nName=Orlune VPN\nX-GNOME-Autostart-enabled=false\n");
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
+    // Spaces around "=" are allowed.
+    write(autostartPath(), "[Desktop Entry]\nName=Orlune VPN\nHidden = true\n");
+    EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     // Hidden in another group does not count.
     write(autostartPath(), "[Desktop Entry]\nName=Orlune VPN\n[Desktop Action Quit]\nHidden=true\n");
     EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
@@ -107,6 +111,22 @@ TEST_F(XdgAutostartTest, EntriesTheDesktopSwitchedOffAreNotEnabled) {
     write(autostartPath(), "[Desktop Entry]\nName=Orlune VPN\nHidden=true\n");
     ASSERT_EQ(autostart.setRegistered(true), std::nullopt);
     EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
+}
+
+TEST_F(XdgAutostartTest, ALinkInPlaceOfTheEntryIsReplacedNotWrittenThrough) {
+    write(installedPath(), kInstalledEntry);
+    const QString userEntry = root.path() + "/user-data/applications/orlune-vpn.desktop";
+    write(userEntry, "[Desktop Entry]\nName=Orlune VPN\nExec=orlune-vpn\nHidden = true\n");
+    QDir().mkpath(config() + "/autostart");
+    ASSERT_TRUE(QFile::link(userEntry, autostartPath()));
+    EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
+
+    ASSERT_EQ(autostart.setRegistered(true), std::nullopt);
+    EXPECT_FALSE(QFileInfo(autostartPath()).isSymLink());
+    EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(read(autostartPath()).contains("Hidden"));
+    // The user's application entry is as it was.
+    EXPECT_EQ(read(userEntry), "[Desktop Entry]\nName=Orlune VPN\nExec=orlune-vpn\nHidden = true\n");
 }
 
 TEST_F(XdgAutostartTest, WithoutAnInstalledEntryTheAppIsNotFound) {

@@ -159,6 +159,14 @@ TEST_F(QmlSmokeTest, SettingsControlsFollowTheStoredValues) {
     EXPECT_FALSE(interval->property("enabled").toBool());
     EXPECT_EQ(interval->property("currentIndex").toInt(), 3);
 
+    // A step changes the row's label in place: the row (and the button with the focus) stays.
+    QObject* speed = find(app, "stepper-minimumSpeedMbps");
+    ASSERT_NE(speed, nullptr);
+    app.fixture.preferences().setValue("minimumSpeedMbps", 15);
+    settle();
+    EXPECT_EQ(find(app, "stepper-minimumSpeedMbps"), speed);
+    EXPECT_EQ(speed->property("label").toString(), "Minimum provider speed: 15 Mbps");
+
     // Launch at login: the switch shows what the desktop reports after the change.
     QObject* login = find(app, "launchAtLogin");
     ASSERT_NE(login, nullptr);

@@ -252,14 +252,31 @@ TEST_F(SettingsTest, AnAnswerForASupersededRequestIsIgnored) {
     EXPECT_FALSE(settings->notificationsEnabled());
     EXPECT_EQ(settings->notificationMessage(), QString());  // the late refusal shows nothing
 
-    // The screen goes while the desktop is still asking: the answer changes nothing.
+    // The screen goes while the desktop is still asking: a refusal still turns the setting off.
     test::Gate second;
     permission->gate = &second;
     settings->setNotificationsEnabled(true);
     settings.reset();
     second.open();
     QCoreApplication::processEvents();
+    EXPECT_EQ(preferences().boolValue(PreferenceKey::notificationsEnabled), false);
+
+    // A newer screen's request supersedes an older screen's answer.
+    test::Gate third;
+    permission->gate = &third;
+    auto first = openSettings();
+    first->setNotificationsEnabled(true);
+    first.reset();
+    permission->gate = nullptr;
+    permission->answer = NotificationAuthorization::granted();
+    auto next = openSettings();
+    next->setNotificationsEnabled(true);
+    QCoreApplication::processEvents();
+    permission->answer = NotificationAuthorization::denied();
+    third.open();  // the first screen's request, answered "denied" only now
+    QCoreApplication::processEvents();
     EXPECT_EQ(preferences().boolValue(PreferenceKey::notificationsEnabled), true);
+    EXPECT_EQ(next->notificationMessage(), QString());
 }
 
 TEST_F(SettingsTest, WithoutANotificationServiceTheRequestFails) {

@@ -51,12 +51,13 @@ Item {
                 rowSpacing: 12
                 Layout.fillWidth: true
                 Repeater {
-                    model: vm.tiles
+                    model: vm.tileCount
                     delegate: StatTile {
-                        required property var modelData
-                        symbol: modelData.symbol
-                        label: modelData.label
-                        value: modelData.value
+                        required property int index
+                        readonly property var entry: vm.tiles[index]
+                        symbol: entry.symbol
+                        label: entry.label
+                        value: entry.value
                         Layout.fillWidth: true
                         Layout.fillHeight: true
                         Layout.preferredWidth: 1

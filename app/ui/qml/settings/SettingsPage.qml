@@ -126,14 +126,17 @@ Item {
                 Layout.fillWidth: true
 
                 Repeater {
-                    model: vm.steppers
+                    model: vm.stepperKeys
                     delegate: StepperRow {
-                        required property var modelData
-                        objectName: "stepper-" + modelData.key
-                        label: modelData.label
-                        canDecrease: modelData.canDecrease
-                        canIncrease: modelData.canIncrease
-                        onStepped: direction => vm.step(modelData.key, direction)
+                        id: stepperRow
+                        required property string modelData
+                        required property int index
+                        readonly property var entry: vm.steppers[index]
+                        objectName: "stepper-" + modelData
+                        label: entry.label
+                        canDecrease: entry.canDecrease
+                        canIncrease: entry.canIncrease
+                        onStepped: direction => vm.step(stepperRow.modelData, direction)
                     }
                 }
                 Note {
