@@ -1,4 +1,5 @@
 #include "model/app_model.h"
+#include "model/detached_task.h"
 
 #include <QPointer>
 
@@ -71,17 +72,6 @@ QString describe(TunnelError::Kind kind) {
 
 bool sameCode(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// Runs a view-started operation to its end; it reports through the model's state, so there is
-// nothing to hand back, and nothing may escape (it would be lost silently).
-void detach(QCoro::Task<> task) {
-    [](QCoro::Task<> running) -> QCoro::Task<> {
-        try {
-            co_await running;
-        } catch (...) {
-        }
-    }(std::move(task));
 }
 
 }  // namespace

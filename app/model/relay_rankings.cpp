@@ -7,10 +7,6 @@
 namespace orlune {
 namespace {
 
-int clampedOr(std::optional<int> stored, int fallback, const LimitRange& range) {
-    return stored ? range.clamped(*stored) : fallback;
-}
-
 bool passesFilters(const Relay& relay, const RankingInputs& inputs) {
     if (!relay.supportsOpenVPN || !relay.pingMilliseconds || *relay.pingMilliseconds < 1) return false;
     if (*relay.pingMilliseconds > inputs.limits.maxPingMilliseconds) return false;
@@ -50,9 +46,9 @@ std::vector<std::vector<Relay>> groupByCountry(const std::vector<Relay>& relays)
 
 QualityLimits QualityLimits::fromStored(std::optional<int> maxPing, std::optional<int> minimumSpeed,
                                         std::optional<int> maxPerCountry) {
-    return {clampedOr(maxPing, kDefaultMaxPingMilliseconds, kPingRange),
-            clampedOr(minimumSpeed, kDefaultMinimumSpeedMbps, kSpeedRange),
-            clampedOr(maxPerCountry, kDefaultMaxRelaysPerCountry, kPerCountryRange)};
+    return {kPingRange.storedOr(maxPing, kDefaultMaxPingMilliseconds),
+            kSpeedRange.storedOr(minimumSpeed, kDefaultMinimumSpeedMbps),
+            kPerCountryRange.storedOr(maxPerCountry, kDefaultMaxRelaysPerCountry)};
 }
 
 std::vector<Relay> eligibleRelays(const RankingInputs& inputs) {

@@ -21,6 +21,8 @@ struct LimitRange {
     int step;
 
     int clamped(int value) const { return value < minimum ? minimum : value > maximum ? maximum : value; }
+    // A stored value moved into the range, or `fallback` when nothing is stored.
+    int storedOr(std::optional<int> stored, int fallback) const { return stored ? clamped(*stored) : fallback; }
 };
 
 // The user's quality limits, already clamped into their ranges.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "model/app_model.h"
+#include "model/detached_task.h"
 #include "model/preferences.h"
 #include "network/endpoints.h"
 #include "platform/notification_permission.h"
@@ -17,16 +18,6 @@ namespace orlune::ui {
 namespace {
 
 const QStringList kAppearances{QStringLiteral("System"), QStringLiteral("Dark"), QStringLiteral("Light")};
-
-// Runs a screen-started task to its end; it reports through the screen's state.
-void detach(QCoro::Task<> task) {
-    [](QCoro::Task<> running) -> QCoro::Task<> {
-        try {
-            co_await running;
-        } catch (...) {
-        }
-    }(std::move(task));
-}
 
 // "a", "a and b", "a, b and c".
 QString spokenList(const QStringList& items) {
@@ -49,7 +40,7 @@ const std::vector<Stepper>& qualitySteppers() {
 }
 
 int stepperValue(const Stepper& stepper, std::optional<int> stored) {
-    return stored ? stepper.range.clamped(*stored) : stepper.defaultValue;
+    return stepper.range.storedOr(stored, stepper.defaultValue);
 }
 
 int steppedValue(const Stepper& stepper, int value, int direction) {

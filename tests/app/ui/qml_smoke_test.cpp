@@ -89,24 +89,11 @@ TEST_F(QmlSmokeTest, EveryPageLoadsWithoutWarningsInEveryState) {
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }
 
-// An object of the window by its objectName, through both the object and the visual tree
-// (a loaded page and a popup's content hang only in the latter).
-QObject* findIn(QObject* root, const QString& name) {
-    if (!root) return nullptr;
-    if (root->objectName() == name) return root;
-    for (QObject* child : root->children()) {
-        if (QObject* found = findIn(child, name)) return found;
-    }
-    if (auto* item = qobject_cast<QQuickItem*>(root)) {
-        for (QQuickItem* child : item->childItems()) {
-            if (QObject* found = findIn(child, name)) return found;
-        }
-    }
-    return nullptr;
-}
-
+// An object of the window by its objectName.
 QObject* find(test::ScriptedApp& app, const char* name) {
-    return findIn(app.windows->mainWindow()->contentItem(), QString::fromLatin1(name));
+    const QString wanted = QString::fromLatin1(name);
+    return test::findObject(app.windows->mainWindow()->contentItem(),
+                            [&](QObject* object) { return object->objectName() == wanted; });
 }
 
 TEST_F(QmlSmokeTest, LegalSheetClosesWithDoneOrTheDefaultKey) {

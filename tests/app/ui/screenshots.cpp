@@ -53,25 +53,10 @@ struct Scene {
     std::function<void(QQuickItem*)> shown = {};
 };
 
-// The first object under `root` that satisfies `match`, through the object and visual trees.
-QObject* findIn(QObject* root, const std::function<bool(QObject*)>& match) {
-    if (!root) return nullptr;
-    if (match(root)) return root;
-    for (QObject* child : root->children()) {
-        if (QObject* found = findIn(child, match)) return found;
-    }
-    if (auto* item = qobject_cast<QQuickItem*>(root)) {
-        for (QQuickItem* child : item->childItems()) {
-            if (QObject* found = findIn(child, match)) return found;
-        }
-    }
-    return nullptr;
-}
-
 // Scrolls the page's scroll view to its end.
 void scrollToEnd(QQuickItem* content) {
     settle();
-    QObject* flickable = findIn(content, [](QObject* o) { return o->inherits("QQuickFlickable"); });
+    QObject* flickable = orlune::test::findObject(content, [](QObject* o) { return o->inherits("QQuickFlickable"); });
     if (!flickable) return;
     const qreal end = flickable->property("contentHeight").toReal() - flickable->property("height").toReal();
     flickable->setProperty("contentY", std::max<qreal>(0, end));
@@ -79,7 +64,7 @@ void scrollToEnd(QQuickItem* content) {
 
 void showDocument(QQuickItem* content, const char* document) {
     settle();
-    QObject* about = findIn(content, [](QObject* o) { return o->objectName() == QLatin1String("about"); });
+    QObject* about = orlune::test::findObject(content, [](QObject* o) { return o->objectName() == QLatin1String("about"); });
     if (about) QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QString::fromLatin1(document)));
 }
 

@@ -3,6 +3,9 @@
 // A window over a model of fakes, for the smoke test and the screenshots: no network, no
 // service, no desktop.
 
+#include <QQuickItem>
+
+#include <functional>
 #include <memory>
 
 #include "model_fakes.h"
@@ -13,6 +16,22 @@
 #include "ui/shell.h"
 
 namespace orlune::test {
+
+// The first object under `root` that satisfies `match`, through both the object and the visual
+// tree (a loaded page and a popup's content hang only in the latter).
+inline QObject* findObject(QObject* root, const std::function<bool(QObject*)>& match) {
+    if (!root) return nullptr;
+    if (match(root)) return root;
+    for (QObject* child : root->children()) {
+        if (QObject* found = findObject(child, match)) return found;
+    }
+    if (auto* item = qobject_cast<QQuickItem*>(root)) {
+        for (QQuickItem* child : item->childItems()) {
+            if (QObject* found = findObject(child, match)) return found;
+        }
+    }
+    return nullptr;
+}
 
 struct SilentSink final : ui::NotificationSink {
     void post(const QString&, const QString&) override {}

@@ -8,6 +8,7 @@
 #include "platform/login_items.h"
 #include "platform/notification_permission.h"
 #include "support/await.h"
+#include "support/local_endpoints.h"
 #include "ui/launch_at_login_controller.h"
 #include "ui/notification_sink.h"
 #include "ui/settings_view_model.h"
@@ -310,14 +311,15 @@ TEST_F(SettingsTest, VPNSectionShowsTheServicesEngineAndPrivacyNamesTheEchoHosts
     EXPECT_TRUE(privacy.endsWith("review their current notices before using any future tunnel integration."));
 
     // Several operators: each host once, in the lookup's order.
-    const Endpoints saved = Endpoints::current();
-    Endpoints several = saved;
+    Endpoints several = Endpoints::current();
     several.traceEcho = QUrl("https://192.0.2.1/cdn-cgi/trace");
     several.plainEchoes = {QUrl("https://echo.example/"), QUrl("https://other.example/"),
                            QUrl("https://echo.example/ip")};
-    Endpoints::setCurrent(several);
-    const QString listed = settings->privacyText();
-    Endpoints::setCurrent(saved);
+    QString listed;
+    {
+        test::ScopedEndpoints scoped(several);
+        listed = settings->privacyText();
+    }
     EXPECT_TRUE(listed.contains("contacts 192.0.2.1, echo.example and other.example. VPN Gate"))
         << listed.toStdString();
 }

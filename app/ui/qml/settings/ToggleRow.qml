@@ -53,21 +53,14 @@ Item {
         anchors.top: toggle.bottom
         anchors.topMargin: height > 0 ? 4 : 0
         spacing: 4
-        Text {
+        Note {
             width: parent.width
-            visible: text !== ""
             text: row.message
-            color: Theme.orange
-            font.pixelSize: 12
-            wrapMode: Text.WordWrap
+            warning: true
         }
-        Text {
+        Note {
             width: parent.width
-            visible: text !== ""
             text: row.note
-            color: Theme.secondaryText
-            font.pixelSize: 12
-            wrapMode: Text.WordWrap
         }
     }
 }
