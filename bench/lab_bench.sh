@@ -31,7 +31,7 @@ idle_seconds=${BENCH_IDLE_SECONDS:-60}
 window_runs=${BENCH_WINDOW_RUNS:-3}
 window_idle_seconds=${BENCH_WINDOW_IDLE_SECONDS:-10}
 window_relays=300
-capture=$root/../shared/samples/vpngate/vpngate_api_iphone_2025-09-27.csv
+capture=$root/tests/data/vpngate/vpngate_api_iphone_2025-09-27.csv
 # Every wait below is bounded; a step that exceeds its bound fails the bench, never hangs it.
 connect_limit_s=60
 disconnect_limit_s=30

@@ -91,7 +91,7 @@ TEST(RealProfiles, DecodedRelayProfileIsAccepted) {
 }
 
 TEST(RealProfiles, EveryProfileOfARealCatalogIsAccepted) {
-    const fs::path catalog = fs::path(ORLUNE_SHARED_SAMPLES) / "vpngate_api_iphone_2025-09-27.csv";
+    const fs::path catalog = fs::path(ORLUNE_SAMPLES_DIR) / "vpngate_api_iphone_2025-09-27.csv";
     if (!fs::exists(catalog)) GTEST_SKIP() << "the catalog capture is not beside this checkout";
     int profiles = 0;
     for (auto row : split(readFile(catalog), '\n')) {
