@@ -7,8 +7,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <qcoro/qcorosignal.h>
-
+#include "cli/next_emission.h"
 #include "cli/unix_signals.h"
 #include "control/wire_failure.h"
 #include "model/app_model.h"
@@ -204,11 +203,11 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
         co_await model_.connectSelected();
         if (model_.connectionState().isConnected() && !stopRequested) {
             // Hold the tunnel; health checks and reconnection run meanwhile.
-            while (!stopRequested) co_await qCoro(&stopSignals, &UnixSignalWatcher::received);
+            while (!stopRequested) co_await nextEmission(&stopSignals, &UnixSignalWatcher::received);
             co_await model_.disconnect();
         }
     }
-    while (model_.isStoppingTunnel()) co_await qCoro(&model_, &AppModel::isStoppingTunnelChanged);
+    while (model_.isStoppingTunnel()) co_await nextEmission(&model_, &AppModel::isStoppingTunnelChanged);
     QObject::disconnect(printer);
     if (status != 0) co_return status;
     co_return model_.connectionState().isFailed() ? 1 : 0;
