@@ -11,6 +11,7 @@
 #include "cli/unix_signals.h"
 #include "control/wire_failure.h"
 #include "model/app_model.h"
+#include "tunnel/tunnel_holder.h"
 
 namespace orlune {
 namespace {
@@ -161,6 +162,19 @@ void CommandLine::printState(bool json) {
     io_.out << Qt::flush;
 }
 
+bool CommandLine::heldElsewhere() {
+    try {
+        if (const auto held = otherLiveHolder(io_.serviceStatus())) {
+            io_.err << "The VPN tunnel is held by " << describeHolder(*held) << "; disconnect it there first.\n"
+                    << Qt::flush;
+            return true;
+        }
+    } catch (...) {
+        // No answer from the service: the attempt itself reports that.
+    }
+    return false;
+}
+
 QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     UnixSignalWatcher stopSignals({SIGINT, SIGTERM});
     bool stopRequested = false;
@@ -173,7 +187,9 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
                                           [this, json] { printState(json); });
 
     int status = 0;
-    if (!co_await loadCatalog()) {
+    if (heldElsewhere()) {
+        status = 1;
+    } else if (!co_await loadCatalog()) {
         status = 1;
     } else {
         if (isCountryCode(target)) {
