@@ -3,7 +3,8 @@
 # loads its views without a single QML warning, and is still running 8 s later. Then, on a
 # virtual X display without a tray: it connects on launch; a second start only brings it
 # forward and the tunnel stays verified; the command line cannot take the tunnel over; closing
-# the window keeps the app and its tunnel, and tells the user once.
+# the window keeps the app and its tunnel, and tells the user once; a window started while the
+# command line holds a tunnel leaves it alone.
 # Usage: window_lab_test.sh APP SERVICE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -84,5 +85,17 @@ check_match "the user is told once (stored)" 'backgroundNoticeShown=true' "$(cat
 timeout 20 "$LAB" exec --user -- "$installed_app" >>"$work/second.out" 2>&1
 check_eq "starting again shows the window and exits 0" 0 "$?"
 user "$installed_app" disconnect >/dev/null 2>&1
-[ "$FAILURES" -eq 0 ] || sed 's/^/#   /' "$work/first.out" "$work/second.out"
+kill -TERM "$first"
+
+group "a window started beside the command line's tunnel leaves it alone"
+for _ in $(seq 1 50); do [ -z "$(window_pid)" ] && break; sleep 0.1; done
+user "$installed_app" connect JP >"$work/cli.out" 2>&1 &
+for _ in $(seq 1 90); do grep -q '^Connected' "$work/cli.out" && break; sleep 1; done
+first=$(pgrep -n -f "^$installed_app connect" || true)
+user "$installed_app" >"$work/third.out" 2>&1 &
+for _ in $(seq 1 50); do [ -n "$(window_pid)" ] && break; sleep 0.1; done
+sleep 5  # the window's start-up recovery comes first
+check "the command line's tunnel is still verified" verified
+[ -z "$first" ] || kill -INT "$first"
+[ "$FAILURES" -eq 0 ] || sed 's/^/#   /' "$work/first.out" "$work/second.out" "$work/cli.out" "$work/third.out"
 finish
