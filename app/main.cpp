@@ -19,7 +19,9 @@
 #include "network/endpoints.h"
 #include "network/http.h"
 #include "platform/network_path_monitor_linux.h"
+#include "platform/single_instance.h"
 #include "tunnel/native_tunnel_provider.h"
+#include "tunnel/tunnel_holder.h"
 #include "ui/app_windows.h"
 #include "ui/notification_sink.h"
 #include "ui/shell.h"
@@ -32,7 +34,9 @@ std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences) {
     orlune::AppModel::Dependencies dependencies;
     dependencies.preferences = &preferences;
     dependencies.catalogProvider = std::make_unique<orlune::VPNGateProvider>();
-    dependencies.tunnelProvider = std::make_unique<orlune::NativeTunnelProvider>();
+    // Another live process's tunnel is never stopped or replaced from here.
+    dependencies.tunnelProvider =
+        std::make_unique<orlune::SharedTunnelGuard>(std::make_unique<orlune::NativeTunnelProvider>());
     dependencies.network = std::make_unique<orlune::SystemNetworkChecks>();
     dependencies.clock = std::make_unique<orlune::SystemClock>();
     dependencies.pathMonitor = std::make_unique<orlune::LinuxNetworkPathMonitor>();
@@ -87,6 +91,15 @@ int runWindow(int argc, char** argv) {
     QTextStream err(stderr);
     if (!useEndpointsFromEnvironment(err)) return 2;
     std::signal(SIGPIPE, SIG_IGN);
+    // A second start only brings the first one's window forward: it reads no preferences and
+    // never talks to the service, so the first one's tunnel stays as it is.
+    orlune::SingleInstance instance;
+    if (instance.role() == orlune::SingleInstance::Role::second) {
+        if (instance.activateFirst()) return 0;
+        err << "Orlune VPN is already running, but its window did not answer.\n" << Qt::flush;
+        return 1;
+    }
+    if (!instance.problem().isEmpty()) err << "Orlune VPN: " << instance.problem() << '\n' << Qt::flush;
     int status = 0;
     {
         auto preferences = orlune::Preferences::forUser();
@@ -98,6 +111,8 @@ int runWindow(int argc, char** argv) {
             err << "Orlune VPN: the window could not be loaded.\n" << Qt::flush;
             status = 1;
         } else {
+            QObject::connect(&instance, &orlune::SingleInstance::activationRequested, &windows,
+                             &orlune::ui::AppWindows::showMainWindow);
             reportFirstFrame(windows.mainWindow());
             model->start();
             status = QApplication::exec();

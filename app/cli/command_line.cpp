@@ -7,11 +7,11 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <qcoro/qcorosignal.h>
-
+#include "cli/next_emission.h"
 #include "cli/unix_signals.h"
 #include "control/wire_failure.h"
 #include "model/app_model.h"
+#include "tunnel/tunnel_holder.h"
 
 namespace orlune {
 namespace {
@@ -162,6 +162,19 @@ void CommandLine::printState(bool json) {
     io_.out << Qt::flush;
 }
 
+bool CommandLine::heldElsewhere() {
+    try {
+        if (const auto held = otherLiveHolder(io_.serviceStatus())) {
+            io_.err << "The VPN tunnel is held by " << describeHolder(*held) << "; disconnect it there first.\n"
+                    << Qt::flush;
+            return true;
+        }
+    } catch (...) {
+        // No answer from the service: the attempt itself reports that.
+    }
+    return false;
+}
+
 QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     UnixSignalWatcher stopSignals({SIGINT, SIGTERM});
     bool stopRequested = false;
@@ -174,7 +187,9 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
                                           [this, json] { printState(json); });
 
     int status = 0;
-    if (!co_await loadCatalog()) {
+    if (heldElsewhere()) {
+        status = 1;
+    } else if (!co_await loadCatalog()) {
         status = 1;
     } else {
         if (isCountryCode(target)) {
@@ -204,11 +219,11 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
         co_await model_.connectSelected();
         if (model_.connectionState().isConnected() && !stopRequested) {
             // Hold the tunnel; health checks and reconnection run meanwhile.
-            while (!stopRequested) co_await qCoro(&stopSignals, &UnixSignalWatcher::received);
+            while (!stopRequested) co_await nextEmission(&stopSignals, &UnixSignalWatcher::received);
             co_await model_.disconnect();
         }
     }
-    while (model_.isStoppingTunnel()) co_await qCoro(&model_, &AppModel::isStoppingTunnelChanged);
+    while (model_.isStoppingTunnel()) co_await nextEmission(&model_, &AppModel::isStoppingTunnelChanged);
     QObject::disconnect(printer);
     if (status != 0) co_return status;
     co_return model_.connectionState().isFailed() ? 1 : 0;

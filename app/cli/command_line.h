@@ -46,6 +46,8 @@ private:
     QCoro::Task<bool> loadCatalog();
     QCoro::Task<> waitForStopSignal();
     void printState(bool json);
+    // Another live process of the app holds the tunnel; says so on standard error.
+    bool heldElsewhere();
 
     AppModel& model_;
     Io io_;

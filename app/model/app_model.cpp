@@ -8,6 +8,7 @@
 #include "model/cancellation.h"
 #include "model/relay_memory.h"
 #include "tunnel/tunnel_error.h"
+#include "tunnel/tunnel_held_elsewhere.h"
 
 namespace orlune {
 namespace {
@@ -119,6 +120,8 @@ void AppModel::startMonitoring() {
 QCoro::Task<> AppModel::startupSequence() {
     try {
         co_await tunnelProvider_->recoverStaleConnections();
+    } catch (const TunnelHeldElsewhere& held) {
+        setConnectionState(ConnectionState::failed(QString::fromUtf8(held.what())));
     } catch (...) {
         setConnectionState(ConnectionState::failed("Could not safely stop a previous Orlune tunnel: " +
                                                    describe(std::current_exception())));

@@ -48,27 +48,46 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
     connect(&shell_, &Shell::menuWindowRequested, this, &AppWindows::showMenuWindow);
     connect(&shell_, &Shell::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    QGuiApplication::setQuitOnLastWindowClosed(!tray);
+    // Closing decides for itself whether to quit: a tray may come later, a tunnel may be up.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    main_->installEventFilter(this);
     if (tray) {
-        tray_ = std::make_unique<QSystemTrayIcon>();
-        QIcon icon;
-        for (int size : {16, 22, 24, 32, 48, 64}) {
-            icon.addPixmap(QPixmap::fromImage(renderIcon(QStringLiteral("shield.lefthalf.filled"), kTint,
-                                                         QSize(size, size))));
-        }
-        tray_->setIcon(icon);
-        tray_->setToolTip(QStringLiteral("Orlune VPN"));
-        connect(tray_.get(), &QSystemTrayIcon::activated, this, [this] { showMenuWindow(); });
-        tray_->show();
+        putUpTray();
+    } else if (options.useTray) {
+        // A panel started after the app (autostart) brings its tray late; Qt announces none.
+        trayWatch_.setInterval(std::chrono::seconds(3));
+        connect(&trayWatch_, &QTimer::timeout, this, [this] {
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+            trayWatch_.stop();
+            putUpTray();
+            shell_.setTrayAvailable(true);
+        });
+        trayWatch_.start();
     }
     if (options.showMain) showMainWindow();
 }
 
 AppWindows::~AppWindows() = default;
 
+void AppWindows::putUpTray() {
+    tray_ = std::make_unique<QSystemTrayIcon>();
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64}) {
+        icon.addPixmap(
+            QPixmap::fromImage(renderIcon(QStringLiteral("shield.lefthalf.filled"), kTint, QSize(size, size))));
+    }
+    tray_->setIcon(icon);
+    tray_->setToolTip(QStringLiteral("Orlune VPN"));
+    connect(tray_.get(), &QSystemTrayIcon::activated, this, [this] { showMenuWindow(); });
+    tray_->show();
+}
+
 bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
     if (watched == QCoreApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) {
         shell_.setSystemDark(systemIsDark());
+    }
+    if (watched == main_ && event->type() == QEvent::Close && !shell_.keepsRunningAfterClose()) {
+        QCoreApplication::quit();
     }
     return QObject::eventFilter(watched, event);
 }

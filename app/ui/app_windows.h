@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QTimer>
 
 #include <memory>
 
@@ -15,7 +16,8 @@ class Shell;
 
 // The window and the tray window over one shell: loads both from the QML module, shows the
 // main window, answers the shell's requests, and puts up the tray icon when the desktop has a
-// tray. Without a tray, closing the window quits (nothing would be left to reopen it).
+// tray, or once one appears. Without a tray, closing the window quits unless a tunnel is held
+// or being made; then the app stays, and starting it again shows the window.
 class AppWindows : public QObject {
     Q_OBJECT
 
@@ -38,15 +40,19 @@ public:
     void showMenuWindow();
 
 protected:
-    // Follows the desktop's switch between light and dark while running.
+    // Follows the desktop's switch between light and dark while running; decides on quitting
+    // when the main window is closed.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void putUpTray();
+
     Shell& shell_;
     QQmlApplicationEngine engine_;
     QPointer<QQuickWindow> main_;
     QPointer<QQuickWindow> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    QTimer trayWatch_;
 };
 
 }  // namespace orlune::ui

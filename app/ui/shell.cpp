@@ -28,6 +28,9 @@ constexpr PageEntry kPages[] = {
     {"About", "info.circle", "about"},
 };
 
+// Set once the user has been told that the app stays in the background without a tray.
+constexpr const char* kBackgroundNoticeShown = "backgroundNoticeShown";
+
 }  // namespace
 
 Shell::Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications,
@@ -52,6 +55,18 @@ Shell::Shell(AppModel& model, Preferences& preferences, std::unique_ptr<Notifica
 }
 
 Shell::~Shell() = default;
+
+bool Shell::keepsRunningAfterClose() {
+    if (trayAvailable_) return true;
+    if (!model_.connectionState().isConnected() && !model_.isConnectionBusy()) return false;
+    if (!preferences_.boolValue(QString::fromLatin1(kBackgroundNoticeShown)).value_or(false)) {
+        preferences_.setValue(QString::fromLatin1(kBackgroundNoticeShown), true);
+        notificationSink_->post(QStringLiteral("Orlune VPN keeps the tunnel up"),
+                                QStringLiteral("The window is closed, the VPN is still on. Open Orlune VPN again "
+                                               "to show the window and disconnect."));
+    }
+    return true;
+}
 
 QVariantList Shell::pages() const {
     const QString current = model_.page();

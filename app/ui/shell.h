@@ -68,6 +68,10 @@ public:
     // run only while it is shown, and start afresh with it.
     void setWindowShown(bool shown);
     bool windowShown() const { return windowShown_; }
+    // The main window was closed: whether the app stays (a tray to come back through, or a
+    // tunnel held or being made). The first stay without a tray tells the user, once ever,
+    // how to get the window back.
+    bool keepsRunningAfterClose();
     // One step of the periodic refresh; answers whether it refreshed.
     bool periodicRefreshTick();
     // The notification-permission requests of the settings screens: only the newest answer
