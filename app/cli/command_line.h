@@ -44,7 +44,6 @@ private:
     QCoro::Task<int> status(bool json);
     QCoro::Task<int> disconnect(bool json);
     QCoro::Task<bool> loadCatalog();
-    QCoro::Task<> waitForStopSignal();
     void printState(bool json);
     // Another live process of the app holds the tunnel; says so on standard error.
     bool heldElsewhere();
