@@ -45,7 +45,8 @@ if [ ! -f /usr/share/bash-completion/bash_completion ]; then
 else
   check_eq "connect without a cache offers nothing" "" "$(complete_words connect "")"
   mkdir -p "$work/cache/orlune-vpn"
-  printf 'JP\tvpn-jp-1\nJP\tvpn-jp-2\nKR\tvpn-kr-1\n' > "$work/cache/orlune-vpn/completion"
+  # The last line would run a command if the shell expanded it.
+  printf 'JP\tvpn-jp-1\nJP\tvpn-jp-2\nKR\tvpn-kr-1\nKR\t$(touch %s)\n' "$work/expanded" > "$work/cache/orlune-vpn/completion"
   # "_" stands for the empty word being completed.
   while IFS='|' read -r words expected; do
     read -r -a list <<<"$words"
@@ -64,5 +65,6 @@ connect vpn-k|vpn-kr-1
 connect JP _|
 connect --json _|JP KR vpn-jp-1 vpn-jp-2 vpn-kr-1
 CASES
+  check "a cached word with shell syntax is never expanded" test ! -e "$work/expanded"
 fi
 finish
