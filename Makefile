@@ -42,11 +42,11 @@ test: build
 run: build
 	@scripts/run $(BUILD)
 
-package: build
+# debhelper packages the build tree that `make build` made; nothing is compiled a second time.
+package:
 	@scripts/bootstrap package
-	@rm -f $(BUILD)/package/orlune-vpn_*.deb
-	@cd $(BUILD) && cpack -G DEB >/dev/null
-	@ls $(BUILD)/package/orlune-vpn_*.deb
+	@$(MAKE) --no-print-directory build
+	@scripts/package $(BUILD)
 
 # apt-get installs the package's dependencies from the distribution as well.
 install: package

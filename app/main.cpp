@@ -134,15 +134,8 @@ int main(int argc, char** argv) {
     QTextStream err(stderr);
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (!orlune::CommandLine::handles(arguments)) {
-        err << orlune::CommandLine::usage() << Qt::flush;
-        return 2;
-    }
-    if (arguments.first() == "--help" || arguments.first() == "-h" || arguments.first() == "help") {
-        out << orlune::CommandLine::usage() << Qt::flush;
-        return 0;
-    }
-    if (!useEndpointsFromEnvironment(err)) return 2;
+    if (const auto answered = orlune::CommandLine::answerDirectly(arguments, out, err)) return *answered;
+    if (!useEndpointsFromEnvironment(err)) return orlune::CommandLine::kUsageError;
     // A closed output pipe must not end the program in the middle of a disconnect.
     std::signal(SIGPIPE, SIG_IGN);
     auto preferences = orlune::Preferences::forUser();

@@ -2,10 +2,16 @@
 
 #include <signal.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <vector>
 
 #include "cli/next_emission.h"
 #include "cli/unix_signals.h"
@@ -16,7 +22,40 @@
 namespace orlune {
 namespace {
 
-const QStringList kCommands = {"countries", "servers", "connect", "status", "disconnect"};
+struct CommandHelp {
+    QString name;
+    QString synopsis;
+    QString text;
+    int minArguments;
+    int maxArguments;
+};
+
+const std::vector<CommandHelp>& commandHelp() {
+    static const std::vector<CommandHelp> commands = {
+        {"countries", "countries [--json]", "List the countries that have recommended relays.", 0, 0},
+        {"servers", "servers [CODE] [--json]",
+         "List the recommended relays, all of them or those of the country CODE (two letters).", 0, 1},
+        {"connect", "connect CODE|RELAY-ID [--json]",
+         "Connect to the best relay of the country CODE, or to the relay RELAY-ID as \"servers\" lists it,\n"
+         "then hold the tunnel until Ctrl-C or SIGTERM and disconnect.",
+         1, 1},
+        {"status", "status [--json]", "Show the VPN service's status.", 0, 0},
+        {"disconnect", "disconnect [--json]", "Stop the tunnel and wait for normal routing.", 0, 0},
+        {"help", "help [COMMAND]", "Show the usage, or the help of COMMAND.", 0, 1},
+    };
+    return commands;
+}
+
+const CommandHelp* findCommand(const QString& name) {
+    for (const CommandHelp& command : commandHelp()) {
+        if (command.name == name) return &command;
+    }
+    return nullptr;
+}
+
+QString helpOf(const CommandHelp& command) {
+    return QStringLiteral("Usage: orlune-vpn %1\n%2\n").arg(command.synopsis, command.text);
+}
 
 QString compact(const QJsonObject& object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -31,11 +70,18 @@ bool isCountryCode(const QString& text) {
     return pattern.match(text).hasMatch();
 }
 
+// The completion offers these words to the shell, which expands them: relay ids come from a
+// public catalog, so only plain ones are kept.
+bool isPlainWord(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9._:-]+$"));
+    return pattern.match(text).hasMatch();
+}
+
 }  // namespace
 
 bool CommandLine::handles(const QStringList& arguments) {
-    return !arguments.isEmpty() && (kCommands.contains(arguments.first()) || arguments.first() == "--help" ||
-                                    arguments.first() == "-h" || arguments.first() == "help");
+    return !arguments.isEmpty() && (findCommand(arguments.first()) || arguments.first() == "--help" ||
+                                    arguments.first() == "-h" || arguments.first() == "--version");
 }
 
 QString CommandLine::usage() {
@@ -46,28 +92,100 @@ QString CommandLine::usage() {
         "  servers [CODE]            recommended relays, optionally of one country\n"
         "  connect CODE|RELAY-ID     connect, then hold the tunnel until Ctrl-C\n"
         "  status                    the VPN service's status\n"
-        "  disconnect                stop the tunnel and wait for normal routing\n");
+        "  disconnect                stop the tunnel and wait for normal routing\n"
+        "  help [COMMAND]            this usage, or the help of COMMAND\n"
+        "Options: --json (one JSON document per line), --help, --version\n"
+        "Exit status: 0 success, 1 failure, 2 usage error, 3 not connected, 4 VPN service unavailable.\n"
+        "See orlune-vpn(1).\n");
+}
+
+std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTextStream& out, QTextStream& err) {
+    const auto usageError = [&err](const QString& problem, const QString& help) {
+        err << "orlune-vpn: " << problem << '\n' << help << Qt::flush;
+        return int(kUsageError);
+    };
+    QStringList words;
+    bool help = false;
+    bool version = false;
+    for (const QString& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            help = true;
+        } else if (argument == "--version") {
+            version = true;
+        } else if (argument.startsWith('-') && argument != "--json") {
+            return usageError(QStringLiteral("unknown option %1").arg(argument), usage());
+        } else if (argument != "--json") {
+            words.append(argument);
+        }
+    }
+    if (version) {
+        out << "orlune-vpn " << QCoreApplication::applicationVersion() << '\n' << Qt::flush;
+        return kSuccess;
+    }
+    if (words.isEmpty()) {
+        if (help) {
+            out << usage() << Qt::flush;
+            return kSuccess;
+        }
+        return usageError(QStringLiteral("no command"), usage());
+    }
+    const CommandHelp* command = findCommand(words.first());
+    if (!command) return usageError(QStringLiteral("unknown command %1").arg(words.first()), usage());
+    if (help) {
+        out << (command->name == "help" ? usage() : helpOf(*command)) << Qt::flush;
+        return kSuccess;
+    }
+    const qsizetype operands = words.size() - 1;
+    if (operands < command->minArguments || operands > command->maxArguments) {
+        const QString problem = operands < command->minArguments ? QStringLiteral("%1 needs an argument")
+                                                                 : QStringLiteral("too many arguments for %1");
+        return usageError(problem.arg(command->name), helpOf(*command));
+    }
+    if (command->name == "help" && operands == 1) {
+        const CommandHelp* topic = findCommand(words.at(1));
+        if (!topic) return usageError(QStringLiteral("unknown command %1").arg(words.at(1)), usage());
+        out << helpOf(*topic) << Qt::flush;
+        return kSuccess;
+    }
+    if (command->name == "help") {
+        out << usage() << Qt::flush;
+        return kSuccess;
+    }
+    return std::nullopt;
 }
 
 QCoro::Task<int> CommandLine::run(QStringList arguments) {
+    if (const auto answered = answerDirectly(arguments, io_.out, io_.err)) co_return *answered;
     const bool json = arguments.removeAll(QStringLiteral("--json")) > 0;
-    if (arguments.isEmpty() || !kCommands.contains(arguments.first())) {
-        const bool askedForHelp = !arguments.isEmpty() && arguments.first() != "--help" &&
-                                  arguments.first() != "-h" && arguments.first() != "help";
-        (askedForHelp ? io_.err : io_.out) << usage() << Qt::flush;
-        co_return askedForHelp ? 2 : 0;
-    }
     const QString command = arguments.takeFirst();
-    const int expected = command == "connect" ? 1 : (command == "servers" ? -1 : 0);
-    if ((expected >= 0 && arguments.size() != expected) || (expected < 0 && arguments.size() > 1)) {
-        io_.err << usage() << Qt::flush;
-        co_return 2;
-    }
     if (command == "countries") co_return co_await countries(json);
     if (command == "servers") co_return co_await servers(arguments.value(0), json);
     if (command == "connect") co_return co_await connect(arguments.first(), json);
     if (command == "status") co_return co_await status(json);
     co_return co_await disconnect(json);
+}
+
+int CommandLine::failureStatus(int whenServiceAnswers) {
+    try {
+        io_.serviceStatus();
+    } catch (const WireFailure& failure) {
+        if (failure.kind() == WireFailure::Kind::unavailable) return kServiceUnavailable;
+    } catch (...) {
+    }
+    return whenServiceAnswers;
+}
+
+void CommandLine::rememberCompletionWords() {
+    const QString directory =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/orlune-vpn");
+    if (!QDir().mkpath(directory)) return;
+    QSaveFile file(directory + QStringLiteral("/completion"));
+    if (!file.open(QIODevice::WriteOnly)) return;
+    for (const Relay& relay : model_.recommendedRelays()) {
+        if (!isCountryCode(relay.countryCode) || !isPlainWord(relay.id)) continue;
+        file.write((relay.countryCode.toUpper() + u'\t' + relay.id + u'\n').toUtf8());
+    }
+    file.commit();
 }
 
 QCoro::Task<bool> CommandLine::loadCatalog() {
@@ -78,11 +196,12 @@ QCoro::Task<bool> CommandLine::loadCatalog() {
     } else if (model_.catalogMessage() && model_.recommendedRelays().empty()) {
         io_.err << *model_.catalogMessage() << '\n' << Qt::flush;
     }
+    if (ok) rememberCompletionWords();
     co_return ok;
 }
 
 QCoro::Task<int> CommandLine::countries(bool json) {
-    if (!co_await loadCatalog()) co_return 1;
+    if (!co_await loadCatalog()) co_return kFailure;
     QJsonArray array;
     for (const CountryChoice& choice : model_.countryChoices()) {
         if (json) {
@@ -94,15 +213,15 @@ QCoro::Task<int> CommandLine::countries(bool json) {
     }
     if (json) io_.out << compact(array) << '\n';
     io_.out << Qt::flush;
-    co_return 0;
+    co_return kSuccess;
 }
 
 QCoro::Task<int> CommandLine::servers(const QString& code, bool json) {
     if (!code.isEmpty() && !isCountryCode(code)) {
         io_.err << "Not a two-letter country code: " << code << '\n' << Qt::flush;
-        co_return 2;
+        co_return kUsageError;
     }
-    if (!co_await loadCatalog()) co_return 1;
+    if (!co_await loadCatalog()) co_return kFailure;
     QJsonArray array;
     for (const Relay& relay : model_.recommendedRelays()) {
         if (!code.isEmpty() && relay.countryCode.compare(code, Qt::CaseInsensitive) != 0) continue;
@@ -115,7 +234,7 @@ QCoro::Task<int> CommandLine::servers(const QString& code, bool json) {
     }
     if (json) io_.out << compact(array) << '\n';
     io_.out << Qt::flush;
-    co_return 0;
+    co_return kSuccess;
 }
 
 void CommandLine::printState(bool json) {
@@ -186,11 +305,11 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     const auto printer = QObject::connect(&model_, &AppModel::connectionStateChanged, &model_,
                                           [this, json] { printState(json); });
 
-    int status = 0;
+    int status = kSuccess;
     if (heldElsewhere()) {
-        status = 1;
+        status = kNotConnected;
     } else if (!co_await loadCatalog()) {
-        status = 1;
+        status = kNotConnected;
     } else {
         if (isCountryCode(target)) {
             model_.selectCountry(target);
@@ -199,7 +318,7 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
                 io_.err << "No recommended live relay in " << target.toUpper()
                         << " meets your settings. Run \"orlune-vpn countries\" to see the choices.\n"
                         << Qt::flush;
-                status = 1;
+                status = kNotConnected;
             }
         } else {
             const auto& relays = model_.relays();
@@ -209,12 +328,12 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
                 io_.err << "The relay " << target
                         << " is not available: it is not listed, hidden after a failure, or below your limits.\n"
                         << Qt::flush;
-                status = 1;
+                status = kNotConnected;
             }
         }
     }
 
-    if (status == 0 && !stopRequested) {
+    if (status == kSuccess && !stopRequested) {
         model_.startMonitoring();
         co_await model_.connectSelected();
         if (model_.connectionState().isConnected() && !stopRequested) {
@@ -225,8 +344,8 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     }
     while (model_.isStoppingTunnel()) co_await nextEmission(&model_, &AppModel::isStoppingTunnelChanged);
     QObject::disconnect(printer);
-    if (status != 0) co_return status;
-    co_return model_.connectionState().isFailed() ? 1 : 0;
+    if (status != kSuccess) co_return status;
+    co_return model_.connectionState().isFailed() ? failureStatus(kNotConnected) : kSuccess;
 }
 
 QCoro::Task<int> CommandLine::status(bool json) {
@@ -242,10 +361,13 @@ QCoro::Task<int> CommandLine::status(bool json) {
             io_.out << "engine: OpenVPN " << QString::fromStdString(reply.engineVersion) << '\n';
         }
         io_.out << Qt::flush;
-        co_return reply.ok ? 0 : 1;
+        co_return reply.ok ? kSuccess : kFailure;
+    } catch (const WireFailure& failure) {
+        io_.err << QString::fromUtf8(failure.what()) << '\n' << Qt::flush;
+        co_return failure.kind() == WireFailure::Kind::unavailable ? kServiceUnavailable : kFailure;
     } catch (const std::exception& error) {
         io_.err << QString::fromUtf8(error.what()) << '\n' << Qt::flush;
-        co_return 1;
+        co_return kFailure;
     }
 }
 
@@ -261,7 +383,7 @@ QCoro::Task<int> CommandLine::disconnect(bool json) {
     } else {
         io_.out << "Disconnected.\n" << Qt::flush;
     }
-    co_return state.isFailed() ? 1 : 0;
+    co_return state.isFailed() ? failureStatus(kFailure) : kSuccess;
 }
 
 }  // namespace orlune

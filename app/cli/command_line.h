@@ -6,6 +6,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <functional>
+#include <optional>
 
 #include "control/native_messages.h"
 
@@ -19,8 +20,18 @@ class AppModel;
 //   connect CODE|RELAY-ID [--json] connect, then hold the tunnel until SIGINT or SIGTERM
 //   status [--json]               the service's reply to "status"
 //   disconnect [--json]           stop the tunnel and wait for normal routing
+//   help [COMMAND], COMMAND --help, --help, --version
+// The exit statuses and the JSON shapes are documented in orlune-vpn(1); scripts rely on them.
 class CommandLine {
 public:
+    enum ExitStatus : int {
+        kSuccess = 0,
+        kFailure = 1,
+        kUsageError = 2,
+        kNotConnected = 3,
+        kServiceUnavailable = 4,
+    };
+
     struct Io {
         QTextStream& out;
         QTextStream& err;
@@ -33,6 +44,10 @@ public:
     // Whether `arguments` (without the program name) name a command of this front end.
     static bool handles(const QStringList& arguments);
     static QString usage();
+
+    // Answers what needs neither the model nor the network: help, the version and usage errors.
+    // Nothing when `arguments` are a command to run.
+    static std::optional<int> answerDirectly(const QStringList& arguments, QTextStream& out, QTextStream& err);
 
     // Runs the command; the result is the process exit status.
     QCoro::Task<int> run(QStringList arguments);
@@ -47,6 +62,10 @@ private:
     void printState(bool json);
     // Another live process of the app holds the tunnel; says so on standard error.
     bool heldElsewhere();
+    // A failure's exit status: whether the service could be reached at all tells them apart.
+    int failureStatus(int whenServiceAnswers);
+    // Keeps the country codes and relay ids for the shell completion; a failure only loses that.
+    void rememberCompletionWords();
 
     AppModel& model_;
     Io io_;

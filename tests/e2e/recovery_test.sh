@@ -37,7 +37,7 @@ check_eq "status as $other_user exits 1" 1 "$status"
 check_match "status as $other_user is refused" 'Another user owns the active VPN connection\.' "$out"
 start_connect second KR "$other_user"
 wait "$RUNNER"; status=$?
-check_eq "connect as $other_user exits 1" 1 "$status"
+check_eq "connect as $other_user exits 3 (not connected)" 3 "$status"
 check_match "connect as $other_user is refused" \
   '^KOREA REPUBLIC OF — profile setup needs attention\. Another user owns the active VPN connection\.' "$(cat "$WORK/second.err")"
 check_match "the first user's tunnel still runs" '"state":"connected"' "$(service_state)"

@@ -16,7 +16,7 @@ route_before=$(route_to_1111)
 group "an unsafe profile is refused by the app before the service sees it"
 start_connect unsafe KR
 wait "$RUNNER"; status=$?
-check_eq "connect KR exits 1" 1 "$status"
+check_eq "connect KR exits 3 (not connected)" 3 "$status"
 check "the unsafe relay was tried" grep -q "trying vpn-unsafe-214 · server 1 of 1" "$WORK/unsafe.out"
 check_match "the failure names the relay and the refusal" \
   "KOREA REPUBLIC OF — CONNECTION FAILED / NO WORKING SERVER\. Tried 1 live relays in Korea Republic of; no other country was attempted\. vpn-unsafe-214: The server profile was rejected because its contents or endpoint could not be safely verified\." \
@@ -31,7 +31,7 @@ group "wrong exit country and a refused certificate: both fail, within the count
 start_connect us US
 wait "$RUNNER"; status=$?
 err=$(cat "$WORK/us.err")
-check_eq "connect US exits 1" 1 "$status"
+check_eq "connect US exits 3 (not connected)" 3 "$status"
 check_match "both relays were tried, nothing else" "Tried 2 live relays in United States; no other country was attempted\." "$err"
 check_match "the exit country was checked" "vpn-us-elsewhere: The VPN exit country was KR, but US" "$err"
 check_match "the certificate refusal is named" "vpn-us-untrust: .*(TLS|certificate)" "$err"
