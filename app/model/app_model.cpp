@@ -3,6 +3,8 @@
 
 #include <QPointer>
 
+#include <qcoro/qcorosignal.h>
+
 #include <algorithm>
 
 #include "model/cancellation.h"
@@ -178,9 +180,10 @@ std::optional<QString> AppModel::connectedIP() const {
 // ---- Catalog ----------------------------------------------------------------------------
 
 QCoro::Task<bool> AppModel::refreshCatalog() {
-    if (loading_) co_return catalogRefreshSucceeded_;
+    // A second caller shares the running refresh's outcome rather than the previous one's.
+    if (loading_) co_return co_await qCoro(this, &AppModel::catalogRefreshFinished);
     setLoading(true);
-    pruneExpiredQuarantine();
+    syncQuarantine();
     setCatalogMessage(std::nullopt);
 
     std::vector<Relay> fetched;
@@ -207,7 +210,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
             setCatalogMessage(QStringLiteral(
                 "No Internet Connection: the physical network interface is down. Existing server data is kept."));
         }
-        setLoading(false);
+        finishRefresh(false);
         co_return false;
     }
 
@@ -234,7 +237,15 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
     }
 
     if (connectionState_.isFailed() || connectionState_.isDisconnected()) {
-        if (selectedCountryCode_) {
+        const auto eligible = eligibleRelays();
+        const auto stillListed = [&](const Relay& pick) {
+            return std::find_if(eligible.begin(), eligible.end(), [&](const Relay& r) { return r.id == pick.id; });
+        };
+        if (explicitPick_ && selected_ && stillListed(*selected_) != eligible.end()) {
+            // The user's own pick stands while the catalog lists it and it is not hidden.
+            setSelected(*stillListed(*selected_));
+        } else if (selectedCountryCode_) {
+            explicitPick_ = false;
             if (auto best = bestRelay(*selectedCountryCode_)) {
                 setSelected(best);
             } else {
@@ -243,9 +254,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
                 setCatalogMessage(kSelectedCountryGone);
             }
         } else if (selected_) {
-            const auto eligible = eligibleRelays();
-            auto found = std::find_if(eligible.begin(), eligible.end(),
-                                      [&](const Relay& relay) { return relay.id == selected_->id; });
+            auto found = stillListed(*selected_);
             if (found != eligible.end()) {
                 auto best = bestRelay(found->countryCode);
                 setSelected(best ? *best : *found);
@@ -272,8 +281,13 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
     setLastUpdated(clock_->now());
     setOffline(false);
     setCatalogRefreshSucceeded(true);
-    setLoading(false);
+    finishRefresh(true);
     co_return true;
+}
+
+void AppModel::finishRefresh(bool succeeded) {
+    setLoading(false);
+    emit catalogRefreshFinished(succeeded);
 }
 
 void AppModel::select(const Relay& relay) {
@@ -281,6 +295,7 @@ void AppModel::select(const Relay& relay) {
     if (std::find(eligible.begin(), eligible.end(), relay) == eligible.end()) return;
     setSelected(relay);
     setSelectedCountryCode(relay.countryCode);
+    explicitPick_ = true;
     if (connectionState_.isFailed()) setConnectionState(ConnectionState::disconnected());
 }
 
@@ -290,22 +305,23 @@ void AppModel::selectCountry(const QString& code) {
     if (!best) return;
     setSelectedCountryCode(best->countryCode);
     setSelected(best);
+    explicitPick_ = false;
     if (connectionState_.isFailed()) setConnectionState(ConnectionState::disconnected());
 }
 
 // ---- Hidden, mismatched and favourite relays ---------------------------------------------
 
-void AppModel::quarantine(const Relay& relay) {
-    quarantinedUntil_.insert(relay.id, clock_->now().addSecs(kQuarantineSeconds));
-    writeQuarantine(preferences_, quarantinedUntil_);
-    emit quarantinedUntilChanged();
-}
-
-void AppModel::pruneExpiredQuarantine() {
+void AppModel::syncQuarantine(const Relay* hiding) {
     const QDateTime now = clock_->now();
-    const auto removed = quarantinedUntil_.removeIf([&](auto entry) { return entry.value() <= now; });
-    if (removed == 0) return;
-    writeQuarantine(preferences_, quarantinedUntil_);
+    // Another process (the command line, a second window) may have hidden relays meanwhile.
+    preferences_.reload();
+    // Every stored entry, ended ones included, so that those are dropped from the file too.
+    const auto stored = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    auto merged = mergeQuarantine(stored, quarantinedUntil_, now);
+    if (hiding) merged.insert(hiding->id, now.addSecs(kQuarantineSeconds));
+    if (merged != stored) writeQuarantine(preferences_, merged);
+    if (merged == quarantinedUntil_) return;
+    quarantinedUntil_ = std::move(merged);
     emit quarantinedUntilChanged();
 }
 
@@ -331,6 +347,8 @@ void AppModel::toggleFavorite(const Relay& relay) {
 // ---- Connect ------------------------------------------------------------------------------
 
 quint64 AppModel::beginAttempt() {
+    // Every user action, and the reconnection, replaces whatever was pending.
+    reconnectWhenNetworkReturns_ = false;
     connectionAttemptID_ = ++nextAttempt_;
     return *connectionAttemptID_;
 }
@@ -366,6 +384,7 @@ QCoro::Task<> AppModel::quickConnect() {
     }
     setSelected(relay);
     setSelectedCountryCode(relay->countryCode);
+    explicitPick_ = false;
     co_await connectTo(*relay);
 }
 
@@ -467,21 +486,25 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
 
         std::optional<TunnelVerification> verification;
         std::exception_ptr error;
+        tunnelOwner_ = attempt;
         try {
             verification = co_await tunnelProvider_->connect(relay, original, progress);
         } catch (...) {
             error = std::current_exception();
         }
 
-        if (verification) {
-            if (!isCurrent(attempt)) {
-                // A newer action owns the state now; this tunnel must not stay up behind it.
-                try {
-                    co_await tunnelProvider_->disconnect();
-                } catch (...) {
-                }
-                co_return;
+        if (!isCurrent(attempt)) {
+            // A newer action owns the state now; what this attempt started must not stay up
+            // behind it, unless a newer attempt started its own (which replaces it) or a stop
+            // cancelled it (which ended it).
+            if (tunnelOwner_ != attempt || (error && isCancellation(error))) co_return;
+            try {
+                co_await tunnelProvider_->disconnect();
+            } catch (...) {
             }
+            co_return;
+        }
+        if (verification) {
             const auto& v = *verification;
             const bool countryMatches = v.exitCountryCode && sameCode(*v.exitCountryCode, relay.countryCode);
             if (v.isTunnelActive && v.vpnPublicIP && *v.vpnPublicIP != *original && countryMatches &&
@@ -496,14 +519,15 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
                 error = std::make_exception_ptr(TunnelError::countryMismatch(
                     targetCode.toStdString(), v.exitCountryCode.value_or(QStringLiteral("Unavailable")).toStdString()));
             }
-        } else if (!isCurrent(attempt)) {
-            co_return;
         }
 
         const QString description = describe(error);
         const auto kind = tunnelErrorKind(error);
-        if (kind == TunnelError::Kind::countryMismatch) addMismatch(relay.id);
-        if (shouldQuarantine(error)) quarantine(relay);
+        // A relay answers for a failure only while this computer's link was up.
+        if (shouldQuarantine(error) && network_->isPhysicalNetworkInterfaceUp()) {
+            if (kind == TunnelError::Kind::countryMismatch) addMismatch(relay.id);
+            syncQuarantine(&relay);
+        }
         if (kind == TunnelError::Kind::backendCommandFailed || kind == TunnelError::Kind::backendUnavailable) {
             setConnectionState(
                 ConnectionState::failed(countryHeading + " — profile setup needs attention. " + description));
@@ -542,15 +566,25 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
 // ---- Disconnect and network handling ------------------------------------------------------
 
 QCoro::Task<> AppModel::disconnect() {
-    if (isStoppingTunnel_) co_return;
-    reconnectWhenNetworkReturns_ = false;
+    // The newest action wins: a pending reconnection or a running attempt ends here.
+    userStopAction_ = beginAttempt();
     connectionAttemptID_.reset();
+    // One stop is enough, unless a tunnel was asked for after the running one began.
+    if (userStopsRunning_ > 0 && tunnelOwner_ == ownerAtStop_) co_return;
+    ownerAtStop_ = tunnelOwner_;
+    ++userStopsRunning_;
     setStoppingTunnel(true);
     std::exception_ptr error;
     try {
         co_await tunnelProvider_->disconnect();
     } catch (...) {
         error = std::current_exception();
+    }
+    if (--userStopsRunning_ > 0) co_return;  // the later stop reports
+    if (nextAttempt_ != userStopAction_) {
+        // A newer connect owns the state now.
+        setStoppingTunnel(false);
+        co_return;
     }
     if (error) {
         setConnectionState(ConnectionState::failed(
@@ -592,12 +626,23 @@ QCoro::Task<> AppModel::probeNetwork(NetworkPathStatus status, quint64 probe) {
         if (!probeIsValid(probe)) co_return;
         reachable = co_await network_->isInternetReachable();
     }
-    if (reachable && connectionState_.isConnected()) {
-        const bool active = co_await tunnelProvider_->isTunnelActive();
-        if (probe != probeGeneration_) co_return;
+    if (connectionState_.isConnected()) {
+        const TunnelHealth health = co_await tunnelProvider_->tunnelHealth();
+        if (probe != probeGeneration_ || isConnectionBusy() || !connectionState_.isConnected()) co_return;
+        // A stop asked for elsewhere (the command line) is the user's stop, not a loss,
+        // whatever the network does.
+        if (health == TunnelHealth::stoppedOnRequest) {
+            beginAttempt();
+            connectionAttemptID_.reset();
+            setConnectionState(ConnectionState::disconnected());
+            co_await refreshPublicIP();
+            co_return;
+        }
         // A dead tunnel on a working network is handled as a loss.
-        if (!isConnectionBusy()) co_await applyInternetStatus(active);
-        co_return;
+        if (reachable) {
+            co_await applyInternetStatus(health == TunnelHealth::active);
+            co_return;
+        }
     }
     if (!probeIsValid(probe)) co_return;
     co_await applyInternetStatus(reachable);
@@ -614,30 +659,37 @@ QCoro::Task<> AppModel::applyInternetStatus(bool reachable) {
         co_return;
     }
     if (!connectionState_.isConnected()) co_return;
+    const quint64 action = nextAttempt_;
     reconnectWhenNetworkReturns_ = true;
     setConnectionState(ConnectionState::failed(physical ? kHealthCheckFailed : kPhysicalLinkLost));
     setStoppingTunnel(true);
-    co_await stopAfterLoss();
+    co_await stopAfterLoss(action);
 }
 
-QCoro::Task<> AppModel::stopAfterLoss() {
+QCoro::Task<> AppModel::stopAfterLoss(quint64 action) {
     try {
         co_await tunnelProvider_->disconnect();
     } catch (...) {
-        // The loss text gives way to the reason the stop is unconfirmed.
-        setConnectionState(ConnectionState::failed("Network interrupted and tunnel stop was not confirmed: " +
-                                                   describe(std::current_exception())));
+        // The loss text gives way to the reason the stop is unconfirmed, unless the user acted since.
+        if (nextAttempt_ == action) {
+            setConnectionState(ConnectionState::failed("Network interrupted and tunnel stop was not confirmed: " +
+                                                       describe(std::current_exception())));
+        }
     }
-    setStoppingTunnel(false);
+    if (userStopsRunning_ == 0) setStoppingTunnel(false);
 }
 
 QCoro::Task<> AppModel::reconnectAfterLoss() {
+    // The reconnection is an attempt of its own: any user action during its reset replaces it.
+    const quint64 attempt = beginAttempt();
     std::exception_ptr error;
     try {
         co_await tunnelProvider_->disconnect();
     } catch (...) {
         error = std::current_exception();
     }
+    if (!isCurrent(attempt)) co_return;
+    connectionAttemptID_.reset();
     if (error) {
         setConnectionState(
             ConnectionState::failed("Could not safely reset the interrupted tunnel: " + describe(error)));

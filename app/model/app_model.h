@@ -178,19 +178,21 @@ signals:
     void isStoppingTunnelChanged();
     void isConnectionBusyChanged();
     void rankingsChanged();
+    void catalogRefreshFinished(bool succeeded);
 
 private:
     QCoro::Task<> connectTo(Relay requested);
     QCoro::Task<> applyInternetStatus(bool reachable);
-    QCoro::Task<> stopAfterLoss();
+    QCoro::Task<> stopAfterLoss(quint64 action);
+    void finishRefresh(bool succeeded);
     QCoro::Task<> reconnectAfterLoss();
     bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
     bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
     quint64 beginAttempt();
 
     RankingInputs rankingInputs() const;
-    void quarantine(const Relay& relay);
-    void pruneExpiredQuarantine();
+    // Merges the stored hidden relays with this process's, dropping ended ones; adds `hiding`.
+    void syncQuarantine(const Relay* hiding = nullptr);
     void addMismatch(const QString& id);
 
     void setRelays(std::vector<Relay> relays);
@@ -249,6 +251,11 @@ private:
     QHash<QString, Relay> favoriteSnapshots_;
     bool reconnectWhenNetworkReturns_ = false;
     bool isStoppingTunnel_ = false;
+    int userStopsRunning_ = 0;
+    quint64 userStopAction_ = 0;
+    quint64 ownerAtStop_ = 0;  // the tunnel's attempt when the running user stop began
+    bool explicitPick_ = false;          // the selection is the user's own relay, not a country's best
+    quint64 tunnelOwner_ = 0;            // the attempt that last asked the provider for a tunnel
     std::optional<quint64> connectionAttemptID_;
     quint64 nextAttempt_ = 0;
     quint64 probeGeneration_ = 0;
