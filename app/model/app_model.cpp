@@ -8,6 +8,8 @@
 
 namespace orlune {
 
+using model_detail::describe;
+
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
       preferences_(*dependencies.preferences),
@@ -53,7 +55,7 @@ QCoro::Task<> AppModel::startupSequence() {
         co_await tunnelProvider_->recoverStaleConnections();
     } catch (...) {
         setConnectionState(ConnectionState::failed("Could not safely stop a previous Orlune tunnel: " +
-                                                   model_detail::describe(std::current_exception())));
+                                                   describe(std::current_exception())));
     }
     co_await refreshCatalog();
     co_await refreshPublicIP();

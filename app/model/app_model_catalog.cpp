@@ -12,6 +12,8 @@
 namespace orlune {
 namespace {
 
+using model_detail::describe;
+
 const QString kEmptyCatalog = QStringLiteral("The provider returned no live servers with an OpenVPN configuration.");
 const QString kNothingMeetsFilter =
     QStringLiteral("No live relays met the quality filter (provider ping ≤ 250 ms and speed ≥ 10 Mbps).");
@@ -43,7 +45,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
         const bool physical = network_->isPhysicalNetworkInterfaceUp();
         setOffline(!physical);
         if (reachable) {
-            setCatalogMessage("Internet is available, but VPN Gate's live catalog request failed: " + model_detail::describe(error) +
+            setCatalogMessage("Internet is available, but VPN Gate's live catalog request failed: " + describe(error) +
                               ". Existing data is kept; refresh and retry.");
         } else if (physical) {
             setCatalogMessage(QStringLiteral(

@@ -8,6 +8,8 @@
 namespace orlune {
 namespace {
 
+using model_detail::describe;
+
 using namespace std::chrono_literals;
 
 constexpr auto kUnsettledPathDelay = 1500ms;
@@ -43,7 +45,7 @@ QCoro::Task<> AppModel::disconnect() {
     }
     if (error) {
         setConnectionState(ConnectionState::failed(
-            "Could not stop the Orlune VPN tunnel and restore normal internet routing: " + model_detail::describe(error)));
+            "Could not stop the Orlune VPN tunnel and restore normal internet routing: " + describe(error)));
         setStoppingTunnel(false);
         co_return;
     }
@@ -128,7 +130,7 @@ QCoro::Task<> AppModel::stopAfterLoss(quint64 action) {
         // The loss text gives way to the reason the stop is unconfirmed, unless the user acted since.
         if (nextAttempt_ == action) {
             setConnectionState(ConnectionState::failed("Network interrupted and tunnel stop was not confirmed: " +
-                                                       model_detail::describe(std::current_exception())));
+                                                       describe(std::current_exception())));
         }
     }
     if (userStopsRunning_ == 0) setStoppingTunnel(false);
@@ -147,7 +149,7 @@ QCoro::Task<> AppModel::reconnectAfterLoss() {
     connectionAttemptID_.reset();
     if (error) {
         setConnectionState(
-            ConnectionState::failed("Could not safely reset the interrupted tunnel: " + model_detail::describe(error)));
+            ConnectionState::failed("Could not safely reset the interrupted tunnel: " + describe(error)));
         co_return;
     }
     setConnectionState(ConnectionState::disconnected());

@@ -211,9 +211,10 @@ private:
         if (stoppedAt && tunnel.connectedIDs.size() > *stoppedAt) {
             return "a tunnel was started after the user's stop without a new connect";
         }
-        for (auto hidden = model().quarantinedUntil().keyBegin(); hidden != model().quarantinedUntil().keyEnd(); ++hidden) {
-            if (!failedRelays.contains(*hidden) && !hiddenElsewhere.contains(*hidden)) {
-                return "relay " + hidden->toStdString() + " was hidden without a failure of its own";
+        const auto& hidden = model().quarantinedUntil();
+        for (auto id = hidden.keyBegin(); id != hidden.keyEnd(); ++id) {
+            if (!failedRelays.contains(*id) && !hiddenElsewhere.contains(*id)) {
+                return "relay " + id->toStdString() + " was hidden without a failure of its own";
             }
         }
         for (const QString& marked : model().mismatchedRelayIDs()) {
@@ -307,14 +308,16 @@ TEST(AppModelCheck, RandomOrdersOfEventsKeepEveryRule) {
     // Settings files on a memory file system: their writes wait for the disk otherwise.
     if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) qputenv("TMPDIR", "/dev/shm");
     const int sequences = fromEnvironment("ORLUNE_MODEL_CHECK_SEQUENCES", 3000);
-    const quint32 seed = quint32(fromEnvironment("ORLUNE_MODEL_CHECK_SEED", int(QRandomGenerator::global()->bounded(1 << 30))));
+    const int anySeed = int(QRandomGenerator::global()->bounded(1 << 30));
+    const quint32 seed = quint32(fromEnvironment("ORLUNE_MODEL_CHECK_SEED", anySeed));
     QRandomGenerator random(seed);
     int eventsRun = 0;
     for (int sequence = 0; sequence < sequences; ++sequence) {
         const auto events = randomEvents(random);
         if (auto broken = replay(events, &eventsRun)) {
             const auto shortest = shorten(events, *broken);
-            FAIL() << "seed " << seed << ", sequence " << sequence << ": " << *broken << "\n  after: " << describe(shortest);
+            FAIL() << "seed " << seed << ", sequence " << sequence << ": " << *broken
+                   << "\n  after: " << describe(shortest);
         }
     }
     std::printf("model check: seed %u, %d sequences, %d events\n", seed, sequences, eventsRun);

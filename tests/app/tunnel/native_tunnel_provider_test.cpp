@@ -52,6 +52,16 @@ struct ServiceScript {
     }
 };
 
+void expectCancellation(const std::exception_ptr& outcome) {
+    ASSERT_TRUE(outcome);
+    try {
+        std::rethrow_exception(outcome);
+    } catch (const CancellationError&) {
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "unexpected: " << other.what();
+    }
+}
+
 class NativeTunnelProviderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -240,13 +250,7 @@ TEST_F(NativeTunnelProviderTest, DisconnectDuringPollingCancelsTheConnect) {
         co_await provider().disconnect();
         co_await std::move(connecting);
     }());
-    ASSERT_TRUE(outcome);
-    try {
-        std::rethrow_exception(outcome);
-    } catch (const CancellationError&) {
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "unexpected: " << other.what();
-    }
+    expectCancellation(outcome);
 }
 
 TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReachableService) {
@@ -293,13 +297,7 @@ TEST_F(NativeTunnelProviderTest, SupersededAtTheLastCheckIsACancellationNotARela
         co_await provider().disconnect();
         co_await std::move(connecting);
     }());
-    ASSERT_TRUE(outcome);
-    try {
-        std::rethrow_exception(outcome);
-    } catch (const CancellationError&) {
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "unexpected: " << other.what();
-    }
+    expectCancellation(outcome);
 }
 
 TEST_F(NativeTunnelProviderTest, EngineVersionIsWhatTheServiceReports) {
