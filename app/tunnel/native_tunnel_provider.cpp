@@ -143,19 +143,20 @@ QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
 
 QCoro::Task<TunnelHealth> NativeTunnelProvider::tunnelHealth() {
     try {
-        NativeRequest query = operation(NativeOperation::status);
-        const NativeReply reply = co_await request(std::move(query));
-        const std::optional<QString> interface =
-            reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
-        if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
-            co_return TunnelHealth::active;
+        // The service says "stopped" without a failure after a stop somebody asked for; an engine
+        // that died reads "failed" once the service has looked at it, which it does before it
+        // answers each request. So a plain "stopped" is asked about once more.
+        for (int ask = 0; ask < 2; ++ask) {
+            NativeRequest query = operation(NativeOperation::status);
+            const NativeReply reply = co_await request(std::move(query));
+            const std::optional<QString> interface =
+                reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
+            if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
+                co_return TunnelHealth::active;
+            }
+            if (!reply.ok || reply.state != NativeState::stopped || !reply.message.empty()) co_return TunnelHealth::lost;
         }
-        // The service says "stopped" without a failure only after a stop somebody asked for; an
-        // engine that died or lost its relay reads "failed" or is still running.
-        if (reply.ok && reply.state == NativeState::stopped && reply.message.empty()) {
-            co_return TunnelHealth::stoppedOnRequest;
-        }
-        co_return TunnelHealth::lost;
+        co_return TunnelHealth::stoppedOnRequest;
     } catch (...) {
         co_return TunnelHealth::lost;
     }

@@ -279,6 +279,13 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
     service.reset();
     startService([](const NativeRequest&) { return reply(true, NativeState::failed, "The engine ended."); });
     EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
+    // An engine that died just before the service last looked reads "stopped" once, then "failed".
+    service.reset();
+    std::atomic<int> asked = 0;
+    startService([&](const NativeRequest&) {
+        return ++asked == 1 ? reply(true, NativeState::stopped) : reply(true, NativeState::failed, "The engine ended.");
+    });
+    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
 }
 
 TEST_F(NativeTunnelProviderTest, SupersededAtTheLastCheckIsACancellationNotARelayFailure) {
