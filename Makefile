@@ -4,6 +4,7 @@
 #   make build    configure and build out of tree in build/
 #   make asan     build and test with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
+#   make model-check  the app model's random check of event orders, MODEL_CHECK_SEQUENCES long
 #   make bench    the catalog benchmark, then the system against the raw engine in the lab (root)
 #   make package  the Debian package (build/package/orlune-vpn_*.deb)
 #   make install  build the package and install it on this machine (root or sudo)
@@ -20,12 +21,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz bench bootstrap clean help package install screenshots
+.PHONY: all build test run asan fuzz model-check bench bootstrap clean help package install screenshots
 
 all: build
 
 help:
-	@sed -n '2,11p' Makefile | sed 's/^# *//'
+	@sed -n '2,12p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -64,6 +65,13 @@ fuzz: bootstrap
 	  -DORLUNE_FUZZ=ON -DORLUNE_SANITIZE=ON -DORLUNE_BUILD_APP=ON -DORLUNE_BUILD_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	@scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
+# make test runs a few thousand sequences; this is the long run (about 2 ms a sequence).
+MODEL_CHECK_SEQUENCES ?= 200000
+model-check: bootstrap
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target app_model_check_test
+	@ORLUNE_MODEL_CHECK_SEQUENCES=$(MODEL_CHECK_SEQUENCES) $(BUILD)/tests/app/model/app_model_check_test
 
 bench: bootstrap
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORLUNE_BUILD_BENCH=ON \

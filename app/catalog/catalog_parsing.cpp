@@ -79,23 +79,28 @@ bool hasCatalogBanner(const std::vector<QStringList>& rows) {
     return !rows.empty() && !rows.front().isEmpty() && rows.front().front() == kCatalogBanner;
 }
 
-std::vector<Relay> relaysFromRows(const std::vector<QStringList>& rows) {
-    std::vector<Relay> relays;
-    if (rows.size() <= kFirstRelayRow) return relays;
+std::vector<Relay> uniqueInRecommendedOrder(std::vector<Relay> relays) {
     QHash<QString, std::size_t> indexById;
-    for (std::size_t r = kFirstRelayRow; r < rows.size(); ++r) {
-        std::optional<Relay> relay = relayFromRow(rows[r]);
-        if (!relay) continue;
-        const auto found = indexById.constFind(relay->id);
+    std::vector<Relay> unique;
+    for (Relay& relay : relays) {
+        const auto found = indexById.constFind(relay.id);
         if (found != indexById.constEnd()) {
-            relays[*found] = std::move(*relay);
+            unique[*found] = std::move(relay);
         } else {
-            indexById.insert(relay->id, relays.size());
-            relays.push_back(std::move(*relay));
+            indexById.insert(relay.id, unique.size());
+            unique.push_back(std::move(relay));
         }
     }
-    std::stable_sort(relays.begin(), relays.end(), &Relay::recommendedOrder);
-    return relays;
+    std::stable_sort(unique.begin(), unique.end(), &Relay::recommendedOrder);
+    return unique;
+}
+
+std::vector<Relay> relaysFromRows(const std::vector<QStringList>& rows) {
+    std::vector<Relay> relays;
+    for (std::size_t r = kFirstRelayRow; r < rows.size(); ++r) {
+        if (std::optional<Relay> relay = relayFromRow(rows[r])) relays.push_back(std::move(*relay));
+    }
+    return uniqueInRecommendedOrder(std::move(relays));
 }
 
 std::vector<Relay> parseCatalog(const QByteArray& body) {

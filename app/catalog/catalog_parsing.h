@@ -39,6 +39,9 @@ std::optional<QString> decodeUtf8(const QByteArray& body);
 // True when the first row is VPN Gate's list banner.
 bool hasCatalogBanner(const std::vector<QStringList>& rows);
 
+// One record per relay id, a later record replacing an earlier one, in recommended order.
+std::vector<Relay> uniqueInRecommendedOrder(std::vector<Relay> relays);
+
 // The usable relays of a parsed list (rows after the banner and the header), duplicates
 // resolved in favour of the later row, in recommended order.
 std::vector<Relay> relaysFromRows(const std::vector<QStringList>& rows);

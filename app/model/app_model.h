@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <QVariant>
 
 #include <qcoro/qcorotask.h>
 
@@ -29,34 +28,11 @@ namespace orlune {
 // The one model behind every screen and the command line: the catalog and its rankings, the
 // selection, the connection state machine with same-country failover, the hidden and favourite
 // relays, and the network monitoring that stops a lost tunnel and rebuilds it. Lives on the UI
-// thread; its waits suspend and resume there.
+// thread; its waits suspend and resume there. The flows live in their own files: the catalog
+// refresh (app_model_catalog.cpp), connect and failover (app_model_connect.cpp), disconnect and
+// the network watch (app_model_network.cpp).
 class AppModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QVariantList relays READ relaysVariant NOTIFY relaysChanged)
-    Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
-    Q_PROPERTY(bool offline READ offline NOTIFY offlineChanged)
-    Q_PROPERTY(QString catalogMessage READ catalogMessageText NOTIFY catalogMessageChanged)
-    Q_PROPERTY(bool catalogRefreshSucceeded READ catalogRefreshSucceeded NOTIFY catalogRefreshSucceededChanged)
-    Q_PROPERTY(QString publicIP READ publicIPText NOTIFY publicIPChanged)
-    Q_PROPERTY(QString originalPublicIP READ originalPublicIPText NOTIFY publicIPChanged)
-    Q_PROPERTY(QStringList mismatchedRelayIDs READ mismatchedRelayIDsList NOTIFY mismatchedRelayIDsChanged)
-    Q_PROPERTY(QVariantMap quarantinedUntil READ quarantinedUntilVariant NOTIFY quarantinedUntilChanged)
-    Q_PROPERTY(QVariantMap connectionState READ connectionStateVariant NOTIFY connectionStateChanged)
-    Q_PROPERTY(QVariantMap selected READ selectedVariant NOTIFY selectedChanged)
-    Q_PROPERTY(QString selectedCountryCode READ selectedCountryCodeText NOTIFY selectedCountryCodeChanged)
-    Q_PROPERTY(QString page READ page WRITE setPage NOTIFY pageChanged)
-    Q_PROPERTY(QString serverSearch READ serverSearch WRITE setServerSearch NOTIFY serverSearchChanged)
-    Q_PROPERTY(QString countrySearch READ countrySearch WRITE setCountrySearch NOTIFY countrySearchChanged)
-    Q_PROPERTY(QDateTime lastUpdated READ lastUpdatedValue NOTIFY lastUpdatedChanged)
-    Q_PROPERTY(QStringList favorites READ favoritesList NOTIFY favoritesChanged)
-    Q_PROPERTY(QVariantMap favoriteSnapshots READ favoriteSnapshotsVariant NOTIFY favoritesChanged)
-    Q_PROPERTY(bool isStoppingTunnel READ isStoppingTunnel NOTIFY isStoppingTunnelChanged)
-    Q_PROPERTY(bool isConnectionBusy READ isConnectionBusy NOTIFY isConnectionBusyChanged)
-    // Derived views, re-read whenever the catalog, the hidden relays or a preference changes.
-    Q_PROPERTY(QVariantList recommendedRelays READ recommendedRelaysVariant NOTIFY rankingsChanged)
-    Q_PROPERTY(QVariantList countryChoices READ countryChoicesVariant NOTIFY rankingsChanged)
-    Q_PROPERTY(QVariantList favoriteRelays READ favoriteRelaysVariant NOTIFY rankingsChanged)
-    Q_PROPERTY(int maxRecommendedRelaysPerCountry READ maxRecommendedRelaysPerCountry NOTIFY rankingsChanged)
 
 public:
     struct Dependencies {
@@ -153,10 +129,6 @@ public:
     Q_INVOKABLE void chooseCountry(const QString& code) { selectCountry(code); }
     Q_INVOKABLE void toggleFavoriteRelay(const QString& id);
     Q_INVOKABLE bool isFavorite(const QString& id) const { return favorites_.contains(id); }
-    Q_INVOKABLE QVariantMap bestRelayFor(const QString& code) const;
-
-    // The relay record as the views read it.
-    static QVariantMap relayToVariant(const Relay& relay);
 
 signals:
     void relaysChanged();
@@ -178,19 +150,26 @@ signals:
     void isStoppingTunnelChanged();
     void isConnectionBusyChanged();
     void rankingsChanged();
+    void catalogRefreshFinished(bool succeeded);
 
 private:
+    // The connect flow (app_model_connect.cpp).
     QCoro::Task<> connectTo(Relay requested);
+    QCoro::Task<bool> checkNetworkAndRefresh(quint64 attempt);
+    QCoro::Task<std::optional<QString>> readOriginalAddress(quint64 attempt);
+    void endAttempt(QString failure);
+    // The network watch and reconnection (app_model_network.cpp).
     QCoro::Task<> applyInternetStatus(bool reachable);
-    QCoro::Task<> stopAfterLoss();
+    QCoro::Task<> stopAfterLoss(quint64 action);
+    void finishRefresh(bool succeeded);
     QCoro::Task<> reconnectAfterLoss();
     bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
     bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
     quint64 beginAttempt();
 
     RankingInputs rankingInputs() const;
-    void quarantine(const Relay& relay);
-    void pruneExpiredQuarantine();
+    // Merges the stored hidden relays with this process's, dropping ended ones; adds `hiding`.
+    void syncQuarantine(const Relay* hiding = nullptr);
     void addMismatch(const QString& id);
 
     void setRelays(std::vector<Relay> relays);
@@ -204,23 +183,6 @@ private:
     void setSelectedCountryCode(std::optional<QString> code);
     void setLastUpdated(QDateTime when);
     void setStoppingTunnel(bool value);
-
-    // QML forms.
-    QVariantList relaysVariant() const;
-    QString catalogMessageText() const { return catalogMessage_.value_or(QString()); }
-    QString publicIPText() const { return publicIP_.value_or(QString()); }
-    QString originalPublicIPText() const { return originalPublicIP_.value_or(QString()); }
-    QStringList mismatchedRelayIDsList() const;
-    QVariantMap quarantinedUntilVariant() const;
-    QVariantMap connectionStateVariant() const;
-    QVariantMap selectedVariant() const;
-    QString selectedCountryCodeText() const { return selectedCountryCode_.value_or(QString()); }
-    QDateTime lastUpdatedValue() const { return lastUpdated_.value_or(QDateTime()); }
-    QStringList favoritesList() const;
-    QVariantMap favoriteSnapshotsVariant() const;
-    QVariantList recommendedRelaysVariant() const;
-    QVariantList countryChoicesVariant() const;
-    QVariantList favoriteRelaysVariant() const;
 
     Preferences& preferences_;
     std::unique_ptr<ServerCatalogProvider> catalogProvider_;
@@ -249,6 +211,11 @@ private:
     QHash<QString, Relay> favoriteSnapshots_;
     bool reconnectWhenNetworkReturns_ = false;
     bool isStoppingTunnel_ = false;
+    int userStopsRunning_ = 0;
+    quint64 userStopAction_ = 0;
+    quint64 ownerAtStop_ = 0;  // the tunnel's attempt when the running user stop began
+    bool explicitPick_ = false;          // the selection is the user's own relay, not a country's best
+    quint64 tunnelOwner_ = 0;            // the attempt that last asked the provider for a tunnel
     std::optional<quint64> connectionAttemptID_;
     quint64 nextAttempt_ = 0;
     quint64 probeGeneration_ = 0;

@@ -44,6 +44,9 @@ public:
     std::optional<bool> boolValue(const QString& key) const;
     std::optional<QString> stringValue(const QString& key) const;
 
+    // Picks up what another process wrote since (and writes out this one's changes).
+    void reload() { settings_->sync(); }
+
     void setValue(const QString& key, const QVariant& value);
     void remove(const QString& key);
 

@@ -32,6 +32,20 @@ void writeQuarantine(Preferences& preferences, const QHash<QString, QDateTime>& 
     preferences.setValue(PreferenceKey::unavailableRelayUntil, map);
 }
 
+QHash<QString, QDateTime> mergeQuarantine(QHash<QString, QDateTime> a, const QHash<QString, QDateTime>& b,
+                                          const QDateTime& now) {
+    for (auto entry = b.constBegin(); entry != b.constEnd(); ++entry) {
+        auto found = a.find(entry.key());
+        if (found == a.end()) {
+            a.insert(entry.key(), entry.value());
+        } else if (entry.value() > *found) {
+            *found = entry.value();
+        }
+    }
+    a.removeIf([&](auto entry) { return entry.value() <= now; });
+    return a;
+}
+
 QSet<QString> readFavorites(const Preferences& preferences) {
     const QVariant stored = preferences.value(PreferenceKey::favoriteRelays);
     if (!stored.isValid()) return {};
@@ -86,9 +100,9 @@ bool shouldQuarantine(const std::exception_ptr& error) {
             return true;
         }
     } catch (...) {
-        // Anything else, a transport error of the profile request or of the control socket
-        // included, is blamed on the relay.
-        return true;
+        // Anything else is local: the control socket, a hung or restarting service, the profile
+        // request.
+        return false;
     }
 }
 

@@ -19,6 +19,9 @@ inline constexpr qint64 kQuarantineSeconds = 1'800;
 // ended by `now` are not loaded; a stored value of the wrong shape reads as empty.
 QHash<QString, QDateTime> readQuarantine(const Preferences& preferences, const QDateTime& now);
 void writeQuarantine(Preferences& preferences, const QHash<QString, QDateTime>& quarantine);
+// Two processes' hidden relays as one: the later end wins for each relay; ended entries drop.
+QHash<QString, QDateTime> mergeQuarantine(QHash<QString, QDateTime> a, const QHash<QString, QDateTime>& b,
+                                          const QDateTime& now);
 
 // Favourites: a list of relay ids (order not significant).
 QSet<QString> readFavorites(const Preferences& preferences);
@@ -29,8 +32,10 @@ void writeFavorites(Preferences& preferences, const QSet<QString>& favorites);
 QHash<QString, Relay> readFavoriteSnapshots(const Preferences& preferences);
 void writeFavoriteSnapshots(Preferences& preferences, const QHash<QString, Relay>& snapshots);
 
-// Whether a failed attempt should hide the relay that caused it. Failures that point at this
-// computer, its network or the local service do not; a cancelled attempt does not either.
+// Whether a failed attempt should hide the relay that caused it: only failures the relay answers
+// for (it could not be reached or authenticated, or its tunnel did not verify). Failures of this
+// computer, its network, the local service or its socket do not; a cancelled attempt does not
+// either.
 bool shouldQuarantine(const std::exception_ptr& error);
 
 }  // namespace orlune

@@ -120,4 +120,21 @@ std::vector<FavoriteEntry> favoriteRelays(const QSet<QString>& favorites, const 
     return entries;
 }
 
+std::vector<Relay> connectionCandidates(const std::vector<Relay>& recommended, const Relay& requested,
+                                        const QSet<QString>& mismatchedRelayIDs, int cap) {
+    std::vector<Relay> ofCountry;
+    for (const Relay& relay : recommended) {
+        if (relay.supportsOpenVPN && relay.countryCode.compare(requested.countryCode, Qt::CaseInsensitive) == 0 &&
+            !mismatchedRelayIDs.contains(relay.id)) {
+            ofCountry.push_back(relay);
+        }
+    }
+    std::stable_sort(ofCountry.begin(), ofCountry.end(), Relay::recommendedOrder);
+    const auto preferred =
+        std::find_if(ofCountry.begin(), ofCountry.end(), [&](const Relay& relay) { return relay.id == requested.id; });
+    if (preferred != ofCountry.end()) std::rotate(ofCountry.begin(), preferred, preferred + 1);
+    ofCountry.resize(std::min(ofCountry.size(), std::size_t(std::max(cap, 0))));
+    return ofCountry;
+}
+
 }  // namespace orlune

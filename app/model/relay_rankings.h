@@ -83,4 +83,11 @@ std::optional<Relay> bestRelay(const std::vector<Relay>& recommended, QStringVie
 std::vector<FavoriteEntry> favoriteRelays(const QSet<QString>& favorites, const QHash<QString, Relay>& snapshots,
                                           const std::vector<Relay>& relays, const std::vector<Relay>& eligible);
 
+// The relays a connect to `requested` tries, in order: `requested` first when it is among the
+// recommended relays of its country, then that country's other recommended relays in quality
+// order, at most `cap`. Relays without OpenVPN or marked as exiting elsewhere are left out; no
+// other country is ever added.
+std::vector<Relay> connectionCandidates(const std::vector<Relay>& recommended, const Relay& requested,
+                                        const QSet<QString>& mismatchedRelayIDs, int cap);
+
 }  // namespace orlune

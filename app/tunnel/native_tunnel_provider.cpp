@@ -2,8 +2,11 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include <net/if.h>
+
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
@@ -42,8 +45,12 @@ NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
     : rpc_(std::move(dependencies.socketPath)),
       routeLookup_(std::move(dependencies.routeLookup)),
       internetReachable_(std::move(dependencies.internetReachable)),
+      interfaceExists_(std::move(dependencies.interfaceExists)),
       timings_(dependencies.timings) {
     if (!internetReachable_) internetReachable_ = [] { return InternetReachability::isInternetReachable(); };
+    if (!interfaceExists_) {
+        interfaceExists_ = [](const QString& name) { return ::if_nametoindex(name.toUtf8().constData()) != 0; };
+    }
 }
 
 QCoro::Task<NativeReply> NativeTunnelProvider::request(NativeRequest request) {
@@ -53,10 +60,6 @@ QCoro::Task<NativeReply> NativeTunnelProvider::request(NativeRequest request) {
 bool NativeTunnelProvider::serviceInstalled() const {
     std::error_code error;
     return std::filesystem::exists(rpc_.socketPath(), error);
-}
-
-bool NativeTunnelProvider::physicalRouteRestored() {
-    return isPhysicalRouteInterface(routeLookup_->interfaceTowardsInternet());
 }
 
 void NativeTunnelProvider::checkAttempt(const QUuid& attempt) const {
@@ -123,7 +126,9 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     }
 
     const bool active = co_await isTunnelActive();
-    if (!active || generation_ != attempt) throw TunnelError(TunnelError::Kind::tunnelRouteUnverified);
+    // Superseded while asking: not the relay's failure.
+    checkAttempt(attempt);
+    if (!active) throw TunnelError(TunnelError::Kind::tunnelRouteUnverified);
     co_return TunnelVerification{
         .isTunnelActive = true,
         .vpnPublicIP = vpnIP,
@@ -133,14 +138,27 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
 }
 
 QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
+    co_return co_await tunnelHealth() == TunnelHealth::active;
+}
+
+QCoro::Task<TunnelHealth> NativeTunnelProvider::tunnelHealth() {
     try {
-        NativeRequest query = operation(NativeOperation::status);
-        const NativeReply reply = co_await request(std::move(query));
-        const std::optional<QString> interface =
-            reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
-        co_return reply.ok && reply.state == NativeState::connected && interface == activeInterface_;
+        // The service says "stopped" without a failure after a stop somebody asked for; an engine
+        // that died reads "failed" once the service has looked at it, which it does before it
+        // answers each request. So a plain "stopped" is asked about once more.
+        for (int ask = 0; ask < 2; ++ask) {
+            NativeRequest query = operation(NativeOperation::status);
+            const NativeReply reply = co_await request(std::move(query));
+            const std::optional<QString> interface =
+                reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
+            if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
+                co_return TunnelHealth::active;
+            }
+            if (!reply.ok || reply.state != NativeState::stopped || !reply.message.empty()) co_return TunnelHealth::lost;
+        }
+        co_return TunnelHealth::stoppedOnRequest;
     } catch (...) {
-        co_return false;
+        co_return TunnelHealth::lost;
     }
 }
 
@@ -172,16 +190,20 @@ QCoro::Task<void> NativeTunnelProvider::disconnect() {
             throw TunnelError(TunnelError::Kind::disconnectNotConfirmed);
         }
     }
-    activeInterface_.reset();
+    const std::optional<QString> tunnel = std::exchange(activeInterface_, std::nullopt);
     const Clock::time_point deadline = Clock::now() + timings_.restoreDeadline;
     while (true) {
+        const std::optional<QString> route = routeLookup_->interfaceTowardsInternet();
+        // With no route at all (the link is gone) the physical route cannot come back: the
+        // service's "stopped" and the tunnel interface being gone are the proof.
+        if (!route && !(tunnel && interfaceExists_(*tunnel))) co_return;
         if (Clock::now() >= deadline) {
-            throw TunnelError(physicalRouteRestored() ? TunnelError::Kind::internetUnverifiedAfterDisconnect
-                                                      : TunnelError::Kind::physicalRouteNotRestored);
+            throw TunnelError(isPhysicalRouteInterface(route) ? TunnelError::Kind::internetUnverifiedAfterDisconnect
+                                                              : TunnelError::Kind::physicalRouteNotRestored);
         }
         // Only ask the Internet once the route is physical again: through a dying tunnel the
         // probes would prove nothing.
-        if (physicalRouteRestored() && co_await internetReachable_()) co_return;
+        if (isPhysicalRouteInterface(route) && co_await internetReachable_()) co_return;
         co_await QCoro::sleepFor(timings_.routeInterval);
     }
 }

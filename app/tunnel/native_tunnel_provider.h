@@ -37,6 +37,7 @@ public:
         std::string socketPath = std::string(NativePaths::socket);
         std::unique_ptr<RouteLookup> routeLookup = makeRouteLookup();
         std::function<QCoro::Task<bool>()> internetReachable;  // defaults to the real check
+        std::function<bool(const QString&)> interfaceExists;    // defaults to the system's list
         TunnelTimings timings;
     };
 
@@ -48,6 +49,7 @@ public:
     QCoro::Task<void> disconnect() override;
     QCoro::Task<void> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;
+    QCoro::Task<TunnelHealth> tunnelHealth() override;
     QCoro::Task<std::optional<QString>> engineVersion() override;
 
     const std::optional<QString>& activeInterface() const { return activeInterface_; }
@@ -55,7 +57,6 @@ public:
 private:
     QCoro::Task<NativeReply> request(NativeRequest request);
     bool serviceInstalled() const;
-    bool physicalRouteRestored();
     void checkAttempt(const QUuid& attempt) const;
 
     VPNGateProvider catalog_;
@@ -64,6 +65,7 @@ private:
     std::optional<QString> activeInterface_;
     std::unique_ptr<RouteLookup> routeLookup_;
     std::function<QCoro::Task<bool>()> internetReachable_;
+    std::function<bool(const QString&)> interfaceExists_;
     TunnelTimings timings_;
 };
 

@@ -12,6 +12,13 @@
 
 namespace orlune {
 
+// What became of the tunnel this provider started.
+enum class TunnelHealth {
+    active,
+    lost,              // gone without anybody asking, or the service does not answer
+    stoppedOnRequest,  // stopped by a request, from this process or another one
+};
+
 // What the model needs from a tunnel backend. All operations run on the UI thread and
 // resume there; none blocks it.
 class TunnelConnectionProvider {
@@ -32,6 +39,10 @@ public:
     virtual QCoro::Task<void> recoverStaleConnections() = 0;
     // Whether the tunnel this provider started is still up. Never throws.
     virtual QCoro::Task<bool> isTunnelActive() = 0;
+    // The same question, telling a loss from a stop asked for elsewhere. Never throws.
+    virtual QCoro::Task<TunnelHealth> tunnelHealth() {
+        co_return co_await isTunnelActive() ? TunnelHealth::active : TunnelHealth::lost;
+    }
     // The OpenVPN version the service runs, or nothing when the service does not answer.
     // Never throws.
     virtual QCoro::Task<std::optional<QString>> engineVersion() { co_return std::nullopt; }

@@ -54,15 +54,40 @@ TEST_F(AppModelTest, RefreshStoresTheCatalogInRecommendedOrderWithoutDuplicates)
 }
 
 TEST_F(AppModelTest, OverlappingRefreshesCollapseIntoTheRunningOne) {
+    // The previous refresh failed; a Connect during the next one waits for it and uses it.
+    load();
+    model().selectCountry("JP");
+    fixture.catalog->error = std::make_exception_ptr(std::runtime_error("HTTP status 503"));
+    ASSERT_FALSE(await(model().refreshCatalog()));
+    fixture.catalog->error = nullptr;
     test::Gate gate;
     fixture.catalog->gate = &gate;
     auto first = model().refreshCatalog();
+    auto second = model().refreshCatalog();
+    auto attempt = model().connectSelected();
     EXPECT_TRUE(model().loading());
-    EXPECT_FALSE(await(model().refreshCatalog()));  // the previous flag, at once
     gate.open();
     EXPECT_TRUE(await(std::move(first)));
-    EXPECT_EQ(fixture.catalog->fetches, 1);
+    EXPECT_TRUE(await(std::move(second)));
+    await(std::move(attempt));
+    EXPECT_TRUE(model().connectionState().isConnected()) << model().connectionState().text.toStdString();
+    EXPECT_EQ(fixture.catalog->fetches, 3);
     EXPECT_FALSE(model().loading());
+}
+
+TEST_F(AppModelTest, AnExplicitRelayPickSurvivesARefreshWhileListedAndNotHidden) {
+    load();
+    model().select(jp2);
+    load();
+    EXPECT_EQ(model().selected(), jp2);
+    fixture.tunnel->outcomes[jp2.id] = failure(TunnelError::serverConnectionFailed("down"));
+    await(model().connectSelected());
+    EXPECT_EQ(fixture.tunnel->connectedIDs.front(), jp2.id);
+    await(model().disconnect());
+    model().select(jp3);
+    fixture.catalog->relays = {jp1, jp2, jp4};
+    load();  // gone from the catalog: the country's best takes its place
+    EXPECT_EQ(model().selected(), jp1);
 }
 
 TEST_F(AppModelTest, AFailedRefreshKeepsTheCatalogAndSaysWhoIsAtFault) {
@@ -465,6 +490,102 @@ TEST_F(AppModelTest, AStopAfterALossThatFailsIsShownAndTheReconnectionStaysPendi
     model().healthTick();
     EXPECT_TRUE(model().connectionState().text.startsWith("Could not safely reset the interrupted tunnel: "));
     EXPECT_FALSE(model().reconnectWhenNetworkReturns());
+}
+
+// ---- Orders of events: the newest action wins, local faults hide nothing -------------------
+
+TEST_F(AppModelTest, AManualConnectEndsAPendingReconnection) {
+    load();
+    connectTo("JP");
+    fixture.network->reachable = false;
+    model().handleNetworkPath(NetworkPathStatus::satisfied);
+    ASSERT_TRUE(model().reconnectWhenNetworkReturns());
+    fixture.network->reachable = true;
+    await(model().connectSelected());  // the user is quicker than the health timer
+    ASSERT_TRUE(model().connectionState().isConnected());
+    const int stops = fixture.tunnel->disconnects;
+    model().healthTick();
+    EXPECT_TRUE(model().connectionState().isConnected());
+    EXPECT_EQ(fixture.tunnel->disconnects, stops);
+    EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 2u);
+}
+
+TEST_F(AppModelTest, ADisconnectDuringTheReconnectionsResetWins) {
+    load();
+    connectTo("JP");
+    fixture.tunnel->tunnelActive = false;
+    model().healthTick();  // a loss: stopped, reconnection pending
+    fixture.tunnel->tunnelActive = true;
+    test::Gate gate;
+    fixture.tunnel->disconnectGate = &gate;
+    model().healthTick();  // the network answers: the reconnection's reset stop waits
+    auto stop = model().disconnect();
+    gate.open();
+    await(std::move(stop));
+    EXPECT_TRUE(model().connectionState().isDisconnected());
+    EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u);
+    EXPECT_FALSE(fixture.tunnel->holding);
+}
+
+TEST_F(AppModelTest, ALinkLostDuringAnAttemptHidesNoRelay) {
+    load();
+    fixture.tunnel->outcomes[jp1.id] = failure(TunnelError::serverConnectionFailed("The relay timed out."));
+    test::Gate gate;
+    fixture.tunnel->connectGate = &gate;
+    model().selectCountry("JP");
+    auto attempt = model().connectSelected();
+    fixture.network->physicalUp = false;
+    gate.open();
+    await(std::move(attempt));
+    EXPECT_TRUE(model().quarantinedUntil().isEmpty());
+    EXPECT_TRUE(model().mismatchedRelayIDs().isEmpty());
+}
+
+TEST_F(AppModelTest, ALateCleanUpOfAnOldAttemptLeavesTheNewerTunnelAlone) {
+    load();
+    test::Gate gate;
+    fixture.tunnel->connectGate = &gate;
+    model().selectCountry("JP");
+    auto old = model().connectSelected();
+    await(model().disconnect());
+    auto newer = model().connectSelected();
+    gate.open();  // the old attempt's tunnel comes up late, then the newer one's
+    await(std::move(old));
+    await(std::move(newer));
+    EXPECT_TRUE(model().connectionState().isConnected());
+    EXPECT_EQ(fixture.tunnel->disconnects, 1);
+    EXPECT_EQ(fixture.tunnel->holding, jp1.id);
+    EXPECT_TRUE(model().quarantinedUntil().isEmpty());
+}
+
+TEST_F(AppModelTest, AStopAskedForElsewhereIsTheUsersStop) {
+    load();
+    connectTo("JP");
+    fixture.tunnel->stopElsewhere();  // `orlune-vpn disconnect`
+    model().healthTick();
+    EXPECT_TRUE(model().connectionState().isDisconnected());
+    EXPECT_FALSE(model().reconnectWhenNetworkReturns());
+    model().healthTick();
+    EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u);
+}
+
+TEST_F(AppModelTest, HiddenRelaysOfTwoProcessesMerge) {
+    load();
+    Preferences other(std::make_unique<QSettings>(fixture.settingsPath(), QSettings::IniFormat));
+    fixture.tunnel->outcomes[jp1.id] = failure(TunnelError::serverConnectionFailed("down"));
+    connectTo("JP");  // this process hides jp1
+    auto theirs = readQuarantine(other, fixture.clock->current);
+    ASSERT_TRUE(theirs.contains(jp1.id));
+    theirs.insert(kr.id, fixture.clock->current.addSecs(kQuarantineSeconds));  // the other hides kr
+    writeQuarantine(other, theirs);
+    other.reload();
+    await(model().disconnect());
+    fixture.tunnel->outcomes[jp2.id] = failure(TunnelError::serverConnectionFailed("down"));
+    connectTo("JP");  // this process hides jp2 and keeps kr
+    other.reload();
+    const auto stored = readQuarantine(other, fixture.clock->current);
+    EXPECT_EQ(QSet<QString>(stored.keyBegin(), stored.keyEnd()), (QSet<QString>{jp1.id, jp2.id, kr.id}));
+    EXPECT_FALSE(model().bestRelay(u"KR"));
 }
 
 // ---- Start-up -----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "model_fakes.h"
 
+#include "tunnel/cancellation_error.h"
 #include "tunnel/tunnel_error.h"
 
 namespace orlune::test {
@@ -22,9 +23,27 @@ Relay makeRelay(const QString& name, const QString& country, const QString& code
     return relay;
 }
 
+namespace {
+// A refusal of the service, or a cancellation, leaves no engine running.
+bool startsNoEngine(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TunnelError& failure) {
+        return failure.kind() == TunnelError::Kind::backendCommandFailed ||
+               failure.kind() == TunnelError::Kind::backendUnavailable;
+    } catch (const CancellationError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+}  // namespace
+
 QCoro::Task<std::vector<Relay>> FakeCatalog::fetch() {
     ++fetches;
+    ++pending;
     if (gate) co_await gate->wait();
+    --pending;
     if (error) std::rethrow_exception(error);
     co_return std::vector<Relay>(relays);  // a copy: QCoro moves from a returned lvalue
 }
@@ -34,16 +53,31 @@ TunnelVerification FakeTunnel::verified(const Relay& relay) {
 }
 
 QCoro::Task<TunnelVerification> FakeTunnel::connect(Relay relay, std::optional<QString>, Progress progress) {
+    const int attempt = ++generation_;
     connectedIDs.push_back(relay.id);
+    holding.reset();
+    stoppedOnRequest = false;
     for (const QString& line : progressLines) progress(line);
     if (connectGate) co_await connectGate->wait();
+    if (faithful && attempt != generation_) throw CancellationError();
+    if (answered) answered(relay.id);
     auto outcome = outcomes.find(relay.id);
-    if (outcome == outcomes.end()) co_return verified(relay);
-    if (auto* error = std::get_if<std::exception_ptr>(&outcome->second)) std::rethrow_exception(*error);
+    if (outcome == outcomes.end()) {
+        holding = relay.id;
+        co_return verified(relay);
+    }
+    if (auto* error = std::get_if<std::exception_ptr>(&outcome->second)) {
+        if (!startsNoEngine(*error)) holding = relay.id;
+        std::rethrow_exception(*error);
+    }
+    holding = relay.id;
     co_return TunnelVerification(std::get<TunnelVerification>(outcome->second));
 }
 
 QCoro::Task<> FakeTunnel::disconnect() {
+    ++generation_;
+    holding.reset();
+    stoppedOnRequest = false;
     ++disconnects;
     if (disconnectGate) co_await disconnectGate->wait();
     if (disconnectError) std::rethrow_exception(disconnectError);
@@ -57,7 +91,12 @@ QCoro::Task<> FakeTunnel::recoverStaleConnections() {
 }
 
 QCoro::Task<bool> FakeTunnel::isTunnelActive() {
-    co_return tunnelActive;
+    co_return tunnelActive && (!faithful || holding);
+}
+
+QCoro::Task<TunnelHealth> FakeTunnel::tunnelHealth() {
+    if (stoppedOnRequest) co_return TunnelHealth::stoppedOnRequest;
+    co_return co_await isTunnelActive() ? TunnelHealth::active : TunnelHealth::lost;
 }
 
 QCoro::Task<std::optional<QString>> FakeTunnel::engineVersion() {

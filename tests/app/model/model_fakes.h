@@ -51,6 +51,7 @@ struct FakeCatalog final : ServerCatalogProvider {
     std::exception_ptr error;  // thrown instead of answering when set
     Gate* gate = nullptr;      // answer only once open
     int fetches = 0;
+    int pending = 0;           // fetches asked and not yet answered
 
     QCoro::Task<std::vector<Relay>> fetch() override;
 };
@@ -67,9 +68,25 @@ struct FakeTunnel final : TunnelConnectionProvider {
     bool tunnelActive = true;
     std::optional<QString> engine = QStringLiteral("2.6.14");  // none: the service does not answer
 
+    // Behave like the service's client: a newer connect or a stop makes a waiting connect throw
+    // CancellationError, and the tunnel is active only while the service holds one.
+    bool faithful = false;
+    std::function<void(const QString& id)> answered;  // told of every connect that was not cancelled
+
     std::vector<QString> connectedIDs;
     int disconnects = 0;
     int recoveries = 0;
+    // The relay whose engine the fake service runs: set by a connect that got as far as starting
+    // it, cleared by a stop (at its start, as the service stops before answering).
+    std::optional<QString> holding;
+    bool stoppedOnRequest = false;  // the service reports a stop somebody asked for
+
+    // Another process (the command line) stops the tunnel.
+    void stopElsewhere() {
+        ++generation_;
+        holding.reset();
+        stoppedOnRequest = true;
+    }
 
     static TunnelVerification verified(const Relay& relay);
 
@@ -78,7 +95,11 @@ struct FakeTunnel final : TunnelConnectionProvider {
     QCoro::Task<> disconnect() override;
     QCoro::Task<> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;
+    QCoro::Task<TunnelHealth> tunnelHealth() override;
     QCoro::Task<std::optional<QString>> engineVersion() override;
+
+private:
+    int generation_ = 0;
 };
 
 struct FakeNetwork final : NetworkChecks {
@@ -110,6 +131,7 @@ public:
     AppModel& rebuild();
     AppModel& model() { return *model_; }
     Preferences& preferences() { return *preferences_; }
+    QString settingsPath() const { return directory_.filePath("preferences.ini"); }
 
     FakeCatalog* catalog = nullptr;
     FakeTunnel* tunnel = nullptr;

@@ -93,9 +93,9 @@ TEST(ShouldQuarantine, FailuresOfThisComputerOrTheServiceDoNotHideTheRelay) {
     for (Kind kind : hidden) EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(TunnelError(kind))));
     EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(TunnelError::countryMismatch("JP", "KR"))));
     EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(TunnelError::serverConnectionFailed("x"))));
-    // The service not answering is blamed on the relay attempt.
-    EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(WireFailure::invalid())));
-    EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(std::runtime_error("transport"))));
+    // The service not answering, or any other local fault, is not the relay's.
+    EXPECT_FALSE(shouldQuarantine(std::make_exception_ptr(WireFailure::invalid())));
+    EXPECT_FALSE(shouldQuarantine(std::make_exception_ptr(std::runtime_error("transport"))));
 }
 
 }  // namespace

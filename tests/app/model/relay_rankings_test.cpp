@@ -123,6 +123,31 @@ TEST(RecommendedRelays, ACountryWhoseRelaysAreAllHiddenDisappears) {
     EXPECT_TRUE(countryChoices(empty.recommended()).empty());
 }
 
+TEST(ConnectionCandidates, RequestedFirstThenItsCountryInOrderWithoutMarkedOrOthersUpToTheCap) {
+    const Relay a = makeRelay("a", "Japan", "JP", 10, 90'000'000), b = makeRelay("b", "Japan", "jp", 20, 90'000'000),
+                c = makeRelay("c", "Japan", "JP", 30, 90'000'000), kr = makeRelay("kr", "Korea", "KR", 5, 90'000'000);
+    Relay noOpenVPN = makeRelay("x", "Japan", "JP", 1, 90'000'000);
+    noOpenVPN.supportsOpenVPN = false;
+    const std::vector<Relay> recommended{kr, c, a, noOpenVPN, b};
+    const struct {
+        Relay requested;
+        QSet<QString> marked;
+        int cap;
+        std::vector<QString> expected;
+    } cases[] = {
+        {b, {}, 4, {"b", "a", "c"}},
+        {a, {}, 2, {"a", "b"}},
+        {c, {b.id}, 4, {"c", "a"}},
+        {makeRelay("gone", "Japan", "JP", 1, 1), {}, 4, {"a", "b", "c"}},  // not recommended: the country's best
+        {kr, {kr.id}, 4, {}},
+        {a, {}, 0, {}},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(names(connectionCandidates(recommended, row.requested, row.marked, row.cap)), row.expected)
+            << row.requested.name.toStdString();
+    }
+}
+
 TEST(FavoriteRelays, LiveRecordsWhenListedSnapshotsOtherwise) {
     Rankings r;
     const Relay fast = makeRelay("fast", "Japan", "JP", 10, 90'000'000);

@@ -4,7 +4,9 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +52,16 @@ struct ServiceScript {
     }
 };
 
+void expectCancellation(const std::exception_ptr& outcome) {
+    ASSERT_TRUE(outcome);
+    try {
+        std::rethrow_exception(outcome);
+    } catch (const CancellationError&) {
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "unexpected: " << other.what();
+    }
+}
+
 class NativeTunnelProviderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -70,6 +82,7 @@ protected:
                     ++reachabilityChecks;
                     co_return internetReachable;
                 },
+                .interfaceExists = [this](const QString&) { return tunnelInterfacePresent; },
                 .timings = timings,
             });
         }
@@ -109,6 +122,7 @@ protected:
                           .routeInterval = 5ms};
     RouteScript* route = nullptr;
     bool internetReachable = true;
+    bool tunnelInterfacePresent = false;
     int reachabilityChecks = 0;
     QStringList progress;
     std::string lastError;
@@ -236,13 +250,7 @@ TEST_F(NativeTunnelProviderTest, DisconnectDuringPollingCancelsTheConnect) {
         co_await provider().disconnect();
         co_await std::move(connecting);
     }());
-    ASSERT_TRUE(outcome);
-    try {
-        std::rethrow_exception(outcome);
-    } catch (const CancellationError&) {
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "unexpected: " << other.what();
-    }
+    expectCancellation(outcome);
 }
 
 TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReachableService) {
@@ -262,8 +270,41 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
         interface = "tun1";
     }
     EXPECT_FALSE(await(provider().isTunnelActive()));
+    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
     service.reset();
     EXPECT_FALSE(await(provider().isTunnelActive()));
+    // A plain "stopped" follows only a stop somebody asked for; "failed" is a loss.
+    startService([](const NativeRequest&) { return reply(true, NativeState::stopped); });
+    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::stoppedOnRequest);
+    service.reset();
+    startService([](const NativeRequest&) { return reply(true, NativeState::failed, "The engine ended."); });
+    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
+    // An engine that died just before the service last looked reads "stopped" once, then "failed".
+    service.reset();
+    std::atomic<int> asked = 0;
+    startService([&](const NativeRequest&) {
+        return ++asked == 1 ? reply(true, NativeState::stopped) : reply(true, NativeState::failed, "The engine ended.");
+    });
+    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
+}
+
+TEST_F(NativeTunnelProviderTest, SupersededAtTheLastCheckIsACancellationNotARelayFailure) {
+    std::atomic<int> statuses = 0;
+    startService([&](const NativeRequest& request) {
+        if (request.operation != NativeOperation::status) {
+            return reply(true, request.operation == NativeOperation::connect ? NativeState::connecting
+                                                                             : NativeState::stopped);
+        }
+        if (++statuses == 2) std::this_thread::sleep_for(1500ms);  // the last check answers slowly
+        return reply(true, NativeState::connected, "", "tun0");
+    });
+    auto connecting = connect();
+    const std::exception_ptr outcome = test::failureOf([&]() -> QCoro::Task<void> {
+        while (statuses < 2) co_await QCoro::sleepFor(5ms);
+        co_await provider().disconnect();
+        co_await std::move(connecting);
+    }());
+    expectCancellation(outcome);
 }
 
 TEST_F(NativeTunnelProviderTest, EngineVersionIsWhatTheServiceReports) {
@@ -314,6 +355,19 @@ TEST_F(NativeTunnelProviderTest, DisconnectReportsWhatDidNotComeBack) {
     service.reset();
     startService([](const NativeRequest&) { return reply(true, NativeState::connected, "", "tun0"); });
     EXPECT_EQ(tunnelFailure(provider().disconnect()), Kind::disconnectNotConfirmed);
+}
+
+TEST_F(NativeTunnelProviderTest, WithNoRouteAtAllAStopIsConfirmedOnceTheTunnelInterfaceIsGone) {
+    timings.restoreDeadline = 100ms;
+    startService(ServiceScript{.pollsUntilConnected = 0});
+    await(connect());
+    route->answers = {std::nullopt};  // the link went away: no route to the Internet at all
+    tunnelInterfacePresent = true;
+    EXPECT_EQ(tunnelFailure(provider().disconnect()), Kind::physicalRouteNotRestored);
+    await(connect());
+    tunnelInterfacePresent = false;
+    await(provider().disconnect());
+    EXPECT_EQ(reachabilityChecks, 0);
 }
 
 }  // namespace

@@ -1,0 +1,147 @@
+// The catalog refresh, what it does to the selection, and the hidden and mismatched relays.
+
+#include <qcoro/qcorosignal.h>
+
+#include <algorithm>
+
+#include "catalog/catalog_parsing.h"
+#include "model/app_model.h"
+#include "model/model_messages.h"
+#include "model/relay_memory.h"
+
+namespace orlune {
+namespace {
+
+using model_detail::describe;
+
+const QString kEmptyCatalog = QStringLiteral("The provider returned no live servers with an OpenVPN configuration.");
+const QString kNothingMeetsFilter =
+    QStringLiteral("No live relays met the quality filter (provider ping ≤ 250 ms and speed ≥ 10 Mbps).");
+const QString kSelectedCountryGone = QStringLiteral(
+    "No recommended live relay remains for the previously selected country. Choose another country.");
+const QString kSelectedRelayGone =
+    QStringLiteral("Your selected relay is no longer in the live catalog. Choose another server.");
+
+}  // namespace
+
+QCoro::Task<bool> AppModel::refreshCatalog() {
+    // A second caller shares the running refresh's outcome rather than the previous one's.
+    if (loading_) co_return co_await qCoro(this, &AppModel::catalogRefreshFinished);
+    setLoading(true);
+    syncQuarantine();
+    setCatalogMessage(std::nullopt);
+
+    std::vector<Relay> fetched;
+    std::exception_ptr error;
+    try {
+        fetched = co_await catalogProvider_->fetch();
+    } catch (...) {
+        error = std::current_exception();
+    }
+
+    if (error) {
+        setCatalogRefreshSucceeded(false);
+        const bool reachable = co_await network_->isInternetReachable();
+        const bool physical = network_->isPhysicalNetworkInterfaceUp();
+        setOffline(!physical);
+        if (reachable) {
+            setCatalogMessage("Internet is available, but VPN Gate's live catalog request failed: " + describe(error) +
+                              ". Existing data is kept; refresh and retry.");
+        } else if (physical) {
+            setCatalogMessage(QStringLiteral(
+                "Internet access could not be verified: Wi-Fi/Ethernet is up, but all independent external checks "
+                "failed. Existing server data is kept; check the route and retry."));
+        } else {
+            setCatalogMessage(QStringLiteral(
+                "No Internet Connection: the physical network interface is down. Existing server data is kept."));
+        }
+        finishRefresh(false);
+        co_return false;
+    }
+
+    setRelays(uniqueInRecommendedOrder(std::move(fetched)));
+
+    if (relays_.empty()) {
+        setCatalogMessage(kEmptyCatalog);
+    } else if (recommendedRelays().empty()) {
+        setCatalogMessage(kNothingMeetsFilter);
+    } else {
+        setCatalogMessage(std::nullopt);
+    }
+
+    if (connectionState_.isFailed() || connectionState_.isDisconnected()) {
+        const auto eligible = eligibleRelays();
+        const auto stillListed = [&](const Relay& pick) {
+            return std::find_if(eligible.begin(), eligible.end(), [&](const Relay& r) { return r.id == pick.id; });
+        };
+        if (explicitPick_ && selected_ && stillListed(*selected_) != eligible.end()) {
+            // The user's own pick stands while the catalog lists it and it is not hidden.
+            setSelected(*stillListed(*selected_));
+        } else if (selectedCountryCode_) {
+            explicitPick_ = false;
+            if (auto best = bestRelay(*selectedCountryCode_)) {
+                setSelected(best);
+            } else {
+                setSelected(std::nullopt);
+                setSelectedCountryCode(std::nullopt);
+                setCatalogMessage(kSelectedCountryGone);
+            }
+        } else if (selected_) {
+            auto found = stillListed(*selected_);
+            if (found != eligible.end()) {
+                auto best = bestRelay(found->countryCode);
+                setSelected(best ? *best : *found);
+            } else {
+                setSelected(std::nullopt);
+                setSelectedCountryCode(std::nullopt);
+                setCatalogMessage(kSelectedRelayGone);
+            }
+        }
+    }
+
+    bool snapshotsChanged = false;
+    for (const Relay& relay : relays_) {
+        if (favorites_.contains(relay.id)) {
+            favoriteSnapshots_.insert(relay.id, relay);
+            snapshotsChanged = true;
+        }
+    }
+    if (snapshotsChanged) {
+        writeFavoriteSnapshots(preferences_, favoriteSnapshots_);
+        emit favoritesChanged();
+    }
+
+    setLastUpdated(clock_->now());
+    setOffline(false);
+    setCatalogRefreshSucceeded(true);
+    finishRefresh(true);
+    co_return true;
+}
+
+void AppModel::finishRefresh(bool succeeded) {
+    setLoading(false);
+    emit catalogRefreshFinished(succeeded);
+}
+
+void AppModel::syncQuarantine(const Relay* hiding) {
+    const QDateTime now = clock_->now();
+    // Another process (the command line, a second window) may have hidden relays meanwhile.
+    preferences_.reload();
+    // Every stored entry, ended ones included, so that those are dropped from the file too.
+    const auto stored = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    auto merged = mergeQuarantine(stored, quarantinedUntil_, now);
+    if (hiding) merged.insert(hiding->id, now.addSecs(kQuarantineSeconds));
+    if (merged != stored) writeQuarantine(preferences_, merged);
+    if (merged == quarantinedUntil_) return;
+    quarantinedUntil_ = std::move(merged);
+    emit quarantinedUntilChanged();
+}
+
+void AppModel::addMismatch(const QString& id) {
+    if (mismatchedRelayIDs_.contains(id)) return;
+    mismatchedRelayIDs_.insert(id);
+    emit mismatchedRelayIDsChanged();
+}
+
+
+}  // namespace orlune
