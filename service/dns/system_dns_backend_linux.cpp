@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "dns/dns_backend_networkmanager_linux.h"

@@ -50,6 +50,14 @@ ensure_rootfs() { # deb
   # Tests started together build it once: the others wait for the first.
   exec 8>"$SYSTEM_CACHE/.lock"
   flock 8
+  # A cached tree made for a larger list serves as well (the package's dependencies shrank).
+  local d
+  if [ ! -f "$root/.complete" ]; then
+    for d in "$SYSTEM_CACHE"/root-*/; do
+      [ -f "$d.complete" ] && [ "$(head -1 "$d.packages" 2>/dev/null)" = "recipe $ROOTFS_RECIPE" ] || continue
+      [ -z "$(comm -23 <(echo "$packages") <(tail -n +2 "$d.packages" | sort))" ] && { root=${d%/}; break; }
+    done
+  fi
   if [ ! -f "$root/.complete" ]; then
     note "building the Debian 12 root file system $root (first run or a new package list): mmdebstrap"
     note "  from this machine's apt sources, $(wc -l <<<"$packages") packages, a few minutes with downloads:"
@@ -70,6 +78,7 @@ ensure_rootfs() { # deb
       note "building the root file system failed (log $SYSTEM_CACHE/build-$key.log)"
       return 1
     fi
+    { echo "recipe $ROOTFS_RECIPE"; echo "$packages"; } > "$root.new/.packages"
     touch "$root.new/.complete"
     mv "$root.new" "$root"
     note "root file system ready in $((SECONDS - t0)) s ($(du -sh "$root" | cut -f1))"

@@ -25,10 +25,12 @@ LAB_ID=$(new_lab_id)
 work=$(mktemp -d)
 cleanup() {
   stop_machine
+  if [ -f "$work/dnsmasq.pid" ]; then kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null; wait 2>/dev/null; fi
   "$LAB" down >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 elapsed() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }
 figure() { echo "# figure: $scenario: $*"; }
@@ -115,7 +117,12 @@ dns-options=timeout:1;attempts:1;
 [ipv6]
 method=disabled
 EOF
+  # resolvconf (systemd-resolved's stand-in here) would take NetworkManager's servers; a desktop
+  # without it has NetworkManager write the file.
+  in_machine sh -c 'printf "[main]\nrc-manager=file\n" > /etc/NetworkManager/conf.d/90-lab.conf'
   in_machine systemctl start NetworkManager.service
+  # eth0 comes configured by the lab; NetworkManager takes it over with its own profile.
+  in_machine nmcli connection up lab-wired >/dev/null || return 1
   local i
   for i in $(seq 1 100); do
     in_machine grep -q '^nameserver 203.0.113.1' /etc/resolv.conf 2>/dev/null &&
@@ -154,12 +161,26 @@ lookups() {
 
 install_package() { # deb [label]
   in_machine sh -c 'cat > /root/orlune-vpn.deb' < "$1"
-  in_machine env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-download /root/orlune-vpn.deb \
-    >"$work/install.log" 2>&1
+  # The machine has no package lists and no route to a mirror: every dependency must be there.
+  in_machine env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/orlune-vpn.deb \
+    >"$work/install.log" 2>&1 && ! grep -Eq '^Need to get [1-9]' "$work/install.log"
 }
 
 service_active() { [ "$(in_machine systemctl is-active orlune-vpn.service)" = active ]; }
 main_pid() { in_machine systemctl show -P MainPID orlune-vpn.service; }
+pause_app() { local p; for p in $(app_pids); do in_machine kill "-$1" "$p"; done; }
+# The unit runs a main process other than OLD.
+service_replaced() { # old
+  local p
+  p=$(main_pid)
+  [ "${p:-0}" != 0 ] && [ "$p" != "$1" ] && service_active
+}
+# Signals the service's main process; never pid 0 (which would mean this very process group).
+kill_service() { # signal
+  local pid
+  pid=$(main_pid)
+  [ "${pid:-0}" -gt 0 ] && in_machine kill "-$1" "$pid"
+}
 engine_running() { in_machine pgrep -x openvpn >/dev/null; }
 no_engine() { ! engine_running; }
 app_pids() { in_machine pgrep -f '^/usr/bin/orlune-vpn connect' || true; }
@@ -175,6 +196,22 @@ connect() { # name
     sleep 0.25
   done
   return 1
+}
+
+# Ends whatever the command line does now (it may have connected again by itself) and the
+# session with it. A command line that outlives its Ctrl-C is shown, then killed.
+end_session() { # name
+  local p i
+  for p in $(app_pids); do in_machine kill -INT "$p"; done
+  for i in $(seq 1 100); do kill -0 "$RUNNER" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$RUNNER" 2>/dev/null; then
+    echo "# noticed: the command line of '$1' did not end within 10 s of Ctrl-C; its output:"
+    sed 's/^/#   /' "$work/$1.out"
+    for p in $(app_pids); do in_machine kill -KILL "$p"; done
+  fi
+  wait "$RUNNER" 2>/dev/null
+  as_user timeout 20 /usr/bin/orlune-vpn disconnect >/dev/null 2>&1
+  within 10 no_engine
 }
 
 # Ctrl-C of the user's command line; true when it exits 0 and says Disconnected.
@@ -226,9 +263,15 @@ if [ "$scenario" = plain ]; then
   figure "exposure live $live, offline $offline"
   check "the live exposure ($live) is no worse than the offline figure ($offline)" \
     awk -v l="$live" -v o="$offline" 'BEGIN { exit !(l != "" && o != "" && l <= o) }'
-  check "the device policy is enforced: the service can open /dev/net/tun and nothing else" \
-    in_machine sh -c '[ "$(systemctl show -P DevicePolicy orlune-vpn.service)" = closed ]'
+  # Where the device policy is silently ignored, the unit's sandbox is weaker than rated.
+  check "the device policy is enforced: /dev/net/tun opens only where the unit allows it" in_machine sh -c \
+    '! systemd-run -q --wait --pipe -p DevicePolicy=closed sh -c "exec 3<>/dev/net/tun" 2>/dev/null &&
+     systemd-run -q --wait --pipe -p DevicePolicy=closed -p "DeviceAllow=/dev/net/tun rw" sh -c "exec 3<>/dev/net/tun"'
 fi
+
+# Later steps need the earlier ones: after a failure they would only repeat it.
+stop_on_failure() { [ "$FAILURES" -eq 0 ] || { show_outputs; finish; exit 1; }; }
+stop_on_failure
 
 group "the ordinary user connects; no DNS packet leaves through eth0 while connected"
 state_before=$(dns_state)
@@ -260,26 +303,32 @@ check "the engine has stopped" within 5 no_engine
 check_eq "DNS is as before" "$state_before" "$(dns_state)"
 
 if [ "$scenario" = plain ]; then
+  stop_on_failure
   group "systemctl restart during a session"
   connect restart || not_ok "connected before the restart"
   old=$(main_pid)
+  # Held still meanwhile, so that it cannot connect again before the state is looked at.
+  pause_app STOP
   check "systemctl restart orlune-vpn" in_machine systemctl restart orlune-vpn.service
-  check "the command line reports the loss and ends" within 20 sh -c "! kill -0 $RUNNER"
-  wait "$RUNNER"; status=$?
-  check "it ended with a failure status" test "$status" -ne 0
-  check "the engine stopped" within 5 no_engine
+  check "the engine stopped" within 10 no_engine
   check_eq "DNS is as before" "$state_before" "$(dns_state)"
-  check "the service is active again with a new process" within 10 sh -c "[ \"$old\" != \"\$(nsenter -t $MACHINE_PID -a systemctl show -P MainPID orlune-vpn.service)\" ]"
+  check "the service runs again as a new process" service_replaced "$old"
+  pause_app CONT
+  check "the command line reports the loss" within 10 sh -c "awk '/^Connected/ {c = 1; next} c' '$work/restart.out' | grep -q ."
+  end_session restart
 
   group "kill -9 of the service during a session"
   connect killed || not_ok "connected before the kill"
   old=$(main_pid)
-  check "kill -9 the service" in_machine kill -KILL "$old"
-  check "systemd starts it again" within 15 sh -c "p=\$(nsenter -t $MACHINE_PID -a systemctl show -P MainPID orlune-vpn.service); [ \"\$p\" != 0 ] && [ \"\$p\" != \"$old\" ]"
+  pause_app STOP
+  t0=$EPOCHREALTIME
+  check "kill -9 the service" kill_service KILL
+  check "systemd starts it again" within 15 service_replaced "$old"
+  figure "service back $(elapsed "$t0") s after kill -9"
   check "no engine is left" within 10 no_engine
-  check "DNS is restored" within 10 sh -c "[ \"\$(nsenter -t $MACHINE_PID -a cat /etc/resolv.conf)\" = \"\$1\" ]" _ "$state_before"
-  for p in $(app_pids); do in_machine kill -INT "$p"; done
-  wait "$RUNNER" 2>/dev/null
+  check_eq "DNS is restored by the new service" "$state_before" "$(dns_state)"
+  pause_app CONT
+  end_session killed
   if connect afterkill && disconnect afterkill; then ok "a connect works after the restart"; else not_ok "a connect works after the restart"; fi
 
   group "apt-get remove during a session"
@@ -289,7 +338,7 @@ if [ "$scenario" = plain ]; then
   check_eq "DNS is as before" "$state_before" "$(dns_state)"
   check "no service is left running" sh -c "! nsenter -t $MACHINE_PID -a pgrep -f orlune-vpn-service"
   check "the unit is gone" sh -c "[ \"\$(nsenter -t $MACHINE_PID -a systemctl show -P LoadState orlune-vpn.service)\" = not-found ]"
-  wait "$RUNNER" 2>/dev/null
+  end_session removal
 
   group "an upgrade to a rebuilt package"
   check "the package installs again" install_package "$deb"
