@@ -168,7 +168,13 @@ install_package() { # deb [label]
 
 service_active() { [ "$(in_machine systemctl is-active orlune-vpn.service)" = active ]; }
 main_pid() { in_machine systemctl show -P MainPID orlune-vpn.service; }
-pause_app() { local p; for p in $(app_pids); do in_machine kill "-$1" "$p"; done; }
+# Stops or continues the command line. nsenter, which waits for it, stops itself along with it,
+# so it is continued as well.
+pause_app() { # STOP|CONT
+  local p
+  for p in $(app_pids); do in_machine kill "-$1" "$p"; done
+  [ "$1" = STOP ] || pkill -CONT -P "$RUNNER" 2>/dev/null || true
+}
 # The unit runs a main process other than OLD.
 service_replaced() { # old
   local p
