@@ -295,7 +295,9 @@ reset_dns_packets
 lookups
 if [ "$scenario" = networkmanager ]; then
   # NetworkManager activates its connection again (a new DHCP exchange included) mid-session.
+  acks=$(grep -c DHCPACK "$work/dnsmasq.log")
   check "nmcli connection up lab-wired during the session" in_machine nmcli connection up lab-wired
+  check "with a new DHCP exchange" test "$(grep -c DHCPACK "$work/dnsmasq.log")" -gt "$acks"
   check_match "resolv.conf still names only the tunnel's servers" '^[^n]*(nameserver 1\.1\.1\.1.nameserver 8\.8\.8\.8.)$' \
     "$(in_machine grep -v '^#' /etc/resolv.conf | grep nameserver | tr '\n' '.')"
   lookups
