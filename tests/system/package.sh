@@ -22,9 +22,12 @@ build=${1:?build directory}
 mkdir -p "$build/package"
 exec 9>"$build/package/.lock"
 flock 9
-newest=$(find "$build/app" "$build/service" -maxdepth 2 -type f \( -name orlune-vpn -o -name orlune-vpn-service \) \
-  -printf '%T@\n' 2>/dev/null | sort -n | tail -1 | cut -d. -f1)
-[ -n "$newest" ] || { echo "package.sh: the programs are not built in $build" >&2; exit 1; }
+programs=$(find "$build/app" "$build/service" -maxdepth 2 -type f \( -name orlune-vpn -o -name orlune-vpn-service \) | wc -l)
+[ "$programs" -eq 2 ] || { echo "package.sh: the programs are not built in $build" >&2; exit 1; }
+# The programs, the unit and the maintainer scripts.
+newest=$(find "$build/app" "$build/service" "$(dirname "$0")/../../packaging" -maxdepth 2 -type f \
+  \( -name orlune-vpn -o -name orlune-vpn-service -o -name 'orlune-vpn.service' -o -name postinst -o -name prerm \
+     -o -name postrm \) -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
 deb=$(ls "$build"/package/orlune-vpn_*.deb 2>/dev/null | head -1 || true)
 if [ -z "$deb" ] || [ "$(stat -c %Y "$deb")" -lt "$newest" ]; then
   rm -f "$build"/package/orlune-vpn_*.deb
