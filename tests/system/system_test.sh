@@ -66,6 +66,17 @@ dns_packets() { # counter
     awk '{ for (i = 1; i <= NF; i++) if ($i == "packets") print $(i + 1) }'
 }
 reset_dns_packets() { ip netns exec "$client_ns" nft reset counters table inet olab_dns >/dev/null; }
+# A resolver daemon goes on retrying a query after its client gave up: waits (at most 15 s) until
+# no packet has left for a second, so that no query of before is counted in what follows.
+dns_settled() {
+  local last="" now i
+  for i in $(seq 1 15); do
+    now="$(dns_packets eth0) $(dns_packets tunnel)"
+    [ "$now" = "$last" ] && return 0
+    last=$now
+    sleep 1
+  done
+}
 
 t0=$EPOCHREALTIME
 boot_machine "$root" "$work/machine.log" || { echo "FAIL - the machine did not boot"; exit 1; }
@@ -283,6 +294,7 @@ group "the ordinary user connects; no DNS packet leaves through eth0 while conne
 state_before=$(dns_state)
 reset_dns_packets
 lookups
+dns_settled
 before_eth0=$(dns_packets eth0)
 check "before connecting, lookups go out through eth0 (the counters work)" test "$before_eth0" -gt 0
 check_eq "the user is an ordinary desktop user" 1000 "$(as_user id -u)"
