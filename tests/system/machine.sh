@@ -101,7 +101,7 @@ boot_machine() { # root log
     --bind-ro="$LAB_STATE/public" </dev/null >"$log" 2>&1 &
   MACHINE_NSPAWN=$!
   MACHINE_PID=""
-  local i
+  local i state
   for i in $(seq 1 100); do
     MACHINE_PID=$(machine_init_pid "$MACHINE_NSPAWN") && break
     kill -0 "$MACHINE_NSPAWN" 2>/dev/null || break
