@@ -31,6 +31,11 @@ public:
     // Throws DNSServiceVanished when the service does not exist.
     virtual std::vector<std::string> servers(const std::string& service) = 0;
 
+    // Whether the servers go on the tunnel's own link once it exists, instead of on the primary
+    // service at connect: where a resolver sends each link's queries out of that very link, the
+    // primary link would carry them around the tunnel.
+    virtual bool setsTunnelLink() { return false; }
+
     // Points `service` at `servers` for the tunnel's lifetime.
     virtual void applyServers(const std::string& service, const std::vector<std::string>& servers) = 0;
 

@@ -55,13 +55,13 @@ void ResolvedDNSBackend::applyServers(const std::string& link, const std::vector
     arguments.insert(arguments.end(), servers.begin(), servers.end());
     resolvectl(link, std::move(arguments));
     resolvectl(link, {"domain", link, "~."});
+    resolvectl(link, {"default-route", link, "yes"});
 }
 
 void ResolvedDNSBackend::restoreServers(const std::string& link, const std::vector<std::string>& previous) {
-    if (previous.empty()) {
-        resolvectl(link, {"revert", link});
-        return;
-    }
+    // Servers, domains and the default route all go back to what the link's manager set.
+    resolvectl(link, {"revert", link});
+    if (previous.empty()) return;
     std::vector<std::string> arguments{"dns", link};
     arguments.insert(arguments.end(), previous.begin(), previous.end());
     resolvectl(link, std::move(arguments));

@@ -7,9 +7,10 @@
 
 namespace orlune {
 
-// systemd-resolved: the "network service" is the link of the default IPv4 route; its servers are
-// read and set with resolvectl, and while the tunnel runs that link is also made the route for
-// every domain ("~."), so no other link's resolver answers.
+// systemd-resolved: the tunnel's servers go on the tunnel's own link, which is also made the route
+// for every domain ("~.") so no other link's servers are asked. resolved sends a link's queries
+// out of that very link, so servers set on the primary link would reach them around the tunnel.
+// Other links are never changed; the tunnel's link loses its settings when the engine closes it.
 class ResolvedDNSBackend final : public DNSBackend {
 public:
     // Whether a network link of this name exists; the real check asks the kernel.
@@ -18,7 +19,9 @@ public:
     explicit ResolvedDNSBackend(ToolRunner& runner, LinkExists linkExists = kernelLinkExists)
         : runner_(runner), linkExists_(std::move(linkExists)) {}
 
+    // The link of the default IPv4 route (not where the servers go: see setsTunnelLink).
     std::string primaryService() override;
+    bool setsTunnelLink() override { return true; }
     std::vector<std::string> servers(const std::string& link) override;
     void applyServers(const std::string& link, const std::vector<std::string>& servers) override;
     void restoreServers(const std::string& link, const std::vector<std::string>& previous) override;

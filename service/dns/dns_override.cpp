@@ -26,13 +26,25 @@ std::string readRecordFile(const fs::path& path) {
 }  // namespace
 
 void DNSOverride::applyDNS() {
-    const std::string service = backend_.primaryService();
+    tunnelLinkDue_ = backend_.setsTunnelLink();
+    if (tunnelLinkDue_) return;
+    switchService(backend_.primaryService());
+}
+
+void DNSOverride::applyOnTunnelLink(const std::string& link) {
+    if (!tunnelLinkDue_) return;
+    tunnelLinkDue_ = false;
+    switchService(link);
+}
+
+void DNSOverride::switchService(const std::string& service) {
     const std::vector<std::string> previous = currentDNS(service);
     save(toJson(DNSRecord{service, previous, overrideServers()}), recordPath_);
     backend_.applyServers(service, overrideServers());
 }
 
 void DNSOverride::restoreDNS() {
+    tunnelLinkDue_ = false;
     std::error_code error;
     if (fs::symlink_status(recordPath_, error).type() == fs::file_type::not_found) return;
 

@@ -27,7 +27,12 @@ public:
 
     // Records the primary service and its current servers, then sets the tunnel's servers. A
     // failure before the record is written changes nothing; a failure after it keeps the record.
+    // A backend that sets the tunnel's own link only marks the switch as due.
     void applyDNS();
+
+    // The switch that was due for the tunnel's link, done on `link` the same way (record first).
+    // Nothing when none is due; tried once per applyDNS.
+    void applyOnTunnelLink(const std::string& link);
 
     // Undoes a recorded switch, if there is one, and removes the record. A record that cannot be
     // read, or a tool that fails, keeps the record and throws. A recorded service that no longer
@@ -40,8 +45,11 @@ public:
     const std::filesystem::path& recordPath() const { return recordPath_; }
 
 private:
+    void switchService(const std::string& service);
+
     DNSBackend& backend_;
     std::filesystem::path recordPath_;
+    bool tunnelLinkDue_ = false;
 };
 
 }  // namespace orlune

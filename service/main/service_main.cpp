@@ -58,6 +58,7 @@ public:
         : runner_(runner), override_(backend, std::move(recordPath)) {}
     void applyDNS() override { override_.applyDNS(); }
     void restoreDNS() override { override_.restoreDNS(); }
+    void tunnelUp(const std::string& interface) override { override_.applyOnTunnelLink(interface); }
     std::optional<std::string> routeInterface() override { return orlune::routeInterface(runner_); }
 
 private:

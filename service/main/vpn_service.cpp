@@ -167,6 +167,7 @@ NativeReply VPNService::status() {
     NativeReply result;
     if (route && observation_.interface && *route == *observation_.interface && observation_.ready &&
         route->starts_with(kHostObservationLines.interfacePrefix)) {
+        parts_.dns.tunnelUp(*route);
         result = reply(true, NativeState::connected);
         result.interface = route;
     } else {

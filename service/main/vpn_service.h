@@ -32,6 +32,9 @@ public:
     virtual void restoreDNS() = 0;
     // The interface of the route to 1.1.1.1, or none when it cannot be learned; never throws.
     virtual std::optional<std::string> routeInterface() = 0;
+    // The engine's tunnel `interface` carries the route: a switch that waits for the tunnel's own
+    // link takes place now (once per switch). Throws, keeping the record, when that fails.
+    virtual void tunnelUp(const std::string& interface) { (void)interface; }
 };
 
 // Everything the service is made of. The executable passes the real pieces and fixed paths;

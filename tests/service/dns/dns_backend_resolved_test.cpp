@@ -73,52 +73,40 @@ protected:
     }
 };
 
-TEST_F(ResolvedBackendTest, DefaultRouteLinkIsSwitchedAndGivenBack) {
+TEST_F(ResolvedBackendTest, TunnelLinkCarriesTheServersAndOtherLinksAreNeverTouched) {
     dns().applyDNS();
+    EXPECT_TRUE(runner_.calls.empty());  // nothing before the tunnel exists
+    system_.links["tun0"] = {};
+    dns().applyOnTunnelLink("tun0");
+    dns().applyOnTunnelLink("tun0");  // later status polls change nothing
+    EXPECT_EQ(system_.links["tun0"], (std::vector<std::string>{"1.1.1.1", "8.8.8.8"}));
     dns().restoreDNS();
     EXPECT_EQ(resolvectlCalls(), (Calls{
-                                     {"dns", "enp3s0"},
-                                     {"dns", "enp3s0", "1.1.1.1", "8.8.8.8"},
-                                     {"domain", "enp3s0", "~."},
-                                     {"dns", "enp3s0"},
-                                     {"dns", "enp3s0", "192.0.2.1", "2001:db8::1"},
+                                     {"dns", "tun0"},
+                                     {"dns", "tun0", "1.1.1.1", "8.8.8.8"},
+                                     {"domain", "tun0", "~."},
+                                     {"default-route", "tun0", "yes"},
+                                     {"dns", "tun0"},
+                                     {"revert", "tun0"},
                                  }));
     EXPECT_EQ(system_.links["enp3s0"], (std::vector<std::string>{"192.0.2.1", "2001:db8::1"}));
     EXPECT_FALSE(fs::exists(directory_ / kDNSRecordName));
 }
 
-TEST_F(ResolvedBackendTest, LinkWithoutServersIsReverted) {
-    system_.links["enp3s0"].clear();
+TEST_F(ResolvedBackendTest, ClosedTunnelLinkIsForgottenButAFailingToolIsNot) {
+    system_.links["tun0"] = {};
     dns().applyDNS();
-    dns().restoreDNS();
-    EXPECT_EQ(resolvectlCalls().back(), (std::vector<std::string>{"revert", "enp3s0"}));
-    EXPECT_TRUE(system_.links["enp3s0"].empty());
-}
-
-TEST_F(ResolvedBackendTest, VanishedLinkIsForgottenButAFailingToolIsNot) {
-    dns().applyDNS();
+    dns().applyOnTunnelLink("tun0");
     system_.failing = {"dns"};
     EXPECT_THROW(dns().restoreDNS(), ServiceFailure);
     EXPECT_TRUE(fs::exists(directory_ / kDNSRecordName));
 
     system_.failing.clear();
-    system_.links.erase("enp3s0");  // the USB adapter was unplugged
+    system_.links.erase("tun0");  // the engine closed its tunnel
     dns().restoreDNS();
     EXPECT_FALSE(fs::exists(directory_ / kDNSRecordName));
-}
-
-TEST_F(ResolvedBackendTest, NoDefaultRouteStopsTheSwitch) {
-    for (std::string routes : {"", "192.0.2.0/24 dev enp3s0 proto kernel scope link\n"}) {
-        system_.defaultRoute = routes;
-        try {
-            dns().applyDNS();
-            ADD_FAILURE() << "switched without a default route";
-        } catch (const ServiceFailure& failure) {
-            EXPECT_EQ(failure.errorDescription(), "The primary network service could not be identified.");
-        }
-        EXPECT_TRUE(resolvectlCalls().empty());
-        EXPECT_FALSE(fs::exists(directory_ / kDNSRecordName));
-    }
+    dns().applyOnTunnelLink("tun1");  // no switch is due after a restore
+    EXPECT_FALSE(system_.links.contains("tun1"));
 }
 
 TEST(ResolvectlOutput, ServersOfTheAskedLinkOnly) {

@@ -50,6 +50,7 @@ struct FakeDNS final : DNSControl {
         if (restoreFails) throw ServiceFailure::rejected("A network configuration command failed.");
     }
     std::optional<std::string> routeInterface() override { return route; }
+    void tunnelUp(const std::string& interface) override { events.push_back("tunnel " + interface); }
     std::vector<std::string> events;
     bool applyFails = false;
     bool restoreFails = false;
@@ -291,6 +292,8 @@ TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
     reply = owner(request("status"));
     EXPECT_EQ(reply.state, "connected");
     EXPECT_EQ(reply.interface, "tun0");
+    // A DNS switch that waits for the tunnel's own link learns it before connected is reported.
+    EXPECT_EQ(dns_.events.back(), "tunnel tun0");
     EXPECT_EQ(reply.ownerPID, 700);
     EXPECT_TRUE(reply.message.empty());
 
