@@ -8,11 +8,15 @@
 
 namespace orlune {
 
-// The interface that carries the route to 1.1.1.1 (a tunnel's, such as tun0, while one is up),
-// or none when it cannot be learned. Looks up the kernel's route only; nothing is sent. Never
-// throws.
+// The interface that carries the whole IPv4 default route (a tunnel's, such as tun0, while one
+// is up), or none when it cannot be learned or is split between interfaces. A route to one
+// address proves nothing: a relay could have routed only that one through itself. Looks up the
+// kernel's routes only; nothing is sent. Never throws.
 std::optional<std::string> routeInterface(ToolRunner& runner);
 
+// "ip -4 route show" output: the device of both halves 0.0.0.0/1 and 128.0.0.0/1 when they are
+// there (none when they differ or one is missing), else of the default route of least metric.
+std::optional<std::string> parseWholeDefaultRoute(std::string_view output);
 // "ip -4 route get" output: the word after "dev".
 std::optional<std::string> parseIpRouteGet(std::string_view output);
 // "route -n get" output (macOS): the last word of the first line that begins with "interface:".

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "engine/state_files.h"
+#include "engine/transport_observation.h"
 
 namespace orlune {
 
@@ -35,7 +36,7 @@ void EngineSupervisor::tick() {
     const std::string tail = logTail();
     if (running) {
         lastFailure.clear();
-    } else if (tail.find("AUTH_FAILED") != std::string::npos) {
+    } else if (engineLogHas(tail, kEngineAuthFailedLine)) {
         lastFailure = kEngineAuthenticationFailed;
     } else {
         lastFailure = kEngineDisconnected;
@@ -58,6 +59,8 @@ void EngineSupervisor::stop() {
         if (engine->isRunning()) engine->signal(SIGKILL);
         engine->waitForExit();
     }
+    drainLog();
+    log_.reset();
     engine.reset();
     host_.engineStopped();
     logHandle.reset();
@@ -94,22 +97,19 @@ void EngineSupervisor::recover() {
     removeEngineFiles();
 }
 
-std::string EngineSupervisor::logTail() const { return readLogTail(paths_.log()); }
+std::string EngineSupervisor::logTail() {
+    drainLog();
+    return readLogTail(paths_.log());
+}
 
 void EngineSupervisor::writeConfiguration(const std::string& text) const {
     writeStateFile(paths_.configuration(), text);
 }
 
-UniqueFd EngineSupervisor::createLog() const {
-    const std::string path = paths_.log();
-    (void)::unlink(path.c_str());
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd) throw std::system_error(errno, std::generic_category(), "Could not create " + path);
-    (void)::fchmod(fd.get(), 0600);
-    if (::ftruncate(fd.get(), 0) != 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not empty " + path);
-    }
-    return fd;
+UniqueFd EngineSupervisor::createLog() {
+    UniqueFd engineEnd;
+    log_ = std::make_unique<EngineLog>(paths_.log(), engineEnd);
+    return engineEnd;
 }
 
 void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) {
@@ -122,6 +122,8 @@ void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) 
 void EngineSupervisor::launch(LaunchRequest request) {
     request.output = logHandle.get();
     engine = processes_.launch(request);
+    // Once the engine alone holds the pipe's write end, its end shows as the end of the pipe.
+    logHandle.reset();
     writeStateFile(paths_.pid(), std::to_string(engine->pid()));
 }
 

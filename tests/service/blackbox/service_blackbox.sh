@@ -309,6 +309,41 @@ scenario_connected() {
   check "pid file removed" [ ! -e $state/engine.pid ]
   check "configuration file removed" [ ! -e $state/session.ovpn ]
   release "$holder"
+
+  # Host routes through the tunnel, the default route outside it: never "connected".
+  ip route add default dev lo 2>/dev/null
+  set_engine host-routes
+  holder=$(hold_connect $user_a)
+  wait_until 5 grep -q '^Initialization' $state/engine.log
+  sleep 0.3
+  expect_field state connecting "$(client $user_a request status)"
+  client $user_a request disconnect >/dev/null
+  ip route del default dev lo 2>/dev/null
+  release "$holder"
+}
+
+# Another account loops 30 connections against the socket and a client trickles its request:
+# the owner is still served at once, the tunnel stays, the trickled request is cut off.
+scenario_flood() {
+  local holder engine figures trickler flooder
+  set_engine waiting
+  holder=$(hold_connect $user_a)
+  engine=$(engine_pid)
+  as_user 1 "$app" flood 30 6 &
+  flooder=$!
+  client $user_b trickle 300 > "$S/trickle.out" &
+  trickler=$!
+  sleep 0.3
+  figures=$(client $user_a latency 300)
+  echo "  owner's status under the flood (ms): $(tr '\n' ' ' <<<"$figures")"
+  expect_field failed 0 "$figures"
+  wait "$trickler"
+  expect_field message "The local VPN service returned an invalid or incomplete response." "$(cat "$S/trickle.out")"
+  wait "$flooder"
+  check "engine never stopped" alive "$engine"
+  expect_field state connecting "$(client $user_a request status)"
+  release "$holder"
+  disconnect_all
 }
 
 scenario_owner_exits() {
@@ -448,7 +483,7 @@ scenario_manifest_required() {
   start_service
 }
 
-all=(startup authorization framing ownership connected owner_exits engine_dies crash_recovery shutdown
+all=(startup authorization framing ownership connected flood owner_exits engine_dies crash_recovery shutdown
      no_leaks manifest_required)
 [ $# -gt 0 ] && all=("$@")
 start_service || exit 1

@@ -167,8 +167,7 @@ TEST_F(VPNServiceTest, ARefusedClientThatWritesLateStillReadsItsRefusal) {
     std::thread server([&] { service_.handle(UniqueFd(fds[1])); });
     // The refusal is already on its way when the request is written.
     std::this_thread::sleep_for(20ms);
-    EXPECT_NO_THROW(NativeWire::send(client.get(), request("status")));
-    EXPECT_EQ(NativeWire::receive<NativeReply>(client.get()).message, "Unauthorized local client.");
+    EXPECT_EQ(NativeWire::exchange(client.get(), request("status")).message, "Unauthorized local client.");
     client.reset();
     server.join();
 }
@@ -302,7 +301,7 @@ TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
     reply = owner(request("status"));
     EXPECT_EQ(reply.message, kStatusVerificationFailed);
     EXPECT_FALSE(reply.ok);
-    writeLog("VERIFY ERROR: depth=0\nAUTH_FAILED\nInitialization Sequence Completed\n");
+    writeLog("VERIFY ERROR: depth=0\nAUTH: Received control message: AUTH_FAILED\nInitialization Sequence Completed\n");
     reply = owner(request("status"));
     EXPECT_EQ(reply.message, kStatusAuthenticationFailed);
     EXPECT_FALSE(reply.ok);
@@ -311,7 +310,7 @@ TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
 
 TEST_F(VPNServiceTest, AnEngineThatDiesIsReportedUntilTheNextDisconnect) {
     ASSERT_EQ(owner(connectRequest()).state, "connecting");
-    writeLog("Initialization Sequence Completed\nAUTH_FAILED\n");
+    writeLog("Initialization Sequence Completed\nAUTH: Received control message: AUTH_FAILED\n");
     engine().running = false;
     service_.tick();
     NativeReply reply = as(1001, 900, request("status"));
