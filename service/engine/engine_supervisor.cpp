@@ -1,6 +1,7 @@
 #include "engine/engine_supervisor.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +31,7 @@ bool EngineSupervisor::engineRunning() { return engine && engine->isRunning(); }
 void EngineSupervisor::tick() {
     if (!engine) return;
     const bool running = engine->isRunning();
-    if (ownerPID && processes_.exists(*ownerPID) && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
+    if (ownerAlive() && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
         return;
     }
     const std::string tail = logTail();
@@ -46,6 +47,13 @@ void EngineSupervisor::tick() {
     } catch (const std::exception&) {
         lastFailure = kEngineStopNeedsAttention;
     }
+}
+
+bool EngineSupervisor::ownerAlive() {
+    if (!ownerPID) return false;
+    if (!ownerWatch_) return processes_.exists(*ownerPID);
+    pollfd ended{ownerWatch_.get(), POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
 }
 
 void EngineSupervisor::stop() {
@@ -68,6 +76,7 @@ void EngineSupervisor::stop() {
     removeEngineFiles();
     ownerUID.reset();
     ownerPID.reset();
+    ownerWatch_.reset();
 }
 
 void EngineSupervisor::recover() {
@@ -115,6 +124,7 @@ UniqueFd EngineSupervisor::createLog() {
 void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) {
     ownerUID = uid;
     ownerPID = pid;
+    ownerWatch_ = processes_.watch(pid);
     heartbeat = clock_.now();
     logHandle = std::move(log);
 }

@@ -101,9 +101,12 @@ public:
 
 private:
     void removeEngineFiles() const;
+    bool ownerAlive();
 
     EnginePaths paths_;
     std::unique_ptr<EngineLog> log_;
+    // The owner's pidfd: a reused process id cannot pass for the owner, and no signal is needed.
+    UniqueFd ownerWatch_;
     ProcessControl& processes_;
     Clock& clock_;
     EngineHost& host_;

@@ -14,6 +14,7 @@ mode=$(cat "$control/engine-mode" 2>/dev/null || echo tunnel)
 printf '%s\n' "$@" > "$control/engine-arguments"
 env > "$control/engine-environment"
 ls /proc/$$/fd > "$control/engine-descriptors"
+grep '^Cap' /proc/$$/status > "$control/engine-capabilities"
 echo "$$" > "$control/engine-started"
 
 sleeper=

@@ -230,7 +230,7 @@ TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
     const LaunchRequest& launch = processes_.launches.back();
     const std::string configuration = directory_ + "/state/session.ovpn";
     EXPECT_EQ(launch.executable, "/usr/sbin/openvpn");
-    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"--config", configuration, "--script-security", "2"}))
+    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"--config", configuration}))
         << "a 2.6 engine gets no DNS hook";
     EXPECT_EQ(launch.environment.size(), 3u);
     std::ifstream file(configuration);
