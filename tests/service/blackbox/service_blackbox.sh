@@ -204,6 +204,14 @@ scenario_authorization() {
   expect_field message "The local client signature is invalid." "$reply"
   reply=$(client $user_a traced disconnect)
   expect_field message "The local client signature is invalid." "$reply"
+  # A connection inherited across exec into the app, and a library the user could have written.
+  reply=$(client $user_a inherit disconnect)
+  expect_field message "The local client signature is invalid." "$reply"
+  mkdir -p "$S/userlib" && cp /usr/lib/x86_64-linux-gnu/libutil.so.1 "$S/userlib/" && chown -R $user_a "$S/userlib"
+  reply=$(as_user ORLUNE_TEST_LOAD="$S/userlib/libutil.so.1" $user_a "$app" request disconnect)
+  expect_field message "The local client signature is invalid." "$reply"
+  reply=$(as_user ORLUNE_TEST_LOAD=/usr/lib/x86_64-linux-gnu/libutil.so.1 $user_a "$app" request status)
+  expect_field state connecting "$reply"
   chmod 775 "$app"
   reply=$(client $user_a request disconnect)
   expect_field message "The local client signature is invalid." "$reply"

@@ -9,9 +9,14 @@
 //   test_client trickle MILLISECONDS                    a status request, one byte per pause
 //   test_client flood CONNECTIONS SECONDS               that many status requests looping at once
 //   test_client latency COUNT                           COUNT status requests; prints p50, p99, max
+//   test_client inherit OPERATION                       writes the request, then execs itself to read
+//                                                       the reply on the inherited connection
+// With ORLUNE_TEST_LOAD=PATH in the environment it first loads the library PATH.
 //
 // The reply is printed one field a line ("state=connected"); exit status 0 when a reply came,
 // 2 when none did.
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
@@ -169,10 +174,43 @@ int latency(int count) {
     return 0;
 }
 
+// The trick of a same-user program: connect and ask, then become the app before the service
+// looks, keeping the connection across exec.
+int inherit(char** argv, const NativeRequest& request) {
+    try {
+        const int fd = NativeWire::connectSocket(socketPath());
+        (void)::fcntl(fd, F_SETFD, 0);
+        NativeWire::send(fd, request);
+        const std::string number = std::to_string(fd);
+        char* again[] = {argv[0], const_cast<char*>("read-inherited"), const_cast<char*>(number.c_str()), nullptr};
+        ::execv("/proc/self/exe", again);
+        std::cout << "error=exec failed" << std::endl;
+    } catch (const std::exception& error) {
+        std::cout << "error=" << error.what() << std::endl;
+    }
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* library = std::getenv("ORLUNE_TEST_LOAD")) {
+        if (!::dlopen(library, RTLD_NOW)) {
+            std::cout << "error=could not load " << library << std::endl;
+            return 3;
+        }
+    }
     const std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "inherit" && argc >= 3) return inherit(argv, makeRequest(argc, argv));
+    if (command == "read-inherited" && argc >= 3) {
+        try {
+            print(NativeWire::receive<NativeReply>(std::atoi(argv[2])));
+            return 0;
+        } catch (const std::exception& error) {
+            std::cout << "error=" << error.what() << std::endl;
+            return 2;
+        }
+    }
     if ((command == "request" || command == "hold" || command == "traced") && argc >= 3) {
         const NativeRequest request = makeRequest(argc, argv);
         if (command == "traced") return traced(request);
