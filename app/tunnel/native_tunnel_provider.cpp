@@ -138,7 +138,9 @@ QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
         const NativeReply reply = co_await request(std::move(query));
         const std::optional<QString> interface =
             reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
-        co_return reply.ok && reply.state == NativeState::connected && interface == activeInterface_;
+        // The service's word, and the routes themselves: all IPv4 traffic leaves through it.
+        co_return reply.ok && reply.state == NativeState::connected && interface == activeInterface_ &&
+            routeLookup_->interfaceCarryingDefaultRoute() == activeInterface_;
     } catch (...) {
         co_return false;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/default_route.h"
 #include "main/tool_runner.h"
 
 namespace orlune {
@@ -14,9 +15,6 @@ namespace orlune {
 // kernel's routes only; nothing is sent. Never throws.
 std::optional<std::string> routeInterface(ToolRunner& runner);
 
-// "ip -4 route show" output: the device of both halves 0.0.0.0/1 and 128.0.0.0/1 when they are
-// there (none when they differ or one is missing), else of the default route of least metric.
-std::optional<std::string> parseWholeDefaultRoute(std::string_view output);
 // "ip -4 route get" output: the word after "dev".
 std::optional<std::string> parseIpRouteGet(std::string_view output);
 // "route -n get" output (macOS): the last word of the first line that begins with "interface:".
