@@ -235,7 +235,12 @@ bool peerHoldsSocketCloseOnExec(int fd, int processDirectory) {
     return found && closeOnExec;
 }
 
-bool stillAlive(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0; }
+// A pidfd turns readable once its process has ended; asking needs no right to signal it.
+bool stillAlive(int pidfd) {
+    if (pidfd < 0) return false;
+    pollfd ended{pidfd, POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
+}
 
 UniqueFd peerPidfd(int fd, pid_t pid) {
     int pidfd = -1;
