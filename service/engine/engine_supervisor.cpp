@@ -61,6 +61,8 @@ void EngineSupervisor::stop() {
         engine->signal(SIGTERM);
         const Clock::TimePoint requested = clock_.now();
         while (engine->isRunning() && clock_.now() - requested < timings_.stopGrace) {
+            // Its last lines are taken as it writes them, so a full pipe never holds up its end.
+            drainLog();
             // Waiting for the end itself, where the child allows it, replaces the pause.
             if (!engine->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
         }
