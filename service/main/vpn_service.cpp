@@ -46,16 +46,13 @@ int millisecondsUntil(SteadyTime when, SteadyTime now) {
     return static_cast<int>(std::clamp<long long>(left, 0, 1000));
 }
 
-// Sends a small reply without waiting; a client that does not take it loses it.
+// Sends a small reply; on a connection that does not wait, a client that does not take it at
+// once loses it.
 void sendNow(int fd, const NativeReply& answer) {
     try {
-        const std::string body = encodeMessage(answer);
-        std::string frame{static_cast<char>((body.size() >> 24) & 0xff), static_cast<char>((body.size() >> 16) & 0xff),
-                          static_cast<char>((body.size() >> 8) & 0xff), static_cast<char>(body.size() & 0xff)};
-        frame += body;
-        (void)::send(fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        NativeWire::send(fd, answer);
     } catch (...) {
-        // Nothing left to tell a client whose reply cannot be encoded.
+        // The client is gone or stalled; there is nobody left to tell.
     }
 }
 
@@ -251,11 +248,7 @@ void VPNService::handle(UniqueFd connection) {
         refuseNow(connection.get(), error.what());
         return;
     }
-    try {
-        NativeWire::send(connection.get(), answer);
-    } catch (...) {
-        // The client is gone or stalled; there is nobody left to tell.
-    }
+    sendNow(connection.get(), answer);
 }
 
 NativeReply VPNService::respond(const NativeRequest& request, const PeerIdentity& peer) {
