@@ -163,8 +163,8 @@ bool mapsForeignCode(int processDirectory, const std::string& root, uid_t codeOw
     return false;
 }
 
-// The flags of the peer's own descriptor for this connection, found by the inode of its end of
-// the socket, which the kernel's socket diagnostics name. None when that cannot be learned.
+// The inode of the peer's end of this connection, as the kernel's socket diagnostics name it;
+// none when that cannot be learned.
 std::optional<std::uint32_t> peerSocketInode(int fd) {
     struct stat self {};
     if (::fstat(fd, &self) != 0) return std::nullopt;
@@ -223,13 +223,8 @@ bool peerHoldsSocketCloseOnExec(int fd, int processDirectory) {
         found = true;
         const std::optional<std::string> info = readAt(processDirectory, ("fdinfo/" + std::string(entry->d_name)).c_str());
         const std::size_t flags = info ? info->find("flags:") : std::string::npos;
-        unsigned long value = 0;
-        if (flags == std::string::npos) {
-            closeOnExec = false;
-        } else {
-            value = std::strtoul(info->c_str() + flags + 6, nullptr, 8);
-            closeOnExec = closeOnExec && (value & O_CLOEXEC) != 0;
-        }
+        closeOnExec = closeOnExec && flags != std::string::npos &&
+                      (std::strtoul(info->c_str() + flags + 6, nullptr, 8) & O_CLOEXEC) != 0;
     }
     ::closedir(listing);
     return found && closeOnExec;
