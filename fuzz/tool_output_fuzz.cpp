@@ -60,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (data[0] % 6) {
     case 0:
         requireWord(orlune::parseIpRouteGet(output));
+        requireWord(orlune::parseWholeDefaultRoute(output));
         break;
     case 1:
         requireWord(orlune::parseRouteGet(output));

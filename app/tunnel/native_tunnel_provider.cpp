@@ -152,7 +152,9 @@ QCoro::Task<TunnelHealth> NativeTunnelProvider::tunnelHealth() {
             const std::optional<QString> interface =
                 reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
             if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
-                co_return TunnelHealth::active;
+                // The service's word, and the routes themselves: all IPv4 traffic leaves through it.
+                co_return routeLookup_->interfaceCarryingDefaultRoute() == activeInterface_ ? TunnelHealth::active
+                                                                                            : TunnelHealth::lost;
             }
             if (!reply.ok || reply.state != NativeState::stopped || !reply.message.empty()) co_return TunnelHealth::lost;
         }

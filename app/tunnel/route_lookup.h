@@ -15,6 +15,10 @@ public:
     virtual ~RouteLookup() = default;
     // The interface name, or nothing when the tool fails or names none.
     virtual std::optional<QString> interfaceTowardsInternet() = 0;
+    // The interface that carries the whole IPv4 default route (both halves a tunnel installs, or
+    // the default route), or nothing when the tool fails or the route is split. Nothing unless
+    // a platform answers, so a tunnel is never taken as verified by default.
+    virtual std::optional<QString> interfaceCarryingDefaultRoute() { return std::nullopt; }
 };
 
 // The platform's implementation.

@@ -96,10 +96,19 @@ std::string receiveBody(int fd) {
     return readExact(fd, size);
 }
 
+NativeReply exchange(int fd, const NativeRequest& request) {
+    try {
+        send(fd, request);
+    } catch (const WireFailure&) {
+        // A service that refuses a client answers and closes at once, maybe before the request
+        // was written; its answer is still there to read.
+    }
+    return receive<NativeReply>(fd);
+}
+
 NativeReply request(const NativeRequest& request, std::string_view socketPath) {
     UniqueFd fd(connectSocket(socketPath));
-    send(fd.get(), request);
-    return receive<NativeReply>(fd.get());
+    return exchange(fd.get(), request);
 }
 
 }  // namespace orlune::NativeWire

@@ -57,6 +57,10 @@ Message receive(int fd) {
     return decodeMessage<Message>(receiveBody(fd));
 }
 
+// One exchange on a connected `fd`: the request, then the one reply, which is read even when the
+// request could not be written whole (a refusal sent before it was read). Throws as receive does.
+NativeReply exchange(int fd, const NativeRequest& request);
+
 // One exchange with the service: connect, send, receive, close. Every call is a new connection;
 // the descriptor is closed on every path.
 NativeReply request(const NativeRequest& request, std::string_view socketPath = NativePaths::socket);

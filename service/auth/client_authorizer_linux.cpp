@@ -1,14 +1,24 @@
 #include "auth/client_authorizer_linux.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -93,7 +103,139 @@ bool hasInjectionVariable(int processDirectory) {
     return false;
 }
 
-bool stillAlive(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0; }
+// Whether the directory at `path` (under the process's root `root`), and every one above it,
+// can be written only by root or the code owner. A sticky directory such as /tmp counts too:
+// others may add entries there but not replace one of root's, and every entry on the way is
+// checked in its turn. Answers are kept for one check.
+bool ownedDirectories(const std::string& root, std::string path, uid_t codeOwner,
+                      std::map<std::string, bool>& known) {
+    while (!path.empty()) {
+        auto [entry, fresh] = known.try_emplace(path, false);
+        if (!fresh) return entry->second;
+        struct stat info {};
+        entry->second = ::lstat((root + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                        (info.st_uid == 0 || info.st_uid == codeOwner) &&
+                        ((info.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (info.st_mode & S_ISVTX) != 0);
+        if (!entry->second) return false;
+        if (path == "/") return true;
+        const std::size_t slash = path.find_last_of('/');
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return false;
+}
+
+// Code that is not the installed system's: any file the process maps executable that is not
+// owned by root (or the code owner), is writable by others, lies in a directory others can
+// write, or has been deleted. This catches a preloaded library whatever the environment says
+// now. Anonymous executable memory (a JIT) is not a file and is left out. An unreadable map
+// counts as foreign.
+bool mapsForeignCode(int processDirectory, const std::string& root, uid_t codeOwner) {
+    std::optional<std::string> maps = readAt(processDirectory, "maps");
+    if (!maps) return true;
+    std::map<std::string, bool> directories;
+    std::string_view rest(*maps);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        // address perms offset device inode [path]
+        std::size_t position = 0;
+        std::string_view fields[5];
+        for (auto& field : fields) {
+            while (position < line.size() && line[position] == ' ') ++position;
+            const std::size_t stop = std::min(line.find(' ', position), line.size());
+            field = line.substr(position, stop - position);
+            position = stop;
+        }
+        if (fields[1].size() < 3 || fields[1][2] != 'x') continue;
+        while (position < line.size() && line[position] == ' ') ++position;
+        const std::string path(line.substr(position));
+        if (path.empty() || path.front() != '/') continue;
+        if (path.ends_with(" (deleted)")) return true;
+        struct stat info {};
+        if (::stat((root + path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            (info.st_uid != 0 && info.st_uid != codeOwner) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            return true;
+        }
+        const std::size_t slash = path.find_last_of('/');
+        if (!ownedDirectories(root, slash == 0 ? "/" : path.substr(0, slash), codeOwner, directories)) return true;
+    }
+    return false;
+}
+
+// The inode of the peer's end of this connection, as the kernel's socket diagnostics name it;
+// none when that cannot be learned.
+std::optional<std::uint32_t> peerSocketInode(int fd) {
+    struct stat self {};
+    if (::fstat(fd, &self) != 0) return std::nullopt;
+    UniqueFd netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!netlink) return std::nullopt;
+    struct {
+        nlmsghdr header;
+        unix_diag_req request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST;
+    query.request.sdiag_family = AF_UNIX;
+    query.request.udiag_states = ~0U;
+    query.request.udiag_ino = static_cast<std::uint32_t>(self.st_ino);
+    query.request.udiag_show = UDIAG_SHOW_PEER;
+    query.request.udiag_cookie[0] = query.request.udiag_cookie[1] = ~0U;
+    if (::send(netlink.get(), &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query)) return std::nullopt;
+    alignas(nlmsghdr) char buffer[8192];
+    pollfd answer{netlink.get(), POLLIN, 0};
+    if (::poll(&answer, 1, 1000) != 1) return std::nullopt;
+    const ssize_t length = ::recv(netlink.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (length <= 0) return std::nullopt;
+    auto* header = reinterpret_cast<nlmsghdr*>(buffer);
+    int left = static_cast<int>(length);
+    if (!NLMSG_OK(header, left) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) return std::nullopt;
+    auto* message = static_cast<unix_diag_msg*>(NLMSG_DATA(header));
+    int attributesLength = static_cast<int>(header->nlmsg_len - NLMSG_LENGTH(sizeof *message));
+    for (auto* attribute = reinterpret_cast<rtattr*>(message + 1); RTA_OK(attribute, attributesLength);
+         attribute = RTA_NEXT(attribute, attributesLength)) {
+        if (attribute->rta_type == UNIX_DIAG_PEER && RTA_PAYLOAD(attribute) >= sizeof(std::uint32_t)) {
+            std::uint32_t inode = 0;
+            std::memcpy(&inode, RTA_DATA(attribute), sizeof inode);
+            return inode;
+        }
+    }
+    return std::nullopt;
+}
+
+// A client that got its connection from a program it replaced by exec holds it without
+// close-on-exec; the app itself opens it with the flag. False only when the peer's descriptor
+// for this connection is found and lacks the flag, or is not found at all.
+bool peerHoldsSocketCloseOnExec(int fd, int processDirectory) {
+    const std::optional<std::uint32_t> inode = peerSocketInode(fd);
+    if (!inode) return true;  // no socket diagnostics on this system: nothing to compare with
+    const std::string wanted = "socket:[" + std::to_string(*inode) + "]";
+    UniqueFd descriptors(::openat(processDirectory, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = descriptors ? ::fdopendir(::dup(descriptors.get())) : nullptr;
+    if (!listing) return false;
+    bool found = false;
+    bool closeOnExec = true;
+    while (dirent* entry = ::readdir(listing)) {
+        std::array<char, 64> target{};
+        const ssize_t n = ::readlinkat(descriptors.get(), entry->d_name, target.data(), target.size() - 1);
+        if (n <= 0 || std::string_view(target.data(), static_cast<std::size_t>(n)) != wanted) continue;
+        found = true;
+        const std::optional<std::string> info = readAt(processDirectory, ("fdinfo/" + std::string(entry->d_name)).c_str());
+        const std::size_t flags = info ? info->find("flags:") : std::string::npos;
+        closeOnExec = closeOnExec && flags != std::string::npos &&
+                      (std::strtoul(info->c_str() + flags + 6, nullptr, 8) & O_CLOEXEC) != 0;
+    }
+    ::closedir(listing);
+    return found && closeOnExec;
+}
+
+// A pidfd turns readable once its process has ended; asking needs no right to signal it.
+bool stillAlive(int pidfd) {
+    if (pidfd < 0) return false;
+    pollfd ended{pidfd, POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
+}
 
 UniqueFd peerPidfd(int fd, pid_t pid) {
     int pidfd = -1;
@@ -122,6 +264,10 @@ PeerIdentity LinuxClientAuthorizer::peer(int fd) {
     UniqueFd pidfd = peerPidfd(fd, credentials.pid);
     if (!pidfd) refuse(kClientAuditIdentityUnavailable);
     checkProcess(credentials.pid, pidfd.get());
+    const std::string directoryPath = options_.procRoot + "/" + std::to_string(credentials.pid);
+    UniqueFd directory(::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory || !peerHoldsSocketCloseOnExec(fd, directory.get())) refuse(kClientSignatureInvalid);
+    if (!stillAlive(pidfd.get())) refuse(kClientAuditIdentityUnavailable);
     return PeerIdentity{credentials.uid, credentials.pid};
 }
 
@@ -141,7 +287,8 @@ void LinuxClientAuthorizer::checkProcess(pid_t pid, int pidfd) {
         (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 || info.st_nlink == 0) {
         refuse(kClientSignatureInvalid);
     }
-    if (isTraced(directory.get()) || hasInjectionVariable(directory.get())) {
+    if (isTraced(directory.get()) || hasInjectionVariable(directory.get()) ||
+        mapsForeignCode(directory.get(), directoryPath + "/root", options_.codeOwner)) {
         refuse(kClientSignatureInvalid);
     }
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "control/default_route.h"
 #include "main/unicode_text.h"
 
 namespace orlune {
@@ -35,7 +36,7 @@ std::optional<std::string> routeInterface(ToolRunner& runner) {
 #if defined(__APPLE__)
         return parseRouteGet(runner.run("/sbin/route", {"-n", "get", "1.1.1.1"}));
 #else
-        return parseIpRouteGet(runner.run("/sbin/ip", {"-4", "route", "get", "1.1.1.1"}));
+        return parseWholeDefaultRoute(runner.run("/sbin/ip", {"-4", "route", "show", "table", "main"}));
 #endif
     } catch (const std::exception&) {
         return std::nullopt;

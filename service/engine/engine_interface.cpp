@@ -50,8 +50,11 @@ bool acceptsDnsHook(std::string_view version) {
 
 EngineCommand engineCommand(const std::string& enginePath, const std::string& configurationPath,
                             std::string_view version) {
-    EngineCommand command{enginePath, {"--config", configurationPath, "--script-security", "2"}};
+    EngineCommand command{enginePath, {"--config", configurationPath}};
+    // Running programs is allowed only for the hook that needs it.
     if (acceptsDnsHook(version)) {
+        command.arguments.emplace_back("--script-security");
+        command.arguments.emplace_back("2");
         command.arguments.emplace_back("--dns-updown");
         command.arguments.emplace_back(kEngineDnsHook);
     }

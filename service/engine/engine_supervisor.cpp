@@ -1,6 +1,7 @@
 #include "engine/engine_supervisor.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <system_error>
 
 #include "engine/state_files.h"
+#include "engine/transport_observation.h"
 
 namespace orlune {
 
@@ -29,13 +31,13 @@ bool EngineSupervisor::engineRunning() { return engine && engine->isRunning(); }
 void EngineSupervisor::tick() {
     if (!engine) return;
     const bool running = engine->isRunning();
-    if (ownerPID && processes_.exists(*ownerPID) && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
+    if (ownerAlive() && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
         return;
     }
     const std::string tail = logTail();
     if (running) {
         lastFailure.clear();
-    } else if (tail.find("AUTH_FAILED") != std::string::npos) {
+    } else if (engineLogHas(tail, kEngineAuthFailedLine)) {
         lastFailure = kEngineAuthenticationFailed;
     } else {
         lastFailure = kEngineDisconnected;
@@ -47,17 +49,28 @@ void EngineSupervisor::tick() {
     }
 }
 
+bool EngineSupervisor::ownerAlive() {
+    if (!ownerPID) return false;
+    if (!ownerWatch_) return processes_.exists(*ownerPID);
+    pollfd ended{ownerWatch_.get(), POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
+}
+
 void EngineSupervisor::stop() {
     if (engine && engine->isRunning()) {
         engine->signal(SIGTERM);
         const Clock::TimePoint requested = clock_.now();
         while (engine->isRunning() && clock_.now() - requested < timings_.stopGrace) {
+            // Its last lines are taken as it writes them, so a full pipe never holds up its end.
+            drainLog();
             // Waiting for the end itself, where the child allows it, replaces the pause.
             if (!engine->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
         }
         if (engine->isRunning()) engine->signal(SIGKILL);
         engine->waitForExit();
     }
+    drainLog();
+    log_.reset();
     engine.reset();
     host_.engineStopped();
     logHandle.reset();
@@ -65,6 +78,7 @@ void EngineSupervisor::stop() {
     removeEngineFiles();
     ownerUID.reset();
     ownerPID.reset();
+    ownerWatch_.reset();
 }
 
 void EngineSupervisor::recover() {
@@ -94,27 +108,25 @@ void EngineSupervisor::recover() {
     removeEngineFiles();
 }
 
-std::string EngineSupervisor::logTail() const { return readLogTail(paths_.log()); }
+std::string EngineSupervisor::logTail() {
+    drainLog();
+    return readLogTail(paths_.log());
+}
 
 void EngineSupervisor::writeConfiguration(const std::string& text) const {
     writeStateFile(paths_.configuration(), text);
 }
 
-UniqueFd EngineSupervisor::createLog() const {
-    const std::string path = paths_.log();
-    (void)::unlink(path.c_str());
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd) throw std::system_error(errno, std::generic_category(), "Could not create " + path);
-    (void)::fchmod(fd.get(), 0600);
-    if (::ftruncate(fd.get(), 0) != 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not empty " + path);
-    }
-    return fd;
+UniqueFd EngineSupervisor::createLog() {
+    UniqueFd engineEnd;
+    log_ = std::make_unique<EngineLog>(paths_.log(), engineEnd);
+    return engineEnd;
 }
 
 void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) {
     ownerUID = uid;
     ownerPID = pid;
+    ownerWatch_ = processes_.watch(pid);
     heartbeat = clock_.now();
     logHandle = std::move(log);
 }
@@ -122,6 +134,8 @@ void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) 
 void EngineSupervisor::launch(LaunchRequest request) {
     request.output = logHandle.get();
     engine = processes_.launch(request);
+    // Once the engine alone holds the pipe's write end, its end shows as the end of the pipe.
+    logHandle.reset();
     writeStateFile(paths_.pid(), std::to_string(engine->pid()));
 }
 

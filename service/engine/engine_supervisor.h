@@ -7,6 +7,7 @@
 #include <string>
 
 #include "control/unique_fd.h"
+#include "engine/engine_log.h"
 #include "engine/process_control.h"
 
 namespace orlune {
@@ -66,17 +67,25 @@ public:
     // and removes the same files as stop(). Throws when the state directory cannot be made or
     // DNS cannot be restored.
     void recover();
-    // The end of the engine log; never throws.
-    std::string logTail() const;
+    // The end of the engine log, with what the engine has written up to now; never throws.
+    std::string logTail();
+    // The engine output's descriptor to wait on (-1 without one), and moving that output into
+    // the log file; drainLog never waits and never throws.
+    int logDescriptor() const { return log_ ? log_->descriptor() : -1; }
+    void drainLog() {
+        if (log_) log_->drain();
+    }
 
     // Connect's steps around the launch. The configuration is written atomically with mode
-    // 0600; the log is made anew, empty, 0600, and its write handle returned (throws on failure).
+    // 0600; the log is made anew, empty, 0600, and the write end of the pipe that feeds it is
+    // returned (throws on failure).
     void writeConfiguration(const std::string& text) const;
-    UniqueFd createLog() const;
+    UniqueFd createLog();
     // Records the owner and the log handle, starting a fresh heartbeat.
     void adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log);
-    // Starts the engine with the log handle as its output and writes its pid file; throws on
-    // failure, leaving clean-up to the caller's stop().
+    // Starts the engine with the log handle as its output, then lets go of that handle so the
+    // engine holds the only one, and writes its pid file; throws on failure, leaving clean-up to
+    // the caller's stop().
     void launch(LaunchRequest request);
 
     bool engineRunning();
@@ -92,8 +101,12 @@ public:
 
 private:
     void removeEngineFiles() const;
+    bool ownerAlive();
 
     EnginePaths paths_;
+    std::unique_ptr<EngineLog> log_;
+    // The owner's pidfd: a reused process id cannot pass for the owner, and no signal is needed.
+    UniqueFd ownerWatch_;
     ProcessControl& processes_;
     Clock& clock_;
     EngineHost& host_;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "control/unique_fd.h"
+
 namespace orlune {
 
 // Monotonic time and waiting, so supervision can be driven by a test's hand-turned clock.
@@ -54,6 +56,12 @@ public:
     virtual std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) = 0;
     // The signal-0 probe: false only when no such process runs (an unreaped zombie counts as gone).
     virtual bool exists(pid_t pid) = 0;
+    // A handle (pidfd) that names exactly this process for as long as it is held, and turns
+    // readable when it ends; invalid where the platform has none, and the probe is used instead.
+    virtual UniqueFd watch(pid_t pid) {
+        (void)pid;
+        return UniqueFd();
+    }
     // Sends `signal` to a process that is not a child of this service; errors are dropped.
     virtual void signal(pid_t pid, int signal) = 0;
     // The process's command line, its words joined by spaces; none when it cannot be read.

@@ -137,6 +137,8 @@ bool LinuxProcessControl::exists(pid_t pid) {
     return !(close != std::string::npos && close + 2 < stat->size() && (*stat)[close + 2] == 'Z');
 }
 
+UniqueFd LinuxProcessControl::watch(pid_t pid) { return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))); }
+
 void LinuxProcessControl::signal(pid_t pid, int signal) { (void)::kill(pid, signal); }
 
 std::optional<std::string> LinuxProcessControl::commandLine(pid_t pid) {

@@ -18,6 +18,7 @@ class LinuxProcessControl final : public ProcessControl {
 public:
     std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) override;
     bool exists(pid_t pid) override;
+    UniqueFd watch(pid_t pid) override;
     void signal(pid_t pid, int signal) override;
     std::optional<std::string> commandLine(pid_t pid) override;
 };

@@ -19,6 +19,14 @@ constexpr std::array<std::string_view, 8> kCancelling{
 
 bool contains(std::string_view line, std::string_view phrase) { return line.find(phrase) != std::string_view::npos; }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Lines that carry what the relay sent: its push and its echo texts. The relay chooses their
+// words, so they never count as the engine's own account of the tunnel.
+bool carriesRelayText(std::string_view message) {
+    return message.starts_with("PUSH:") || message.starts_with("echo") || message.starts_with("ECHO");
+}
+
 // Exactly `prefix` followed by one or more ASCII digits.
 bool isInterfaceName(std::string_view word, std::string_view prefix) {
     if (!word.starts_with(prefix) || word.size() == prefix.size()) return false;
@@ -32,17 +40,14 @@ bool isInterfaceName(std::string_view word, std::string_view prefix) {
 // writes "Opened utun device utun6"; the Linux one "TUN/TAP device tun0 opened" (or "DCO device
 // tun0 opened" when the kernel carries the data channel). The name must fit the line's platform.
 std::optional<std::string_view> announcedInterface(std::string_view line) {
-    if (contains(line, "Opened utun device ")) {
-        const auto words = UnicodeText::words(line);
-        if (!words.empty() && isInterfaceName(words.back(), "utun")) return words.back();
-        return std::nullopt;
+    const auto words = UnicodeText::words(line);
+    if (words.size() == 4 && words[0] == "Opened" && words[1] == "utun" && words[2] == "device" &&
+        isInterfaceName(words[3], "utun")) {
+        return words[3];
     }
-    if (contains(line, "TUN/TAP device ") || contains(line, "DCO device ")) {
-        const auto words = UnicodeText::words(line);
-        if (words.size() < 2 || words.back() != "opened") return std::nullopt;
-        const auto name = words[words.size() - 2];
-        if (isInterfaceName(name, "tun")) return name;
-    }
+    const bool linuxShape = (words.size() == 4 && words[0] == "DCO" && words[1] == "device") ||
+                            (words.size() == 4 && words[0] == "TUN/TAP" && words[1] == "device");
+    if (linuxShape && words[3] == "opened" && isInterfaceName(words[2], "tun")) return words[2];
     return std::nullopt;
 }
 
@@ -59,15 +64,33 @@ const ObservationLines& kHostObservationLines = kMacOSObservationLines;
 const ObservationLines& kHostObservationLines = kLinuxObservationLines;
 #endif
 
+std::string_view engineMessage(std::string_view line) {
+    // "2026-12-09 02:13:00 " as the engine stamps each line it writes to standard output.
+    constexpr std::string_view shape = "dddd-dd-dd dd:dd:dd ";
+    if (line.size() < shape.size()) return line;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] == 'd' ? !isDigit(line[i]) : line[i] != shape[i]) return line;
+    }
+    return line.substr(shape.size());
+}
+
+bool engineLogHas(std::string_view log, std::string_view messageStart) {
+    for (std::string_view line : UnicodeText::splitLines(log)) {
+        if (engineMessage(line).starts_with(messageStart)) return true;
+    }
+    return false;
+}
+
 TransportObservation TransportObservation::parse(std::string_view log, const TransportObservation& initial) {
     TransportObservation result = initial;
-    for (std::string_view line : UnicodeText::splitLines(log)) {
-        if (line.empty()) continue;
+    for (std::string_view raw : UnicodeText::splitLines(log)) {
+        const std::string_view line = engineMessage(raw);
+        if (line.empty() || carriesRelayText(line)) continue;
         if (auto name = announcedInterface(line)) {
             result.interface = std::string(*name);
             result.ready = false;
         }
-        const bool completes = line.ends_with(kCompleted);
+        const bool completes = line == kCompleted;
         bool cancels = false;
         for (auto phrase : kCancelling) cancels = cancels || contains(line, phrase);
         if (cancels) {

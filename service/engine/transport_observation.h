@@ -38,6 +38,15 @@ struct TransportObservation {
     friend bool operator==(const TransportObservation&, const TransportObservation&) = default;
 };
 
+// A log line without the engine's leading time stamp.
+std::string_view engineMessage(std::string_view line);
+// Whether some whole line of the engine's own begins with `messageStart` (after its time stamp),
+// so that text a relay has the engine repeat inside another line never matches.
+bool engineLogHas(std::string_view log, std::string_view messageStart);
+
+// The engine's own line for a relay's authentication refusal.
+inline constexpr std::string_view kEngineAuthFailedLine = "AUTH: Received control message: AUTH_FAILED";
+
 inline constexpr std::string_view kObservationSelfTestPass =
     "PASS: active child interface recognized; restart, auth failure, closure and uncompleted "
     "replacement invalidate old readiness";

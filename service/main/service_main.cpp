@@ -18,6 +18,7 @@
 #include "engine/engine_interface.h"
 #include "engine/process_control_linux.h"
 #include "engine/transport_observation.h"
+#include "engine/child_capabilities_linux.h"
 #include "main/service_failure.h"
 #include "main/tool_runner.h"
 #include "main/vpn_service.h"
@@ -69,6 +70,7 @@ private:
 void serve() {
     ::umask(077);
     installSignalHandlers();
+    confineChildCapabilities();
 
     // The service never runs without knowing which app it serves.
     const ClientManifest manifest = readClientManifest(std::string(NativePaths::manifest));

@@ -6,13 +6,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "control/native_wire.h"
 #include "control/wire_failure.h"
 #include "engine/engine_interface.h"
+#include "main/request_reader.h"
 #include "main/service_failure.h"
 #include "main/tool_runner.h"
 #include "texts/platform_texts.h"
@@ -21,36 +25,61 @@ namespace orlune {
 namespace {
 
 constexpr int kConnectionTimeoutSeconds = 2;
-constexpr int kListenBacklog = 8;
-constexpr int kIdleWaitMilliseconds = 1000;
+constexpr int kListenBacklog = 64;
+// One whole request, however it is trickled, must arrive within this.
+constexpr std::chrono::milliseconds kRequestDeadline{3000};
+// Supervision runs at least this often, whatever the clients do.
+constexpr std::chrono::milliseconds kTickInterval{250};
+// Requests being read at once, in all and from one account: beyond them a client is refused at
+// once, so no account can crowd out the others.
+constexpr std::size_t kMaximumClients = 32;
+constexpr std::size_t kMaximumClientsPerUser = 4;
+// Connections taken from the queue per turn of the loop, so supervision and clients already
+// accepted keep their turn under a flood.
+constexpr int kAcceptsPerTurn = 8;
+constexpr const char* kServiceBusy = "The VPN service is busy with other requests from this account. Try again.";
 
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+using SteadyTime = std::chrono::steady_clock::time_point;
 
-// After the reply to a client refused before its request was read: it may still be writing that
-// request, and closing now would fail its write and hide the reply from it. So the write side is
-// shut and whatever arrives is discarded unread until the client closes, for at most the
-// connection time-out and one frame's worth of bytes.
-void closeGently(int fd) {
-    (void)::shutdown(fd, SHUT_WR);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
-    std::size_t discarded = 0;
+int millisecondsUntil(SteadyTime when, SteadyTime now) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1000));
+}
+
+// Sends a small reply; on a connection that does not wait, a client that does not take it at
+// once loses it.
+void sendNow(int fd, const NativeReply& answer) {
+    try {
+        NativeWire::send(fd, answer);
+    } catch (...) {
+        // The client is gone or stalled; there is nobody left to tell.
+    }
+}
+
+// Before closing a refused client, whatever it has already written is read away, so the close
+// does not reset the connection under the reply it is about to read. Nothing is waited for.
+void discardQueued(int fd) {
     char buffer[16384];
-    while (discarded <= NativeWire::limit + 4) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
-        pollfd readable{fd, POLLIN, 0};
-        if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) return;
+    for (std::size_t total = 0; total <= NativeWire::limit + 4;) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0) return;
-        discarded += static_cast<std::size_t>(n);
+        total += static_cast<std::size_t>(n);
     }
 }
 
 }  // namespace
 
+struct VPNService::Client {
+    UniqueFd fd;
+    PeerIdentity peer;
+    RequestReader reader;
+    SteadyTime deadline;
+};
+
 VPNService::VPNService(ServiceParts parts)
     : parts_(std::move(parts)), supervisor_(parts_.engine, parts_.processes, parts_.clock, *this, parts_.timings) {}
+
+VPNService::~VPNService() = default;
 
 void VPNService::restoreDNS() { parts_.dns.restoreDNS(); }
 
@@ -71,7 +100,7 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
     (void)::chmod(parts_.socketDirectory.c_str(), 0755);
     (void)::unlink(parts_.socketPath.c_str());
 
-    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener) throw WireFailure::unavailable();
     auto abandon = [&] {
         listener.reset();
@@ -93,39 +122,133 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
     // Any local user's app may connect; every connection is authorized on its own.
     (void)::chmod(parts_.socketPath.c_str(), 0666);
 
+    SteadyTime nextTick = std::chrono::steady_clock::now();
     while (!shouldExit.load()) {
-        supervisor_.tick();
-        pollfd waiting{listener.get(), POLLIN, 0};
+        SteadyTime now = std::chrono::steady_clock::now();
+        if (now >= nextTick) {
+            supervisor_.tick();
+            nextTick = now + kTickInterval;
+        }
+        SteadyTime wake = nextTick;
+        std::vector<pollfd> waiting;
+        waiting.push_back({listener.get(), static_cast<short>(clients_.size() < kMaximumClients ? POLLIN : 0), 0});
+        waiting.push_back({supervisor_.logDescriptor(), POLLIN, 0});
+        for (const auto& client : clients_) {
+            waiting.push_back({client->fd.get(), POLLIN, 0});
+            wake = std::min(wake, client->deadline);
+        }
         // A signal ends the wait early (EINTR), and the loop then sees shouldExit.
-        if (::poll(&waiting, 1, kIdleWaitMilliseconds) <= 0 || (waiting.revents & POLLIN) == 0) continue;
-        UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (connection) handle(std::move(connection));
+        if (::poll(waiting.data(), waiting.size(), millisecondsUntil(wake, now)) < 0) continue;
+        if (waiting[1].revents != 0) supervisor_.drainLog();
+        serveClients(waiting);
+        if ((waiting[0].revents & POLLIN) != 0) acceptClients(listener.get());
     }
 
+    clients_.clear();
     listener.reset();
     (void)::unlink(parts_.socketPath.c_str());
     stopQuietly();
 }
 
-void VPNService::handle(UniqueFd connection) {
-    NativeWire::configure(connection.get(), kConnectionTimeoutSeconds);
+void VPNService::acceptClients(int listener) {
+    for (int i = 0; i < kAcceptsPerTurn && clients_.size() < kMaximumClients; ++i) {
+        UniqueFd connection(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!connection) return;
+        PeerIdentity peer;
+        try {
+            peer = parts_.authorizer.peer(connection.get());
+        } catch (const std::exception& error) {
+            refuseNow(connection.get(), error.what());
+            continue;
+        }
+        const auto sameUser = std::count_if(clients_.begin(), clients_.end(),
+                                            [&](const auto& client) { return client->peer.uid == peer.uid; });
+        if (static_cast<std::size_t>(sameUser) >= kMaximumClientsPerUser) {
+            refuseNow(connection.get(), kServiceBusy);
+            continue;
+        }
+        clients_.push_back(std::make_unique<Client>(
+            Client{std::move(connection), peer, RequestReader{}, std::chrono::steady_clock::now() + kRequestDeadline}));
+        // A request that came with the connection is served in this same turn.
+        readClient(*clients_.back());
+        if (clients_.back()->reader.progress() != RequestReader::Progress::incomplete) finishClient(clients_.size() - 1);
+    }
+}
+
+void VPNService::serveClients(const std::vector<pollfd>& waiting) {
+    // The first two entries are the listener and the engine log; clients follow in order.
+    std::vector<Client*> ready;
+    for (std::size_t i = 2; i < waiting.size() && i - 2 < clients_.size(); ++i) {
+        if (waiting[i].revents != 0) ready.push_back(clients_[i - 2].get());
+    }
+    for (Client* client : ready) readClient(*client);
+    const SteadyTime now = std::chrono::steady_clock::now();
+    for (std::size_t i = clients_.size(); i-- > 0;) {
+        if (clients_[i]->reader.progress() != RequestReader::Progress::incomplete || now >= clients_[i]->deadline) {
+            finishClient(i);
+        }
+    }
+}
+
+void VPNService::readClient(Client& client) {
+    char buffer[16384];
+    while (client.reader.progress() == RequestReader::Progress::incomplete) {
+        const ssize_t n = ::recv(client.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            client.reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // Closed before the whole request (or failed): the deadline check answers it.
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) client.deadline = SteadyTime{};
+            return;
+        }
+    }
+}
+
+void VPNService::finishClient(std::size_t index) {
+    std::unique_ptr<Client> client = std::move(clients_[index]);
+    clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
     NativeReply answer;
-    bool authorized = false;
     try {
-        const PeerIdentity peer = parts_.authorizer.peer(connection.get());
-        authorized = true;
-        const NativeRequest request = NativeWire::receive<NativeRequest>(connection.get());
-        answer = respond(request, peer);
+        if (client->reader.progress() != RequestReader::Progress::complete) throw WireFailure::invalid();
+        const NativeRequest request = decodeMessage<NativeRequest>(client->reader.body());
+        verifyAgain(client->fd.get(), client->peer);
+        answer = respond(request, client->peer);
     } catch (const std::exception& error) {
         answer = reply(false, NativeState::failed, error.what());
     }
+    sendNow(client->fd.get(), answer);
+}
+
+void VPNService::refuseNow(int fd, const char* reason) {
+    sendNow(fd, reply(false, NativeState::failed, reason));
+    discardQueued(fd);
+}
+
+void VPNService::verifyAgain(int fd, const PeerIdentity& peer) {
+    // The program may have been replaced by exec since the connection was accepted; what
+    // counts is who holds the connection now that its request has been read.
+    if (parts_.authorizer.peer(fd) != peer) throw ServiceFailure::rejected(kUnauthorizedClient);
+}
+
+void VPNService::handle(UniqueFd connection) {
+    NativeWire::configure(connection.get(), kConnectionTimeoutSeconds);
+    NativeReply answer;
     try {
-        NativeWire::send(connection.get(), answer);
-    } catch (...) {
-        // The client is gone or stalled; there is nobody left to tell.
+        const PeerIdentity peer = parts_.authorizer.peer(connection.get());
+        try {
+            const NativeRequest request = NativeWire::receive<NativeRequest>(connection.get());
+            verifyAgain(connection.get(), peer);
+            answer = respond(request, peer);
+        } catch (const std::exception& error) {
+            answer = reply(false, NativeState::failed, error.what());
+        }
+    } catch (const std::exception& error) {
+        refuseNow(connection.get(), error.what());
         return;
     }
-    if (!authorized) closeGently(connection.get());
+    sendNow(connection.get(), answer);
 }
 
 NativeReply VPNService::respond(const NativeRequest& request, const PeerIdentity& peer) {
@@ -158,8 +281,8 @@ NativeReply VPNService::status() {
         return reply(true, failure.empty() ? NativeState::stopped : NativeState::failed, failure);
     }
     const std::string tail = supervisor_.logTail();
-    if (contains(tail, "AUTH_FAILED")) return reply(false, NativeState::failed, kStatusAuthenticationFailed);
-    if (contains(tail, "VERIFY ERROR:") || contains(tail, "TLS Error:")) {
+    if (engineLogHas(tail, kEngineAuthFailedLine)) return reply(false, NativeState::failed, kStatusAuthenticationFailed);
+    if (engineLogHas(tail, "VERIFY ERROR:") || engineLogHas(tail, "TLS Error:")) {
         return reply(false, NativeState::failed, kStatusVerificationFailed);
     }
     observation_ = TransportObservation::parse(tail, observation_);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +34,8 @@ public:
     virtual void applyDNS() = 0;
     // Undoes a recorded switch, if any; throws and keeps the record when that fails.
     virtual void restoreDNS() = 0;
-    // The interface of the route to 1.1.1.1, or none when it cannot be learned; never throws.
+    // The interface carrying the whole IPv4 default route, or none when it cannot be learned or is
+    // split; never throws.
     virtual std::optional<std::string> routeInterface() = 0;
     // The engine's tunnel `interface` carries the route: a switch that waits for the tunnel's own
     // link takes place now (once per switch). Throws, keeping the record, when that fails.
@@ -54,17 +59,19 @@ struct ServiceParts {
     SupervisionTimings timings = {};
 };
 
-// The root service: one loop that supervises the engine and serves one connection at a time,
-// each to completion within its socket time-outs.
+// The root service: one loop that supervises the engine and reads requests from many connections
+// at once without waiting on any of them; each request is served to completion when it has
+// arrived whole, and refused clients are answered and closed at once.
 class VPNService final : private EngineHost {
 public:
     explicit VPNService(ServiceParts parts);
+    ~VPNService() override;
 
     // Start-up recovery, the control socket, the loop until `shouldExit`, and a clean shutdown
     // that stops the engine and restores DNS. Throws when start-up fails.
     void serve(const std::atomic<bool>& shouldExit);
-    // Serves one accepted connection: authorization before the request is read, exactly one
-    // reply, and the descriptor closed on every path. Never throws.
+    // Serves one accepted, blocking connection: authorization before the request is read and
+    // again after it, exactly one reply, and the descriptor closed on every path. Never throws.
     void handle(UniqueFd connection);
     // The reply to an authorized request: ownership, heartbeat and the operation.
     NativeReply respond(const NativeRequest& request, const PeerIdentity& peer);
@@ -75,6 +82,14 @@ public:
     const TransportObservation& observation() const { return observation_; }
 
 private:
+    struct Client;
+    void acceptClients(int listener);
+    void serveClients(const std::vector<pollfd>& waiting);
+    void readClient(Client& client);
+    void finishClient(std::size_t index);
+    void refuseNow(int fd, const char* reason);
+    void verifyAgain(int fd, const PeerIdentity& peer);
+
     NativeReply status();
     NativeReply disconnect();
     NativeReply connect(const NativeRequest& request, const PeerIdentity& peer);
@@ -87,6 +102,7 @@ private:
     ServiceParts parts_;
     TransportObservation observation_;
     EngineSupervisor supervisor_;
+    std::vector<std::unique_ptr<Client>> clients_;
 };
 
 }  // namespace orlune

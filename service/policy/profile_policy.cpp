@@ -45,8 +45,12 @@ constexpr std::array<std::string_view, 33> kAllowedDirectives{
 
 constexpr std::array<std::string_view, 3> kBlockOrder{"ca", "cert", "key"};
 
-// The fixed lines between the remote and the optional compression lines.
-constexpr std::array<std::string_view, 17> kFixedLines{
+// The fixed lines between the remote and the optional compression lines. Of what a relay
+// pushes, only what the tunnel itself needs is taken (its address and topology, gateway, peer
+// id, the negotiated cipher and key derivation); routes, DNS, logging and everything else are
+// ignored, and the default route is set here, so a relay cannot steer the client's traffic or
+// flood its log.
+constexpr std::array<std::string_view, 27> kFixedLines{
     "nobind",
     "resolv-retry 5",
     "remote-cert-tls server",
@@ -55,7 +59,17 @@ constexpr std::array<std::string_view, 17> kFixedLines{
     "server-poll-timeout 15",
     "connect-retry 3 5",
     "connect-retry-max 1",
-    "pull-filter ignore \"ping\"",
+    "pull-filter accept \"ifconfig \"",
+    "pull-filter accept \"topology \"",
+    "pull-filter accept \"route-gateway \"",
+    "pull-filter accept \"peer-id \"",
+    "pull-filter accept \"cipher \"",
+    "pull-filter accept \"protocol-flags \"",
+    "pull-filter accept \"key-derivation \"",
+    "pull-filter accept \"auth-token \"",
+    "pull-filter accept \"auth-token-user \"",
+    "pull-filter ignore \"\"",
+    "redirect-gateway def1",
     "ping 10",
     "ping-exit 60",
     "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC",

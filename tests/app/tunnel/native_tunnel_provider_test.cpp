@@ -37,6 +37,8 @@ struct RouteScript : RouteLookup {
     std::optional<QString> interfaceTowardsInternet() override {
         return answers[std::min(calls++, answers.size() - 1)];
     }
+    std::optional<QString> defaultRoute{QStringLiteral("tun0")};
+    std::optional<QString> interfaceCarryingDefaultRoute() override { return defaultRoute; }
 };
 
 // A service that stops on request, starts on "connect" and reports the tunnel up on tun0
@@ -271,6 +273,16 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
     }
     EXPECT_FALSE(await(provider().isTunnelActive()));
     EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
+    {
+        std::lock_guard lock(mutex);
+        interface = "tun0";
+    }
+    for (const char* split : {"eth0", "tun1", ""}) {
+        route->defaultRoute = *split ? std::optional<QString>(split) : std::nullopt;
+        EXPECT_FALSE(await(provider().isTunnelActive())) << "default route on '" << split << "'";
+    }
+    route->defaultRoute = QStringLiteral("tun0");
+    EXPECT_TRUE(await(provider().isTunnelActive()));
     service.reset();
     EXPECT_FALSE(await(provider().isTunnelActive()));
     // A plain "stopped" follows only a stop somebody asked for; "failed" is a loss.

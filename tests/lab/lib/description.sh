@@ -1,7 +1,7 @@
 # Reads a lab description (see default.lab) into arrays indexed by relay number (1-based).
 # shellcheck shell=bash
 
-RELAY_FAULTS_KNOWN=(down refuse untrusted unsafe hidden)
+RELAY_FAULTS_KNOWN=(down refuse untrusted unsafe hidden push-routes push-noise)
 
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; s=${s%"${s##*[![:space:]]}"}; printf '%s' "$s"; }
 

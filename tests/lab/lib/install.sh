@@ -49,10 +49,13 @@ start_service() {
   # The environment and session a system service manager gives: nothing of the caller's, and no
   # terminal, so a Ctrl-C meant for the app never reaches the service.
   # LAB_SERVICE_CAPS (for example "net_admin,sys_ptrace") confines the service to those
-  # capabilities and no new privileges, as a system service unit's bounding set would.
+  # capabilities and no new privileges, as the unit does: its bounding and ambient sets, and
+  # root's programs gaining nothing at exec (noroot, locked).
   local confine=()
   if [ -n "${LAB_SERVICE_CAPS:-}" ]; then
-    confine=(setpriv --bounding-set "-all,+${LAB_SERVICE_CAPS//,/,+}" --inh-caps -all --no-new-privs --)
+    local caps="-all,+${LAB_SERVICE_CAPS//,/,+}"
+    confine=(setpriv --bounding-set "$caps" --inh-caps "$caps" --ambient-caps "$caps"
+             --securebits +noroot,+noroot_locked --no-new-privs --)
   fi
   setsid nsenter -t "$(client_holder)" -n -m -- "${confine[@]}" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 HOME=/root "$svc" </dev/null >>"$S/logs/service.log" 2>&1 &

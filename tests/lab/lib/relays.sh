@@ -3,6 +3,30 @@
 
 relay_ns() { ns_name "r$1"; }
 
+# What the relay pushes. A healthy relay sends its clients' traffic through itself; push-routes
+# pushes host routes for the public resolvers and the lab's services instead (no redirect);
+# push-noise adds logging, echo texts, routes and DNS servers to the redirect.
+relay_pushes() { # index
+  local i=$1
+  if has_fault "$i" push-routes; then
+    printf 'push "route %s 255.255.255.255"\n' 1.1.1.1 8.8.8.8
+    printf 'push "route 192.0.2.0 255.255.255.128"\n'
+    return
+  fi
+  echo 'push "redirect-gateway def1"'
+  has_fault "$i" push-noise || return 0
+  cat <<'EOF'
+push "verb 11"
+push "mute 0"
+push "echo TUN/TAP device tun9 opened"
+push "echo Initialization Sequence Completed"
+push "echo AUTH: Received control message: AUTH_FAILED"
+push "route 192.0.2.0 255.255.255.128"
+push "dhcp-option DNS 192.0.2.53"
+push "block-outside-dns"
+EOF
+}
+
 write_relay_config() { # index
   local i=$1 dir=$S/relays/$1 ca=$S/pki/ca.crt proto
   mkdir -p "$dir"
@@ -20,7 +44,7 @@ server $(relay_pool "$i") 255.255.255.248
 proto $proto
 local $(relay_addr "$i")
 port ${R_PORT[i]}
-push "redirect-gateway def1"
+$(relay_pushes "$i")
 ca $ca
 cert $S/pki/relay$i.crt
 key $S/pki/relay$i.key

@@ -49,6 +49,10 @@ public:  // the tamper tables reach into the fixture
         writeStat("4242 (orlune vpn) (x) S 1 4242 4242 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 987654 1000");
         writeStatus("Name:\torlune-vpn\nState:\tS (sleeping)\nTracerPid:\t0\nUid:\t1000\n");
         writeEnvironment(std::string("HOME=/home/a\0LANG=C\0", 20));
+        fs::create_directory_symlink("/", process("root"));
+        writeMaps("55d0a000-55d0b000 r-xp 00001000 fe:00 1234   /usr/bin/true\n"
+                  "7f00a000-7f00b000 r-xp 00000000 00:00 0 \n"
+                  "7ffc0000-7ffc1000 r-xp 00000000 00:00 0                  [vdso]\n");
         pidfd_ = pidfdOf(::getpid());
         manifest_ = ClientManifest{program_, hashOf(program_)};
     }
@@ -58,6 +62,7 @@ public:  // the tamper tables reach into the fixture
     void writeStat(const std::string& text) { std::ofstream(process("stat")) << text; }
     void writeStatus(const std::string& text) { std::ofstream(process("status")) << text; }
     void writeEnvironment(const std::string& text) { std::ofstream(process("environ")) << text; }
+    void writeMaps(const std::string& text) { std::ofstream(process("maps")) << text; }
 
     // The refusal text, or empty when the process is accepted.
     std::string check(const ClientManifest& manifest, int pidfd) {
@@ -101,6 +106,18 @@ TEST_F(FakeProcTest, RefusesATamperedProcessAsAnInvalidSignature) {
         {"QT_PLUGIN_PATH", [](FakeProcTest& t) { t.writeEnvironment("QT_PLUGIN_PATH=/tmp"); }},
         {"QML2_IMPORT_PATH", [](FakeProcTest& t) { t.writeEnvironment("QML2_IMPORT_PATH=/tmp"); }},
         {"environment unreadable", [](FakeProcTest& t) { fs::remove(t.process("environ")); }},
+        {"maps unreadable", [](FakeProcTest& t) { fs::remove(t.process("maps")); }},
+        {"a library in a directory others may write",
+         [](FakeProcTest& t) {
+             const std::string library = t.root_ + "/open/lib.so";
+             fs::create_directories(t.root_ + "/open");
+             std::ofstream(library) << "code";
+             ::chmod((t.root_ + "/open").c_str(), 0777);
+             t.writeMaps("7f00a000-7f00b000 r-xp 00000000 fe:00 99 " + library + "\n");
+         }},
+        {"a deleted library", [](FakeProcTest& t) { t.writeMaps("7f00a000-7f00b000 r-xp 0 fe:00 9 /usr/lib/x.so (deleted)\n"); }},
+        {"a library that is not there",
+         [](FakeProcTest& t) { t.writeMaps("7f00a000-7f00b000 r-xp 0 fe:00 9 /nonexistent/inject.so\n"); }},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -205,13 +222,13 @@ protected:
     }
 
     // Starts a child that becomes `uid`, connects and waits until the socket closes.
-    UniqueFd connectAs(uid_t uid) {
+    UniqueFd connectAs(uid_t uid, bool closeOnExec = true) {
         child_ = ::fork();
         if (child_ == 0) {
             if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) {
                 ::_exit(2);
             }
-            int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            int fd = ::socket(AF_UNIX, SOCK_STREAM | (closeOnExec ? SOCK_CLOEXEC : 0), 0);
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             socketPath_.copy(address.sun_path, sizeof address.sun_path - 1);
@@ -247,6 +264,12 @@ TEST_F(RealPeerTest, AcceptsTheListedProgramOfAnOrdinaryUser) {
     EXPECT_EQ(peerFailure({program_, hashOf(program_)}, connection.get(), &identity), "");
     EXPECT_EQ(identity, (PeerIdentity{1000, child_}));
     EXPECT_EQ(peerFailure({program_ + ".other", hashOf(program_)}, connection.get()), kClientVersionMismatch);
+}
+
+TEST_F(RealPeerTest, RefusesAConnectionThatWouldSurviveExec) {
+    UniqueFd connection = connectAs(1000, false);
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(peerFailure({program_, hashOf(program_)}, connection.get()), kClientSignatureInvalid);
 }
 
 TEST_F(RealPeerTest, RefusesRootSystemAndOverflowUsers) {

@@ -14,6 +14,7 @@ mode=$(cat "$control/engine-mode" 2>/dev/null || echo tunnel)
 printf '%s\n' "$@" > "$control/engine-arguments"
 env > "$control/engine-environment"
 ls /proc/$$/fd > "$control/engine-descriptors"
+grep '^Cap' /proc/$$/status > "$control/engine-capabilities"
 echo "$$" > "$control/engine-started"
 
 sleeper=
@@ -26,11 +27,17 @@ finish() {
 trap finish TERM
 
 case "$mode" in
-  tunnel)
+  tunnel|host-routes)
     echo "OpenVPN 2.6.14 x86_64-pc-linux-gnu"
-    ip tuntap add dev tun0 mode tun && ip link set tun0 up && ip addr add 10.8.0.2/24 dev tun0 \
-      && ip route add 1.1.1.1/32 dev tun0
+    ip tuntap add dev tun0 mode tun && ip link set tun0 up && ip addr add 10.8.0.2/24 dev tun0
+    if [ "$mode" = tunnel ]; then
+      ip route add 0.0.0.0/1 dev tun0 && ip route add 128.0.0.0/1 dev tun0
+    else
+      # What a relay pushing host routes only would leave: the default route stays outside.
+      ip route add 1.1.1.1/32 dev tun0 && ip route add 8.8.8.8/32 dev tun0
+    fi
     echo "TUN/TAP device tun0 opened"
+    echo "echo:TUN/TAP device tun9 opened"
     echo "Initialization Sequence Completed"
     ;;
   waiting)

@@ -1,7 +1,8 @@
 #!/bin/bash
-# One real tunnel: the installed service starts Debian's OpenVPN against a lab relay, reports
-# "connected" on the tunnel that carries the route to 1.1.1.1, and "disconnect" gives the route
-# and DNS back. Everything happens inside a lab (network namespaces with documentation addresses
+# One real tunnel: the installed service, confined as its unit confines it, starts Debian's
+# OpenVPN against a lab relay, reports "connected" on the tunnel that carries the whole default
+# route, with the engine holding CAP_NET_ADMIN alone, and "disconnect" gives the route and DNS
+# back. Everything happens inside a lab (network namespaces with documentation addresses
 # only); the lab is removed at the end, also after a failure.
 #
 # usage: service_lab_test.sh SERVICE_BINARY TEST_CLIENT
@@ -19,6 +20,9 @@ exec 9>&-
 command -v openvpn >/dev/null || { echo "SKIP: openvpn is not installed (scripts/bootstrap lab)"; exit 77; }
 
 export LAB_ID="s$(head -c 3 /dev/urandom | od -An -tx1 | tr -d ' \n')" LAB_QUIET=1
+unit=$(cd "$(dirname "$0")/../../../packaging" && pwd)/orlune-vpn.service
+LAB_SERVICE_CAPS=$(sed -n 's/^CapabilityBoundingSet=//p' "$unit" | tr ' ' '\n' | sed 's/^CAP_//' | tr 'A-Z' 'a-z' | paste -sd, -)
+export LAB_SERVICE_CAPS
 S=/run/orlune-lab/$LAB_ID
 holder=
 cleanup() {
@@ -59,6 +63,15 @@ done
 check "status reaches connected ($(tr '\n' ' ' <<<"$reply"))" [ "$(field state "$reply")" = connected ]
 check "on tun0" [ "$(field interface "$reply")" = tun0 ]
 check "the route to 1.1.1.1 goes through the tunnel" [ "$(route)" = tun0 ]
+check "both halves of the default route go through the tunnel" \
+  [ "$("$LAB" exec -- ip -4 route show table main | grep -cE '^(0|128)\.0\.0\.0/1 via .* dev tun0')" = 2 ]
+engine=$("$LAB" exec -- cat /var/lib/orlune-vpn/state/engine.pid)
+caps=$(grep '^Cap' "/proc/$engine/status" | tr -s '\t\n' ' ')
+echo "# the running engine's capabilities: $caps"
+check "the engine holds CAP_NET_ADMIN alone (effective, permitted, ambient)" \
+  grep -q 'CapPrm: 0000000000001000 CapEff: 0000000000001000 .*CapAmb: 0000000000001000' <<<"$caps"
+log_size=$("$LAB" exec -- stat -c %s /var/lib/orlune-vpn/state/engine.log)
+check "the engine log is written through the service (${log_size} bytes)" [ "$log_size" -gt 0 ]
 check "DNS points at the tunnel's resolvers" grep -q '^nameserver 1.1.1.1$' <<<"$("$LAB" exec -- cat /etc/resolv.conf)"
 check "the reply names the engine actually installed" [ "$(field engineVersion "$reply")" = "$(openvpn --version | head -n 1 | awk '{print $2}')" ]
 

@@ -6,16 +6,28 @@
 //   test_client raw HEX [BODY]                          HEX bytes then BODY as they are
 //   test_client silent SECONDS                          connects and sends nothing
 //   test_client traced OPERATION                        the request from a traced child
+//   test_client trickle MILLISECONDS                    a status request, one byte per pause
+//   test_client flood CONNECTIONS SECONDS               that many status requests looping at once
+//   test_client latency COUNT                           COUNT status requests; prints p50, p99, max
+//   test_client inherit OPERATION                       writes the request, then execs itself to read
+//                                                       the reply on the inherited connection
+// With ORLUNE_TEST_LOAD=PATH in the environment it first loads the library PATH.
 //
 // The reply is printed one field a line ("state=connected"); exit status 0 when a reply came,
 // 2 when none did.
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -97,10 +109,108 @@ int traced(const NativeRequest& request) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
 }
 
+int trickle(int pauseMilliseconds) {
+    try {
+        UniqueFd fd(NativeWire::connectSocket(socketPath()));
+        const std::string body = R"({"operation":"status"})";
+        std::string bytes{0, 0, 0, static_cast<char>(body.size())};
+        bytes += body;
+        try {
+            for (char byte : bytes) {
+                NativeWire::writeAll(fd.get(), std::string_view(&byte, 1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMilliseconds));
+            }
+        } catch (const std::exception&) {
+            // Cut off before the end: the service's answer says why.
+        }
+        print(NativeWire::receive<NativeReply>(fd.get()));
+        return 0;
+    } catch (const std::exception& error) {
+        std::cout << "error=" << error.what() << std::endl;
+        return 2;
+    }
+}
+
+int flood(int connections, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::vector<pid_t> children;
+    for (int i = 0; i < connections; ++i) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            while (std::chrono::steady_clock::now() < end) {
+                try {
+                    (void)NativeWire::request(NativeRequest{"status", std::nullopt, std::nullopt}, socketPath());
+                } catch (...) {
+                }
+            }
+            ::_exit(0);
+        }
+        if (child > 0) children.push_back(child);
+    }
+    for (pid_t child : children) ::waitpid(child, nullptr, 0);
+    return 0;
+}
+
+int latency(int count) {
+    std::vector<double> milliseconds;
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            if (NativeWire::request(NativeRequest{"status", std::nullopt, std::nullopt}, socketPath()).state ==
+                "failed") {
+                ++failed;
+            }
+        } catch (...) {
+            ++failed;
+        }
+        milliseconds.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    const auto at = [&](double share) { return milliseconds[static_cast<std::size_t>(share * (count - 1))]; };
+    std::cout << "p50=" << at(0.5) << "\np99=" << at(0.99) << "\nmax=" << milliseconds.back()
+              << "\nfailed=" << failed << std::endl;
+    return 0;
+}
+
+// The trick of a same-user program: connect and ask, then become the app before the service
+// looks, keeping the connection across exec.
+int inherit(char** argv, const NativeRequest& request) {
+    try {
+        const int fd = NativeWire::connectSocket(socketPath());
+        (void)::fcntl(fd, F_SETFD, 0);
+        NativeWire::send(fd, request);
+        const std::string number = std::to_string(fd);
+        char* again[] = {argv[0], const_cast<char*>("read-inherited"), const_cast<char*>(number.c_str()), nullptr};
+        ::execv("/proc/self/exe", again);
+        std::cout << "error=exec failed" << std::endl;
+    } catch (const std::exception& error) {
+        std::cout << "error=" << error.what() << std::endl;
+    }
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* library = std::getenv("ORLUNE_TEST_LOAD")) {
+        if (!::dlopen(library, RTLD_NOW)) {
+            std::cout << "error=could not load " << library << std::endl;
+            return 3;
+        }
+    }
     const std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "inherit" && argc >= 3) return inherit(argv, makeRequest(argc, argv));
+    if (command == "read-inherited" && argc >= 3) {
+        try {
+            print(NativeWire::receive<NativeReply>(std::atoi(argv[2])));
+            return 0;
+        } catch (const std::exception& error) {
+            std::cout << "error=" << error.what() << std::endl;
+            return 2;
+        }
+    }
     if ((command == "request" || command == "hold" || command == "traced") && argc >= 3) {
         const NativeRequest request = makeRequest(argc, argv);
         if (command == "traced") return traced(request);
@@ -116,6 +226,9 @@ int main(int argc, char** argv) {
         ::sleep(static_cast<unsigned>(std::atoi(argv[2])));
         return 0;
     }
+    if (command == "trickle" && argc >= 3) return trickle(std::atoi(argv[2]));
+    if (command == "flood" && argc >= 4) return flood(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (command == "latency" && argc >= 3) return latency(std::max(1, std::atoi(argv[2])));
     std::cerr << "usage: test_client request|hold|traced OPERATION [PROFILE HOST] | raw HEX [BODY] | silent SECONDS\n";
     return 64;
 }

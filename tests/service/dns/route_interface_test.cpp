@@ -35,10 +35,32 @@ TEST(RouteInterface, RouteGetNamesTheInterfaceLine) {
     EXPECT_EQ(parseRouteGet("   route to: 1.1.1.1\n    gateway: 10.8.0.1\n"), std::nullopt);
 }
 
-TEST(RouteInterface, AsksTheRouteToOneOneOneOneAndNeverFails) {
-    FakeToolRunner runner([](const ToolCall&) -> std::string { return "1.1.1.1 dev tun3 src 10.8.0.6 uid 0\n"; });
+TEST(RouteInterface, WholeDefaultRouteNeedsBothHalvesOnOneDevice) {
+    const std::string physical = "default via 203.0.113.1 dev eth0 \n203.0.113.0/24 dev eth0 proto kernel scope link\n";
+    const std::string tunnel = "0.0.0.0/1 via 192.0.2.129 dev tun0 \n128.0.0.0/1 via 192.0.2.129 dev tun0 \n";
+    const struct {
+        std::string output;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {physical, "eth0"},
+        {physical + tunnel + "198.51.100.11 via 203.0.113.1 dev eth0\n", "tun0"},
+        // Host routes through the tunnel while the default stays physical: not a tunnel.
+        {physical + "1.1.1.1 via 192.0.2.129 dev tun0\n8.8.8.8 via 192.0.2.129 dev tun0\n", "eth0"},
+        {physical + "0.0.0.0/1 via 192.0.2.129 dev tun0\n", std::nullopt},
+        {physical + "0.0.0.0/1 dev tun0\n128.0.0.0/1 dev tun1\n", std::nullopt},
+        {"default via 192.0.2.1 dev wlan0 metric 600\ndefault via 203.0.113.1 dev eth0 metric 100\n", "eth0"},
+        {"default dev\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseWholeDefaultRoute(c.output), c.expected) << c.output;
+}
+
+TEST(RouteInterface, AsksForTheMainTableAndNeverFails) {
+    FakeToolRunner runner([](const ToolCall&) -> std::string {
+        return "0.0.0.0/1 via 10.8.0.5 dev tun3\n128.0.0.0/1 via 10.8.0.5 dev tun3\n";
+    });
     EXPECT_EQ(routeInterface(runner), "tun3");
-    EXPECT_EQ(runner.calls.front(), (ToolCall{"/sbin/ip", {"-4", "route", "get", "1.1.1.1"}, std::nullopt}));
+    EXPECT_EQ(runner.calls.front(), (ToolCall{"/sbin/ip", {"-4", "route", "show", "table", "main"}, std::nullopt}));
     runner.setHandler([](const ToolCall&) -> std::string { throw ServiceFailure::rejected(kNetworkCommandFailed); });
     EXPECT_EQ(routeInterface(runner), std::nullopt);
     runner.setHandler([](const ToolCall&) -> std::string { throw std::system_error(ENOENT, std::generic_category()); });

@@ -1,5 +1,7 @@
 #include "engine/state_files.h"
 
+#include "engine/engine_log.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,33 @@ namespace orlune {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(EngineLog, StaysWithinItsLimitKeepingTheEndOnWholeLines) {
+    const std::string path = ::testing::TempDir() + "engine-log-" + std::to_string(::getpid());
+    constexpr std::size_t limit = 8192;
+    UniqueFd engineEnd;
+    EngineLog log(path, engineEnd, limit);
+    std::string last;
+    // Lines of varied length in writes of varied size, drained between some of them.
+    for (int i = 0; i < 3000; ++i) {
+        last = "line " + std::to_string(i) + " " + std::string(static_cast<std::size_t>(i * 7919 % 97), 'x') + "\n";
+        ASSERT_EQ(::write(engineEnd.get(), last.data(), last.size()), static_cast<ssize_t>(last.size()));
+        if (i % 13 == 0) log.drain();
+    }
+    engineEnd.reset();
+    for (int i = 0; i < 50 && log.descriptor() >= 0; ++i) log.drain();
+    EXPECT_EQ(log.descriptor(), -1) << "the pipe is let go once the engine's end has closed";
+    std::ifstream file(path, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    EXPECT_LE(text.size(), limit);
+    EXPECT_GE(text.size(), limit / 4);
+    EXPECT_TRUE(text.starts_with("line ")) << text.substr(0, 40);
+    EXPECT_TRUE(text.ends_with(last));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    fs::remove(path);
+}
 
 TEST(PidFile, ParsesOnlyAPlausibleProcessId) {
     const struct {

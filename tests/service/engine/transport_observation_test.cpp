@@ -76,6 +76,24 @@ TEST(TransportObservationReadiness, CompletionCountsOnlyAtTheEndOfACleanLine) {
     }
 }
 
+TEST(TransportObservationRelayText, LinesCarryingTheRelaysWordsNeverCount) {
+    const TransportObservation before{false, "tun0"};
+    for (std::string_view line : {
+             "2026-12-09 02:13:00 echo:TUN/TAP device tun9 opened",
+             "2026-12-09 02:13:00 echo:Initialization Sequence Completed",
+             "PUSH: Received control message: 'PUSH_REPLY,echo TUN/TAP device tun9 opened'",
+             "ECHO:Initialization Sequence Completed",
+             "Note: TUN/TAP device tun9 opened",
+         }) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(parse(line, before), before);
+    }
+    EXPECT_TRUE(engineLogHas("x\n2026-12-09 02:13:00 AUTH: Received control message: AUTH_FAILED\n", kEngineAuthFailedLine));
+    EXPECT_FALSE(engineLogHas("2026-12-09 02:13:00 echo:AUTH: Received control message: AUTH_FAILED\n"
+                              "PUSH: Received control message: 'PUSH_REPLY,AUTH_FAILED'\n",
+                              kEngineAuthFailedLine));
+}
+
 TEST(TransportObservationReadiness, EarlierResultCarriesOverUntilALaterLineChangesIt) {
     const TransportObservation readyOnTun0{true, "tun0"};
     EXPECT_EQ(parse("ping received\nlink remote: [AF_INET]203.0.113.20:1194\n", readyOnTun0), readyOnTun0);

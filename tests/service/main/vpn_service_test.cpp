@@ -168,8 +168,7 @@ TEST_F(VPNServiceTest, ARefusedClientThatWritesLateStillReadsItsRefusal) {
     std::thread server([&] { service_.handle(UniqueFd(fds[1])); });
     // The refusal is already on its way when the request is written.
     std::this_thread::sleep_for(20ms);
-    EXPECT_NO_THROW(NativeWire::send(client.get(), request("status")));
-    EXPECT_EQ(NativeWire::receive<NativeReply>(client.get()).message, "Unauthorized local client.");
+    EXPECT_EQ(NativeWire::exchange(client.get(), request("status")).message, "Unauthorized local client.");
     client.reset();
     server.join();
 }
@@ -232,7 +231,7 @@ TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
     const LaunchRequest& launch = processes_.launches.back();
     const std::string configuration = directory_ + "/state/session.ovpn";
     EXPECT_EQ(launch.executable, "/usr/sbin/openvpn");
-    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"--config", configuration, "--script-security", "2"}))
+    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"--config", configuration}))
         << "a 2.6 engine gets no DNS hook";
     EXPECT_EQ(launch.environment.size(), 3u);
     std::ifstream file(configuration);
@@ -305,7 +304,7 @@ TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
     reply = owner(request("status"));
     EXPECT_EQ(reply.message, kStatusVerificationFailed);
     EXPECT_FALSE(reply.ok);
-    writeLog("VERIFY ERROR: depth=0\nAUTH_FAILED\nInitialization Sequence Completed\n");
+    writeLog("VERIFY ERROR: depth=0\nAUTH: Received control message: AUTH_FAILED\nInitialization Sequence Completed\n");
     reply = owner(request("status"));
     EXPECT_EQ(reply.message, kStatusAuthenticationFailed);
     EXPECT_FALSE(reply.ok);
@@ -314,7 +313,7 @@ TEST_F(VPNServiceTest, StatusFollowsTheLogAndTheRoute) {
 
 TEST_F(VPNServiceTest, AnEngineThatDiesIsReportedUntilTheNextDisconnect) {
     ASSERT_EQ(owner(connectRequest()).state, "connecting");
-    writeLog("Initialization Sequence Completed\nAUTH_FAILED\n");
+    writeLog("Initialization Sequence Completed\nAUTH: Received control message: AUTH_FAILED\n");
     engine().running = false;
     service_.tick();
     NativeReply reply = as(1001, 900, request("status"));
