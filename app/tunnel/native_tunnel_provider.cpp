@@ -143,22 +143,19 @@ QCoro::Task<bool> NativeTunnelProvider::isTunnelActive() {
 
 QCoro::Task<TunnelHealth> NativeTunnelProvider::tunnelHealth() {
     try {
-        // The service says "stopped" without a failure after a stop somebody asked for; an engine
-        // that died reads "failed" once the service has looked at it, which it does before it
-        // answers each request. So a plain "stopped" is asked about once more.
-        for (int ask = 0; ask < 2; ++ask) {
-            NativeRequest query = operation(NativeOperation::status);
-            const NativeReply reply = co_await request(std::move(query));
-            const std::optional<QString> interface =
-                reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
-            if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
-                // The service's word, and the routes themselves: all IPv4 traffic leaves through it.
-                co_return routeLookup_->interfaceCarryingDefaultRoute() == activeInterface_ ? TunnelHealth::active
-                                                                                            : TunnelHealth::lost;
-            }
-            if (!reply.ok || reply.state != NativeState::stopped || !reply.message.empty()) co_return TunnelHealth::lost;
+        NativeRequest query = operation(NativeOperation::status);
+        const NativeReply reply = co_await request(std::move(query));
+        const std::optional<QString> interface =
+            reply.interface ? std::optional<QString>(text(*reply.interface)) : std::nullopt;
+        if (reply.ok && reply.state == NativeState::connected && interface == activeInterface_) {
+            // The service's word, and the routes themselves: all IPv4 traffic leaves through it.
+            co_return routeLookup_->interfaceCarryingDefaultRoute() == activeInterface_ ? TunnelHealth::active
+                                                                                        : TunnelHealth::lost;
         }
-        co_return TunnelHealth::stoppedOnRequest;
+        // Only the service's own word that a client asked for the stop makes it the user's; a
+        // restarted service or an engine that died reads as a loss.
+        const bool asked = reply.ok && reply.state == NativeState::stopped && reply.stopRequested;
+        co_return asked ? TunnelHealth::stoppedOnRequest : TunnelHealth::lost;
     } catch (...) {
         co_return TunnelHealth::lost;
     }

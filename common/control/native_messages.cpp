@@ -63,6 +63,13 @@ bool requiredBool(const Json& object, std::string_view key) {
     return value->get<bool>();
 }
 
+bool optionalBool(const Json& object, std::string_view key) {
+    const Json* value = member(object, key);
+    if (!value) return false;
+    if (!value->is_boolean()) fail(key, "is not a Boolean");
+    return value->get<bool>();
+}
+
 std::optional<std::int32_t> optionalInt32(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
@@ -99,6 +106,7 @@ std::string encodeMessage(const NativeReply& reply) {
     if (reply.interface) object["interface"] = *reply.interface;
     if (reply.ownerPID) object["ownerPID"] = *reply.ownerPID;
     object["engineVersion"] = reply.engineVersion;
+    if (reply.stopRequested) object["stopRequested"] = true;
     return dump(object);
 }
 
@@ -122,6 +130,7 @@ NativeReply decodeMessage<NativeReply>(std::string_view body) {
     reply.interface = optionalString(object, "interface");
     reply.ownerPID = optionalInt32(object, "ownerPID");
     reply.engineVersion = requiredString(object, "engineVersion");
+    reply.stopRequested = optionalBool(object, "stopRequested");
     return reply;
 }
 

@@ -42,6 +42,10 @@ struct NativeReply {
     std::optional<std::string> interface;
     std::optional<std::int32_t> ownerPID;
     std::string engineVersion = std::string(kDefaultEngineVersion);
+    // With "stopped": the tunnel ended because a client asked for it. A restarted service, an
+    // engine that died or was never started leave it false, so a client can tell a stop somebody
+    // asked for from a loss. Sent only when true; a reply without it reads as false.
+    bool stopRequested = false;
 
     friend bool operator==(const NativeReply&, const NativeReply&) = default;
 };

@@ -278,7 +278,9 @@ NativeReply VPNService::reply(bool ok, std::string_view state, std::string messa
 NativeReply VPNService::status() {
     if (!supervisor_.engineRunning()) {
         const std::string& failure = supervisor_.lastFailure;
-        return reply(true, failure.empty() ? NativeState::stopped : NativeState::failed, failure);
+        NativeReply result = reply(true, failure.empty() ? NativeState::stopped : NativeState::failed, failure);
+        result.stopRequested = failure.empty() && stoppedOnRequest_;
+        return result;
     }
     const std::string tail = supervisor_.logTail();
     if (engineLogHas(tail, kEngineAuthFailedLine)) return reply(false, NativeState::failed, kStatusAuthenticationFailed);
@@ -303,7 +305,10 @@ NativeReply VPNService::status() {
 NativeReply VPNService::disconnect() {
     supervisor_.stop();
     supervisor_.lastFailure.clear();
-    return reply(true, NativeState::stopped);
+    stoppedOnRequest_ = true;
+    NativeReply result = reply(true, NativeState::stopped);
+    result.stopRequested = true;
+    return result;
 }
 
 NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity& peer) {
@@ -312,6 +317,7 @@ NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity
     const std::string configuration = parts_.configuration(*request.profile, *request.expectedHost);
     supervisor_.stop();
     supervisor_.lastFailure.clear();
+    stoppedOnRequest_ = false;
     supervisor_.writeConfiguration(configuration);
     UniqueFd log = supervisor_.createLog();
     const EnginePaths& paths = supervisor_.paths();

@@ -101,6 +101,8 @@ private:
 
     ServiceParts parts_;
     TransportObservation observation_;
+    // The engine is down because a client's disconnect stopped it (until the next connect).
+    bool stoppedOnRequest_ = false;
     EngineSupervisor supervisor_;
     std::vector<std::unique_ptr<Client>> clients_;
 };

@@ -285,19 +285,19 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
     EXPECT_TRUE(await(provider().isTunnelActive()));
     service.reset();
     EXPECT_FALSE(await(provider().isTunnelActive()));
-    // A plain "stopped" follows only a stop somebody asked for; "failed" is a loss.
-    startService([](const NativeRequest&) { return reply(true, NativeState::stopped); });
-    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::stoppedOnRequest);
-    service.reset();
-    startService([](const NativeRequest&) { return reply(true, NativeState::failed, "The engine ended."); });
-    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
-    // An engine that died just before the service last looked reads "stopped" once, then "failed".
-    service.reset();
-    std::atomic<int> asked = 0;
-    startService([&](const NativeRequest&) {
-        return ++asked == 1 ? reply(true, NativeState::stopped) : reply(true, NativeState::failed, "The engine ended.");
-    });
-    EXPECT_EQ(await(provider().tunnelHealth()), TunnelHealth::lost);
+    // Only "stopped" with the service's word that a client asked for it is the user's stop; a
+    // restarted service's plain "stopped" and an engine that failed are losses.
+    const std::vector<std::pair<NativeReply, TunnelHealth>> answers = {
+        {[] { auto r = reply(true, NativeState::stopped); r.stopRequested = true; return r; }(),
+         TunnelHealth::stoppedOnRequest},
+        {reply(true, NativeState::stopped), TunnelHealth::lost},
+        {reply(true, NativeState::failed, "The engine ended."), TunnelHealth::lost},
+    };
+    for (const auto& [answer, health] : answers) {
+        service.reset();
+        startService([answer = answer](const NativeRequest&) { return answer; });
+        EXPECT_EQ(await(provider().tunnelHealth()), health) << encodeMessage(answer);
+    }
 }
 
 TEST_F(NativeTunnelProviderTest, SupersededAtTheLastCheckIsACancellationNotARelayFailure) {

@@ -36,6 +36,15 @@ TEST(NativeMessages, ReplyDefaultsAndEncoding) {
     reply.interface = "tun0";
     reply.ownerPID = 4242;
     EXPECT_EQ(decodeMessage<NativeReply>(encodeMessage(reply)), reply);
+
+    // A stop a client asked for says so; older peers ignore the key, and its absence reads false.
+    reply = NativeReply{};
+    reply.ok = true;
+    reply.state = "stopped";
+    reply.stopRequested = true;
+    EXPECT_EQ(encodeMessage(reply),
+              R"({"ok":true,"state":"stopped","message":"","engineVersion":"2.7.8","stopRequested":true})");
+    EXPECT_EQ(decodeMessage<NativeReply>(encodeMessage(reply)), reply);
 }
 
 TEST(NativeMessages, ReplyWithoutInterfaceAndOwnerDecodesWithBothAbsent) {
@@ -67,6 +76,7 @@ TEST(NativeMessages, UndecodableBodiesAreDecodingErrorsNotWireFailures) {
         R"({"ok":true,"state":"s","message":"","ownerPID":2147483648,"engineVersion":"2"})",
         R"({"ok":true,"state":"s","message":"","ownerPID":-2147483649,"engineVersion":"2"})",
         R"({"ok":true,"state":"s","message":"","interface":["tun0"],"engineVersion":"2"})",
+        R"({"ok":true,"state":"s","message":"","engineVersion":"2","stopRequested":"yes"})",
         R"([{"ok":true}])",
         R"({"ok":true,)",
         "",

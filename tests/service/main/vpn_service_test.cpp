@@ -148,7 +148,9 @@ TEST_F(VPNServiceTest, BadFramesAndRequestsGetOneFailureReplyEach) {
         EXPECT_EQ(reply.engineVersion, "2.6.14") << c.name;
         EXPECT_FALSE(reply.interface || reply.ownerPID) << c.name;
     }
-    EXPECT_EQ(exchange(frame(R"({"operation":"status"})")).state, "stopped");
+    const NativeReply fresh = exchange(frame(R"({"operation":"status"})"));
+    EXPECT_EQ(fresh.state, "stopped");
+    EXPECT_FALSE(fresh.stopRequested) << "a service that never stopped an engine on request";
 }
 
 TEST_F(VPNServiceTest, HandleLeavesNoDescriptorBehind) {
@@ -321,7 +323,14 @@ TEST_F(VPNServiceTest, AnEngineThatDiesIsReportedUntilTheNextDisconnect) {
     EXPECT_EQ(reply.state, "failed");
     EXPECT_EQ(reply.message, kEngineAuthenticationFailed);
     EXPECT_EQ(owner(request("disconnect")).state, "stopped");
-    EXPECT_EQ(owner(request("status")).state, "stopped");
+    // Stopped by a client's request, and said so until the next connect; an engine that failed
+    // (above) or a fresh service never says it.
+    EXPECT_FALSE(reply.stopRequested);
+    EXPECT_TRUE(owner(request("status")).stopRequested);
+    ASSERT_EQ(owner(connectRequest()).state, "connecting");
+    engine().running = false;
+    service_.tick();
+    EXPECT_FALSE(owner(request("status")).stopRequested);
 }
 
 TEST_F(VPNServiceTest, ADisconnectWhoseRestoreFailsKeepsTheOwner) {
