@@ -240,6 +240,10 @@ disconnect() { # name
 }
 
 # Waits up to SECONDS for a command to succeed.
+dns_is() { # state
+  [ "$(dns_state)" = "$1" ]
+}
+
 within() { # seconds command...
   local tries=$(($1 * 10)); shift
   until "$@" >/dev/null 2>&1; do
@@ -334,7 +338,8 @@ if [ "$scenario" = plain ]; then
   check_eq "DNS is as before" "$state_before" "$(dns_state)"
   check "the service runs again as a new process" service_replaced "$old"
   pause_app CONT
-  check "the command line reports the loss" within 10 sh -c "awk '/^Connected/ {c = 1; next} c' '$work/restart.out' | grep -q ."
+  # The loss shows at the next health check (every 15 s) or sooner on a path change.
+  check "the command line reports the loss" within 25 sh -c "awk '/^Connected/ {c = 1; next} c' '$work/restart.out' | grep -q ."
   end_session restart
 
   group "kill -9 of the service during a session"
@@ -346,7 +351,8 @@ if [ "$scenario" = plain ]; then
   check "systemd starts it again" within 15 service_replaced "$old"
   figure "service back $(elapsed "$t0") s after kill -9"
   check "no engine is left" within 10 no_engine
-  check_eq "DNS is restored by the new service" "$state_before" "$(dns_state)"
+  # The new start ends the old engine first, then gives DNS back: wait for both.
+  check "DNS is restored by the new service" within 10 dns_is "$state_before"
   pause_app CONT
   end_session killed
   if connect afterkill && disconnect afterkill; then ok "a connect works after the restart"; else not_ok "a connect works after the restart"; fi
