@@ -127,7 +127,7 @@ bool ownedDirectories(const std::string& root, std::string path, uid_t codeOwner
 // Code that is not the installed system's: any file the process maps executable that is not
 // owned by root (or the code owner), is writable by others, lies in a directory others can
 // write, or has been deleted. This catches a preloaded library whatever the environment says
-// now. Anonymous executable memory (a JIT) is not a file and is left out. An unreadable map
+// now. Anonymous executable memory (a JIT), memfds included, is not a file and is left out. An unreadable map
 // counts as foreign.
 bool mapsForeignCode(int processDirectory, const std::string& root, uid_t codeOwner) {
     std::optional<std::string> maps = readAt(processDirectory, "maps");
@@ -151,6 +151,9 @@ bool mapsForeignCode(int processDirectory, const std::string& root, uid_t codeOw
         while (position < line.size() && line[position] == ' ') ++position;
         const std::string path(line.substr(position));
         if (path.empty() || path.front() != '/') continue;
+        // A memfd is anonymous memory with a name (Qt's QML JIT writes its code into one); it
+        // always reads as deleted and no other process can have put code in it.
+        if (path.starts_with("/memfd:") && path.ends_with(" (deleted)")) continue;
         if (path.ends_with(" (deleted)")) return true;
         struct stat info {};
         if (::stat((root + path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||

@@ -126,6 +126,12 @@ TEST_F(FakeProcTest, RefusesATamperedProcessAsAnInvalidSignature) {
     }
 }
 
+TEST_F(FakeProcTest, AcceptsJitCodeInAMemfd) {
+    // What the window's QML engine maps once its JIT runs.
+    writeMaps("7f00c000-7f00d000 r-xs 00000000 00:01 2071 /memfd:JITCode:QtQml (deleted)\n");
+    EXPECT_EQ(check(), "");
+}
+
 TEST_F(FakeProcTest, VariablesThatOnlyResembleInjectionOnesAreHarmless) {
     writeEnvironment(std::string("XLD_PRELOAD=1\0LD_PRELOADX=1\0MY_QT_PLUGIN_PATH=/x\0", 48));
     EXPECT_EQ(check(), "");
