@@ -89,6 +89,10 @@ QCoro::Task<void> SharedTunnelGuard::recoverStaleConnections() {
 
 QCoro::Task<bool> SharedTunnelGuard::isTunnelActive() { co_return co_await inner_->isTunnelActive(); }
 
+// Forwarded, not left to the default: only the wrapped provider can tell a stop asked for
+// elsewhere from a loss.
+QCoro::Task<TunnelHealth> SharedTunnelGuard::tunnelHealth() { co_return co_await inner_->tunnelHealth(); }
+
 QCoro::Task<std::optional<QString>> SharedTunnelGuard::engineVersion() {
     co_return co_await inner_->engineVersion();
 }

@@ -42,6 +42,7 @@ public:
     QCoro::Task<void> disconnect() override;
     QCoro::Task<void> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;
+    QCoro::Task<TunnelHealth> tunnelHealth() override;
     QCoro::Task<std::optional<QString>> engineVersion() override;
 
 private:

@@ -18,6 +18,7 @@
 #include "support/test_https_server.h"
 #include "tunnel/cancellation_error.h"
 #include "tunnel/tunnel_error.h"
+#include "tunnel/tunnel_holder.h"
 
 namespace orlune {
 namespace {
@@ -380,6 +381,26 @@ TEST_F(NativeTunnelProviderTest, WithNoRouteAtAllAStopIsConfirmedOnceTheTunnelIn
     tunnelInterfacePresent = false;
     await(provider().disconnect());
     EXPECT_EQ(reachabilityChecks, 0);
+}
+
+// The guard the window wraps its provider in passes the wrapped provider's verdict on, a stop
+// asked for elsewhere included (the default would call that a loss).
+TEST(SharedTunnelGuardTest, PassesTheWrappedProvidersHealthOn) {
+    struct FixedHealth : TunnelConnectionProvider {
+        TunnelHealth health = TunnelHealth::active;
+        QCoro::Task<TunnelVerification> connect(Relay, std::optional<QString>, Progress) override { co_return {}; }
+        QCoro::Task<void> disconnect() override { co_return; }
+        QCoro::Task<void> recoverStaleConnections() override { co_return; }
+        QCoro::Task<bool> isTunnelActive() override { co_return health == TunnelHealth::active; }
+        QCoro::Task<TunnelHealth> tunnelHealth() override { co_return health; }
+    };
+    auto inner = std::make_unique<FixedHealth>();
+    FixedHealth& fixed = *inner;
+    SharedTunnelGuard guard(std::move(inner), "/nonexistent/control.sock");
+    for (TunnelHealth health : {TunnelHealth::active, TunnelHealth::lost, TunnelHealth::stoppedOnRequest}) {
+        fixed.health = health;
+        EXPECT_EQ(await(guard.tunnelHealth()), health);
+    }
 }
 
 }  // namespace
