@@ -33,12 +33,16 @@ bool isIPv6(QStringView run) {
     return run.count(u':') >= 2 && QHostAddress().setAddress(run.toString());
 }
 
+const QRegularExpression& hexRun() {
+    static const QRegularExpression expression(QStringLiteral("[0-9A-Fa-f:]*:[0-9A-Fa-f:]*"));
+    return expression;
+}
+
 }  // namespace
 
 bool containsAddress(const QString& text) {
     if (text.contains(dottedQuad())) return true;
-    static const QRegularExpression hexRun(QStringLiteral("[0-9A-Fa-f:]*:[0-9A-Fa-f:]*"));
-    auto it = hexRun.globalMatch(text);
+    auto it = hexRun().globalMatch(text);
     while (it.hasNext()) {
         if (isIPv6(it.next().capturedView())) return true;
     }
@@ -65,8 +69,20 @@ QString withoutAddresses(const QString& text) {
         last = match.capturedEnd();
     }
     result += text.mid(last);
-    // A zone can split a dotted address between two candidates ("fe80::%e5.4.0.12").
-    return result.replace(dottedQuad(), kRemoved);
+    // A zone can split a dotted address between two candidates ("fe80::%e5.4.0.12"), or end a
+    // candidate in the middle of an IPv6 address ("1:2:3:4%3:4:5:6:7:6:7:8"): whatever the whole
+    // text still shows as an address goes too.
+    result.replace(dottedQuad(), kRemoved);
+    QString whole;
+    last = 0;
+    it = hexRun().globalMatch(result);
+    while (it.hasNext()) {
+        const auto match = it.next();
+        if (!isIPv6(match.capturedView())) continue;
+        whole += result.mid(last, match.capturedStart() - last) + kRemoved;
+        last = match.capturedEnd();
+    }
+    return whole + result.mid(last);
 }
 
 QString safeDiagnostics(const DiagnosticsFacts& facts) {
