@@ -1,13 +1,8 @@
 #include "auth/client_manifest.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include <nlohmann/json.hpp>
 
-#include "control/unique_fd.h"
+#include "main/descriptor_reading.h"
 #include "main/service_failure.h"
 
 namespace orlune {
@@ -15,6 +10,7 @@ namespace {
 
 // The manifest is a few hundred bytes; anything far larger is not one, and is not read whole.
 constexpr std::size_t kManifestLimit = 64 * 1024;
+constexpr const char* kManifestUnreadable = "The client manifest cannot be read. Reinstall Orlune VPN.";
 
 [[noreturn]] void invalid(std::string_view problem) {
     throw ServiceFailure::rejected("The client manifest is not valid: " + std::string(problem) + ".");
@@ -41,23 +37,9 @@ ClientManifest decodeClientManifest(std::string_view json) {
 }
 
 ClientManifest readClientManifest(const std::string& path) {
-    auto failure = [&path](int error) {
-        return ServiceFailure::rejected("The client manifest " + path + " cannot be read: " + std::strerror(error) +
-                                        ".");
-    };
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) throw failure(errno);
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw failure(errno);
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > kManifestLimit) invalid("it is too large");
-    }
-    return decodeClientManifest(text);
+    const std::optional<std::string> text = readFile(path, kManifestLimit, kManifestUnreadable);
+    if (!text) throw ServiceFailure::failed(kManifestUnreadable, path + " does not exist");
+    return decodeClientManifest(*text);
 }
 
 }  // namespace orlune

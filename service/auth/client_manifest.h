@@ -19,8 +19,8 @@ struct ClientManifest {
 // Throws ServiceFailure naming the problem when the text is not such an object.
 ClientManifest decodeClientManifest(std::string_view json);
 
-// Reads and decodes the manifest file. Throws ServiceFailure with the system's reason when the
-// file cannot be read, or the decoding problem when it is not a manifest.
+// Reads and decodes the manifest file. Throws ServiceFailure when the file cannot be read (the
+// path and the system's reason in its detail), or the decoding problem when it is not a manifest.
 ClientManifest readClientManifest(const std::string& path);
 
 }  // namespace orlune

@@ -1,24 +1,29 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "main/service_failure.h"
+
 namespace orlune {
+
+// The sentences of the DNS switch's own failures. A tool that fails gives kNetworkCommandFailed.
+inline constexpr const char* kDNSServiceVanished = "The primary network service no longer exists.";
+inline constexpr const char* kDNSSettingsFailed = "The system's DNS settings could not be changed.";
 
 // Thrown by a backend when the network service it is asked about no longer exists (an adapter
 // that was unplugged, a service that was deleted), as opposed to a tool that failed. Such a
 // service has no setting left to restore.
-class DNSServiceVanished : public std::runtime_error {
+class DNSServiceVanished : public ServiceFailure {
 public:
     explicit DNSServiceVanished(const std::string& service)
-        : std::runtime_error("The network service \"" + service + "\" no longer exists.") {}
+        : ServiceFailure(kDNSServiceVanished, "the network service \"" + service + "\" no longer exists") {}
 };
 
 // How one system names its primary network service and reads and sets its DNS servers. The
 // override's record-and-restore logic is the same for every backend. Every call may block for
-// the duration of a system tool; failures throw what the tool runner throws (or the platform's
-// file errors), except where a method says otherwise.
+// the duration of a system tool; failures throw ServiceFailure, with what the tool runner throws or
+// kDNSSettingsFailed for the platform's file errors, except where a method says otherwise.
 class DNSBackend {
 public:
     virtual ~DNSBackend() = default;

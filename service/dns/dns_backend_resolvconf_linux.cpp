@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <optional>
-#include <system_error>
 
 #include "control/unique_fd.h"
 
@@ -13,7 +12,7 @@ namespace orlune {
 namespace {
 
 [[noreturn]] void throwErrno(int error, const std::string& what) {
-    throw std::system_error(error, std::generic_category(), what);
+    throw ServiceFailure::system(kDNSSettingsFailed, error, what);
 }
 
 // Lines with their line feed, so unchanged lines are copied exactly as they were.

@@ -3,25 +3,16 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-#include <system_error>
-
 #include "dns/dns_record.h"
+#include "main/descriptor_reading.h"
 #include "main/file_writer.h"
+#include "main/service_failure.h"
 
 namespace orlune {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string readRecordFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) throw std::system_error(errno, std::generic_category(), "Could not read " + path.string());
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw std::system_error(EIO, std::generic_category(), "Could not read " + path.string());
-    return text;
-}
+// A record holds a few addresses and a name; anything far larger is not one.
+constexpr std::size_t kRecordLimit = 64 * 1024;
 
 }  // namespace
 
@@ -45,10 +36,9 @@ void DNSOverride::switchService(const std::string& service) {
 
 void DNSOverride::restoreDNS() {
     tunnelLinkDue_ = false;
-    std::error_code error;
-    if (fs::symlink_status(recordPath_, error).type() == fs::file_type::not_found) return;
-
-    const DNSRecord record = dnsRecordFromJson(readRecordFile(recordPath_));
+    const std::optional<std::string> text = readFile(recordPath_, kRecordLimit, kStateFileFailed);
+    if (!text) return;
+    const DNSRecord record = dnsRecordFromJson(*text);
     try {
         if (currentDNS(record.service) == record.applied) backend_.restoreServers(record.service, record.previous);
         // Otherwise somebody changed the setting since: theirs stays.
@@ -57,7 +47,7 @@ void DNSOverride::restoreDNS() {
         // service's start-up with it.
     }
     if (::unlink(recordPath_.c_str()) != 0 && errno != ENOENT) {
-        throw std::system_error(errno, std::generic_category(), "Could not remove " + recordPath_.string());
+        throw ServiceFailure::system(kStateFileFailed, errno, "Could not remove " + recordPath_.string());
     }
 }
 

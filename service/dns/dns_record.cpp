@@ -1,12 +1,12 @@
 #include "dns/dns_record.h"
 
-#include <stdexcept>
+#include "main/service_failure.h"
 
 namespace orlune {
 namespace {
 
 [[noreturn]] void invalid(const std::string& problem) {
-    throw std::runtime_error("The DNS record is not valid: " + problem + ".");
+    throw ServiceFailure::failed(kDNSRecordInvalid, "The DNS record is not valid: " + problem + ".");
 }
 
 std::vector<std::string> textList(const nlohmann::json& object, const char* key) {

@@ -7,6 +7,9 @@
 
 namespace orlune {
 
+inline constexpr const char* kDNSRecordInvalid =
+    "The record of the DNS switch is damaged, so the earlier DNS servers cannot be restored.";
+
 // What the override changed, written before the change: the network service, its DNS servers
 // before the change (empty when none were set), and the servers that were set. Its presence on
 // disk means DNS was switched and not yet restored.
@@ -20,8 +23,8 @@ struct DNSRecord {
 
 // The JSON object with exactly the keys "service", "previous" and "applied".
 nlohmann::json toJson(const DNSRecord& record);
-// Accepts the keys in any order; all three are required with their types. Throws
-// std::runtime_error naming the problem otherwise.
+// Accepts the keys in any order; all three are required with their types. Throws ServiceFailure
+// (kDNSRecordInvalid, the problem as its detail) otherwise.
 DNSRecord dnsRecordFromJson(std::string_view text);
 
 }  // namespace orlune

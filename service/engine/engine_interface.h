@@ -9,9 +9,11 @@
 
 namespace orlune {
 
-// File names inside the state directory that the engine is started with.
+// File names inside the state directory that belong to the engine.
 inline constexpr std::string_view kEngineConfigurationName = "session.ovpn";
 inline constexpr std::string_view kEngineLogName = "engine.log";
+inline constexpr std::string_view kEnginePidName = "engine.pid";
+inline constexpr std::string_view kEngineManagementName = "management.sock";
 
 // The do-nothing command given to the engine as its DNS hook: the service switches DNS itself.
 #if defined(__APPLE__)

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <string_view>
-#include <system_error>
+
+#include "engine/process_control.h"
+#include "main/service_failure.h"
 
 namespace orlune {
 namespace {
@@ -17,7 +19,7 @@ constexpr std::size_t kDrainPerCall = 256 * 1024;
 UniqueFd createFile(const std::string& path) {
     (void)::unlink(path.c_str());
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd) throw std::system_error(errno, std::generic_category(), "Could not create " + path);
+    if (!fd) throw ServiceFailure::system(kEngineStartFailed, errno, "Could not create " + path);
     (void)::fchmod(fd.get(), 0600);
     return fd;
 }
@@ -38,7 +40,7 @@ EngineLog::EngineLog(std::string path, UniqueFd& engineEnd, std::size_t limit)
     : path_(std::move(path)), limit_(limit), file_(createFile(path_)) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not create the engine's output pipe");
+        throw ServiceFailure::system(kEngineStartFailed, errno, "Could not create the engine's output pipe");
     }
     pipe_.reset(ends[0]);
     engineEnd.reset(ends[1]);
@@ -74,7 +76,7 @@ void EngineLog::trim() {
     tail.erase(0, lineStart == std::string::npos ? tail.size() : lineStart + 1);
     try {
         file_ = createFile(path_);
-    } catch (const std::system_error&) {
+    } catch (const ServiceFailure&) {
         file_.reset();  // nothing more is written; the engine itself goes on
         size_ = 0;
         return;

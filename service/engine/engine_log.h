@@ -16,7 +16,7 @@ inline constexpr std::size_t kEngineLogLimit = 1 << 20;
 class EngineLog {
 public:
     // Makes the log file anew (empty, 0600) and the pipe; `engineEnd` receives the pipe's write
-    // end for the engine's standard output. Throws std::system_error when either cannot be made.
+    // end for the engine's standard output. Throws ServiceFailure (kEngineStartFailed) when either cannot be made.
     EngineLog(std::string path, UniqueFd& engineEnd, std::size_t limit = kEngineLogLimit);
 
     // The pipe's read end while the engine may still write, else -1.

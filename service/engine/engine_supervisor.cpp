@@ -6,92 +6,91 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "engine/state_files.h"
 #include "engine/transport_observation.h"
+#include "main/descriptor_reading.h"
+#include "main/file_writer.h"
+#include "main/service_failure.h"
 
 namespace orlune {
 
 EngineSupervisor::EngineSupervisor(EnginePaths paths, ProcessControl& processes, Clock& clock, EngineHost& host,
                                    SupervisionTimings timings)
-    : heartbeat(clock.now()),
-      paths_(std::move(paths)),
+    : paths_(std::move(paths)),
+      heartbeat_(clock.now()),
       processes_(processes),
       clock_(clock),
       host_(host),
       timings_(timings) {}
 
-bool EngineSupervisor::engineRunning() { return engine && engine->isRunning(); }
+bool EngineSupervisor::engineRunning() { return engine_ && engine_->isRunning(); }
 
 void EngineSupervisor::tick() {
-    if (!engine) return;
-    const bool running = engine->isRunning();
-    if (ownerAlive() && running && clock_.now() - heartbeat <= timings_.heartbeatLimit) {
+    if (!engine_) return;
+    const bool running = engine_->isRunning();
+    if (ownerAlive() && running && clock_.now() - heartbeat_ <= timings_.heartbeatLimit) {
         return;
     }
     const std::string tail = logTail();
     if (running) {
-        lastFailure.clear();
-    } else if (engineLogHas(tail, kEngineAuthFailedLine)) {
-        lastFailure = kEngineAuthenticationFailed;
+        lastFailure_.clear();
+    } else if (engineRefusal(tail) == EngineRefusal::authentication) {
+        lastFailure_ = kEngineAuthenticationFailed;
     } else {
-        lastFailure = kEngineDisconnected;
+        lastFailure_ = kEngineDisconnected;
     }
     try {
         stop();
     } catch (const std::exception&) {
-        lastFailure = kEngineStopNeedsAttention;
+        lastFailure_ = kEngineStopNeedsAttention;
     }
 }
 
 bool EngineSupervisor::ownerAlive() {
-    if (!ownerPID) return false;
-    if (!ownerWatch_) return processes_.exists(*ownerPID);
+    if (!ownerPID_) return false;
+    if (!ownerWatch_) return processes_.exists(*ownerPID_);
     pollfd ended{ownerWatch_.get(), POLLIN, 0};
     return ::poll(&ended, 1, 0) == 0;
 }
 
 void EngineSupervisor::stop() {
-    if (engine && engine->isRunning()) {
-        engine->signal(SIGTERM);
+    if (engine_ && engine_->isRunning()) {
+        engine_->signal(SIGTERM);
         const Clock::TimePoint requested = clock_.now();
-        while (engine->isRunning() && clock_.now() - requested < timings_.stopGrace) {
+        while (engine_->isRunning() && clock_.now() - requested < timings_.stopGrace) {
             // Its last lines are taken as it writes them, so a full pipe never holds up its end.
             drainLog();
             // Waiting for the end itself, where the child allows it, replaces the pause.
-            if (!engine->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
+            if (!engine_->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
         }
-        if (engine->isRunning()) engine->signal(SIGKILL);
-        engine->waitForExit();
+        if (engine_->isRunning()) engine_->signal(SIGKILL);
+        engine_->waitForExit();
     }
     drainLog();
     log_.reset();
-    engine.reset();
+    engine_.reset();
     host_.engineStopped();
-    logHandle.reset();
+    logHandle_.reset();
     host_.restoreDNS();
     removeEngineFiles();
-    ownerUID.reset();
-    ownerPID.reset();
+    ownerUID_.reset();
+    ownerPID_.reset();
     ownerWatch_.reset();
 }
 
 void EngineSupervisor::recover() {
     std::error_code error;
     std::filesystem::create_directories(paths_.state, error);
-    if (error) throw std::system_error(error, "Could not create " + paths_.state);
+    if (error) {
+        throw ServiceFailure::failed(kStateFileFailed, "Could not create " + paths_.state + ": " + error.message());
+    }
     (void)::chmod(paths_.state.c_str(), 0700);
 
-    std::ifstream file(paths_.pid(), std::ios::binary);
-    if (file) {
-        std::ostringstream text;
-        text << file.rdbuf();
-        std::optional<std::int32_t> pid = parsePidFile(text.str());
+    if (std::optional<std::string> text = readPidFile()) {
+        std::optional<std::int32_t> pid = parsePidFile(*text);
         std::optional<std::string> command = pid ? processes_.commandLine(*pid) : std::nullopt;
         // A reused process id names somebody else's process, which must not be touched.
         if (command && command->find(paths_.engine) != std::string::npos &&
@@ -113,8 +112,18 @@ std::string EngineSupervisor::logTail() {
     return readLogTail(paths_.log());
 }
 
+std::optional<std::string> EngineSupervisor::readPidFile() const {
+    try {
+        return readFile(paths_.pid(), kPidFileLimit, kStateFileFailed);
+    } catch (const ServiceFailure& failure) {
+        // An unreadable pid file names no process; the engine it may have named is left alone.
+        logFailure("recovery", failure.what());
+        return std::nullopt;
+    }
+}
+
 void EngineSupervisor::writeConfiguration(const std::string& text) const {
-    writeStateFile(paths_.configuration(), text);
+    writeFileAtomically(paths_.configuration(), text);
 }
 
 UniqueFd EngineSupervisor::createLog() {
@@ -124,19 +133,19 @@ UniqueFd EngineSupervisor::createLog() {
 }
 
 void EngineSupervisor::adopt(std::uint32_t uid, std::int32_t pid, UniqueFd log) {
-    ownerUID = uid;
-    ownerPID = pid;
+    ownerUID_ = uid;
+    ownerPID_ = pid;
     ownerWatch_ = processes_.watch(pid);
-    heartbeat = clock_.now();
-    logHandle = std::move(log);
+    heartbeat_ = clock_.now();
+    logHandle_ = std::move(log);
 }
 
 void EngineSupervisor::launch(LaunchRequest request) {
-    request.output = logHandle.get();
-    engine = processes_.launch(request);
+    request.output = logHandle_.get();
+    engine_ = processes_.launch(request);
     // Once the engine alone holds the pipe's write end, its end shows as the end of the pipe.
-    logHandle.reset();
-    writeStateFile(paths_.pid(), std::to_string(engine->pid()));
+    logHandle_.reset();
+    writeFileAtomically(paths_.pid(), std::to_string(engine_->pid()));
 }
 
 void EngineSupervisor::removeEngineFiles() const {

@@ -7,10 +7,14 @@
 #include <string>
 
 #include "control/unique_fd.h"
+#include "engine/engine_interface.h"
 #include "engine/engine_log.h"
 #include "engine/process_control.h"
 
 namespace orlune {
+
+// A pid file holds a number and a line break; anything much larger is not one.
+inline constexpr std::size_t kPidFileLimit = 64;
 
 // Texts recorded in `lastFailure` when an engine ends without a client asking for it.
 inline constexpr const char* kEngineAuthenticationFailed = "The relay rejected VPN authentication (AUTH_FAILED).";
@@ -32,10 +36,13 @@ struct EnginePaths {
     std::string engine;
     std::string state;
 
-    std::string configuration() const { return state + "/session.ovpn"; }
-    std::string log() const { return state + "/engine.log"; }
-    std::string pid() const { return state + "/engine.pid"; }
-    std::string management() const { return state + "/management.sock"; }
+    std::string configuration() const { return inState(kEngineConfigurationName); }
+    std::string log() const { return inState(kEngineLogName); }
+    std::string pid() const { return inState(kEnginePidName); }
+    std::string management() const { return inState(kEngineManagementName); }
+
+private:
+    std::string inState(std::string_view name) const { return state + "/" + std::string(name); }
 };
 
 // What supervision asks of the service around it.
@@ -89,21 +96,32 @@ public:
     void launch(LaunchRequest request);
 
     bool engineRunning();
-    void refreshHeartbeat() { heartbeat = clock_.now(); }
+    // Whether an engine is held, running or not yet reaped.
+    bool hasEngine() const { return engine_ != nullptr; }
+    void refreshHeartbeat() { heartbeat_ = clock_.now(); }
     const EnginePaths& paths() const { return paths_; }
 
-    std::unique_ptr<ChildProcess> engine;
-    UniqueFd logHandle;
-    std::optional<std::uint32_t> ownerUID;
-    std::optional<std::int32_t> ownerPID;
-    Clock::TimePoint heartbeat;
-    std::string lastFailure;
+    // The user and process that started the engine, until a stop succeeds.
+    std::optional<std::uint32_t> ownerUID() const { return ownerUID_; }
+    std::optional<std::int32_t> ownerPID() const { return ownerPID_; }
+    // Why the last engine ended without a client asking for it (one of the texts above), or
+    // empty; kept until a client's connect or disconnect clears it.
+    const std::string& lastFailure() const { return lastFailure_; }
+    void clearFailure() { lastFailure_.clear(); }
 
 private:
     void removeEngineFiles() const;
+    std::optional<std::string> readPidFile() const;
     bool ownerAlive();
 
     EnginePaths paths_;
+    std::unique_ptr<ChildProcess> engine_;
+    // The engine output's write end between createLog() and launch().
+    UniqueFd logHandle_;
+    std::optional<std::uint32_t> ownerUID_;
+    std::optional<std::int32_t> ownerPID_;
+    Clock::TimePoint heartbeat_;
+    std::string lastFailure_;
     std::unique_ptr<EngineLog> log_;
     // The owner's pidfd: a reused process id cannot pass for the owner, and no signal is needed.
     UniqueFd ownerWatch_;

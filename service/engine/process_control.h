@@ -12,6 +12,9 @@
 
 namespace orlune {
 
+// The sentence of an engine that could not be started: its program, its output pipe or its log.
+inline constexpr const char* kEngineStartFailed = "The VPN engine could not be started.";
+
 // Monotonic time and waiting, so supervision can be driven by a test's hand-turned clock.
 class Clock {
 public:
@@ -52,7 +55,7 @@ struct LaunchRequest {
 class ProcessControl {
 public:
     virtual ~ProcessControl() = default;
-    // Starts a child; throws std::system_error when it cannot be started.
+    // Starts a child; throws ServiceFailure (kEngineStartFailed) when it cannot be started.
     virtual std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) = 0;
     // The signal-0 probe: false only when no such process runs (an unreaped zombie counts as gone).
     virtual bool exists(pid_t pid) = 0;

@@ -10,10 +10,8 @@ public:
     void sleepFor(std::chrono::milliseconds duration) override;
 };
 
-// Children are started with posix_spawn: default signal dispositions and an empty signal mask
-// (the service ignores SIGPIPE, which would otherwise be inherited), a process group of their
-// own (a terminal's Ctrl-C reaches the service, which then stops the engine in order), and no
-// descriptor of the service besides the three standard streams.
+// Children are started as spawnProcess starts them, in a process group of their own and with
+// standard input on the null device.
 class LinuxProcessControl final : public ProcessControl {
 public:
     std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) override;

@@ -1,52 +1,16 @@
 #include "engine/state_files.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <limits>
-#include <system_error>
 
 #include "control/unique_fd.h"
 #include "main/unicode_text.h"
 
 namespace orlune {
-namespace {
-
-[[noreturn]] void fail(int error, const std::string& path) {
-    throw std::system_error(error, std::generic_category(), "Could not write " + path);
-}
-
-}  // namespace
-
-void writeStateFile(const std::string& path, std::string_view text) {
-    const std::size_t slash = path.rfind('/');
-    std::string temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".state.XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!fd) fail(errno, path);
-    bool placed = false;
-    struct Cleanup {
-        const std::string& file;
-        const bool& placed;
-        ~Cleanup() {
-            if (!placed) ::unlink(file.c_str());
-        }
-    } cleanup{temporary, placed};
-    if (::fchmod(fd.get(), 0600) != 0) fail(errno, path);
-    while (!text.empty()) {
-        ssize_t n = ::write(fd.get(), text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail(errno, path);
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (::close(fd.release()) != 0) fail(errno, path);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno, path);
-    placed = true;
-}
-
 std::optional<std::int32_t> parsePidFile(std::string_view text) {
     text = UnicodeText::trim(text);
     if (text.empty()) return std::nullopt;

@@ -11,10 +11,6 @@ namespace orlune {
 // long-running engine's log must not cost more than this per look.
 inline constexpr std::size_t kLogTailSize = 65'536;
 
-// Writes `text` to `path` atomically (a complete new file replaces the old one) with mode 0600.
-// Throws std::system_error and leaves the old file untouched on failure.
-void writeStateFile(const std::string& path, std::string_view text);
-
 // The engine's process id from the text of its pid file: white space and line breaks around it
 // are ignored, an optional sign is allowed; anything else, an overflow of 32 bits, or a value
 // not greater than 1 (which would signal init or a process group) gives none.

@@ -13,8 +13,8 @@ namespace {
 constexpr std::string_view kCompleted = "Initialization Sequence Completed";
 
 constexpr std::array<std::string_view, 8> kCancelling{
-    "process restarting", "Restart pause", "Closing TUN/TAP", "Closing utun",
-    "SIGTERM",            "AUTH_FAILED",   "VERIFY ERROR:",   "TLS Error:",
+    "process restarting", "Restart pause", "Closing TUN/TAP",      "Closing utun",
+    "SIGTERM",            "AUTH_FAILED",   kEngineVerifyErrorLine, kEngineTLSErrorLine,
 };
 
 bool contains(std::string_view line, std::string_view phrase) { return line.find(phrase) != std::string_view::npos; }
@@ -79,6 +79,14 @@ bool engineLogHas(std::string_view log, std::string_view messageStart) {
         if (engineMessage(line).starts_with(messageStart)) return true;
     }
     return false;
+}
+
+EngineRefusal engineRefusal(std::string_view log) {
+    if (engineLogHas(log, kEngineAuthFailedLine)) return EngineRefusal::authentication;
+    if (engineLogHas(log, kEngineVerifyErrorLine) || engineLogHas(log, kEngineTLSErrorLine)) {
+        return EngineRefusal::verification;
+    }
+    return EngineRefusal::none;
 }
 
 TransportObservation TransportObservation::parse(std::string_view log, const TransportObservation& initial) {

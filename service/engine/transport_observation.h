@@ -44,8 +44,16 @@ std::string_view engineMessage(std::string_view line);
 // so that text a relay has the engine repeat inside another line never matches.
 bool engineLogHas(std::string_view log, std::string_view messageStart);
 
-// The engine's own line for a relay's authentication refusal.
+// The engine's own line for a relay's authentication refusal, and the starts of its lines for a
+// certificate or handshake it could not verify.
 inline constexpr std::string_view kEngineAuthFailedLine = "AUTH: Received control message: AUTH_FAILED";
+inline constexpr std::string_view kEngineVerifyErrorLine = "VERIFY ERROR:";
+inline constexpr std::string_view kEngineTLSErrorLine = "TLS Error:";
+
+// A relay's refusal as the engine's own lines in a log tell it; authentication wins over
+// verification when both appear.
+enum class EngineRefusal { none, authentication, verification };
+EngineRefusal engineRefusal(std::string_view log);
 
 inline constexpr std::string_view kObservationSelfTestPass =
     "PASS: active child interface recognized; restart, auth failure, closure and uncompleted "

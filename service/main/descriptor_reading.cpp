@@ -1,8 +1,12 @@
 #include "main/descriptor_reading.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "control/unique_fd.h"
+#include "main/service_failure.h"
 
 namespace orlune {
 
@@ -17,6 +21,17 @@ std::optional<std::string> readToEnd(int fd, std::size_t limit) {
         text.append(buffer, static_cast<std::size_t>(n));
         if (text.size() > limit) return std::nullopt;
     }
+}
+
+std::optional<std::string> readFile(const std::string& path, std::size_t limit, const char* sentence) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd && errno == ENOENT) return std::nullopt;
+    if (!fd) throw ServiceFailure::system(sentence, errno, "Could not read " + path);
+    errno = 0;
+    std::optional<std::string> text = readToEnd(fd.get(), limit);
+    if (text) return text;
+    if (errno != 0) throw ServiceFailure::system(sentence, errno, "Could not read " + path);
+    throw ServiceFailure::failed(sentence, path + " is larger than " + std::to_string(limit) + " bytes");
 }
 
 }  // namespace orlune

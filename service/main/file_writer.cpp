@@ -6,17 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "control/unique_fd.h"
+#include "main/service_failure.h"
 
 namespace orlune {
 namespace {
 
 [[noreturn]] void throwErrno(int error, const std::filesystem::path& path) {
-    throw std::system_error(error, std::generic_category(), "Could not write " + path.string());
+    throw ServiceFailure::system(kStateFileFailed, error, "Could not write " + path.string());
 }
 
 // Removes the temporary file unless it was renamed into place.
@@ -51,9 +50,12 @@ void save(const nlohmann::json& value, const std::filesystem::path& path) {
     try {
         bytes = value.dump();
     } catch (const nlohmann::json::exception& error) {
-        throw std::runtime_error("Could not encode " + path.string() + " as JSON: " + error.what());
+        throw ServiceFailure::failed(kStateFileFailed, "Could not encode " + path.string() + " as JSON: " + error.what());
     }
+    writeFileAtomically(path, bytes);
+}
 
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     // The new file is complete, private and on disk before it takes the old one's place.
     const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::string temporary = (directory / ("." + path.filename().string() + ".XXXXXX")).string();

@@ -5,20 +5,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
-#if defined(__linux__)
-#include <sys/syscall.h>
-#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <system_error>
 #include <utility>
 
 #include "control/unique_fd.h"
+#include "main/process_spawn.h"
 #include "main/service_failure.h"
 
 namespace orlune {
@@ -27,7 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void throwErrno(int error, const std::string& what) {
-    throw std::system_error(error, std::generic_category(), what);
+    throw ServiceFailure::system(kNetworkCommandFailed, error, what);
 }
 
 // A pipe whose ends close on exec and never sit on 0, 1 or 2: dup2 onto the same number would
@@ -70,64 +65,6 @@ int remainingMilliseconds(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
 }
-
-// The started tool. Whatever path leaves the runner, the process is killed if it still runs and
-// reaped, so no zombie and no stray tool outlives a call.
-class Child {
-public:
-    explicit Child(pid_t pid) : pid_(pid) {
-#if defined(__linux__)
-        // Readable once the process has ended, so the runner can wait for the end itself instead
-        // of looking again after a fixed pause. Without it (kernels before 5.3) the pause remains.
-        exitFd_ = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-#endif
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        if (reaped_) return;
-        ::kill(pid_, SIGKILL);
-        waitBlocking();
-    }
-
-    pid_t pid() const { return pid_; }
-    // A descriptor that becomes readable when the process ends, or -1.
-    int exitFd() const { return exitFd_ ? exitFd_.get() : -1; }
-
-    // True once the process has ended (and has been reaped).
-    bool poll() {
-        if (reaped_) return true;
-        int status = 0;
-        pid_t result;
-        do {
-            result = ::waitpid(pid_, &status, WNOHANG);
-        } while (result < 0 && errno == EINTR);
-        if (result == pid_ || (result < 0 && errno == ECHILD)) {
-            reaped_ = true;
-            status_ = result == pid_ ? status : -1;
-        }
-        return reaped_;
-    }
-
-    void waitBlocking() {
-        if (reaped_) return;
-        int status = 0;
-        pid_t result;
-        do {
-            result = ::waitpid(pid_, &status, 0);
-        } while (result < 0 && errno == EINTR);
-        reaped_ = true;
-        status_ = result == pid_ ? status : -1;
-    }
-
-    bool succeeded() const { return reaped_ && status_ >= 0 && WIFEXITED(status_) && WEXITSTATUS(status_) == 0; }
-
-private:
-    pid_t pid_;
-    UniqueFd exitFd_;
-    bool reaped_ = false;
-    int status_ = -1;
-};
 
 // Collects standard output and throws standard error away, so that a talkative tool never
 // blocks on a full pipe while the runner waits for it to end.
@@ -249,56 +186,8 @@ InputResult writeInput(int fd, std::string_view input, OutputCollector& output, 
     return InputResult::written;
 }
 
-class SpawnSetup {
-public:
-    SpawnSetup(int in, int out, int err) {
-        if (int error = posix_spawn_file_actions_init(&actions_)) throwErrno(error, "Could not prepare a system tool");
-        if (int error = posix_spawnattr_init(&attributes_)) {
-            posix_spawn_file_actions_destroy(&actions_);
-            throwErrno(error, "Could not prepare a system tool");
-        }
-        int error = posix_spawn_file_actions_adddup2(&actions_, in, STDIN_FILENO);
-        if (!error) error = posix_spawn_file_actions_adddup2(&actions_, out, STDOUT_FILENO);
-        if (!error) error = posix_spawn_file_actions_adddup2(&actions_, err, STDERR_FILENO);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-        // Descriptors the service opened without close-on-exec stay out of the tool as well.
-        if (!error) error = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
-#endif
-        // The tool starts with no blocked signals and default dispositions, whatever the service
-        // ignores (SIGPIPE) or blocks.
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t all;
-        sigfillset(&all);
-        if (!error) error = posix_spawnattr_setsigmask(&attributes_, &none);
-        if (!error) error = posix_spawnattr_setsigdefault(&attributes_, &all);
-        if (!error) error = posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        if (error) {
-            destroy();
-            throwErrno(error, "Could not prepare a system tool");
-        }
-    }
-    ~SpawnSetup() { destroy(); }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
-
-private:
-    void destroy() {
-        if (destroyed_) return;
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attributes_);
-        destroyed_ = true;
-    }
-    posix_spawn_file_actions_t actions_{};
-    posix_spawnattr_t attributes_{};
-    bool destroyed_ = false;
-};
-
 // Asks the tool to end, then kills it if it does not end within the pause.
-void stopOverrunningTool(Child& child, OutputCollector& output, std::chrono::milliseconds killPause) {
+void stopOverrunningTool(SpawnedChild& child, OutputCollector& output, std::chrono::milliseconds killPause) {
     if (child.poll()) return;
     ::kill(child.pid(), SIGTERM);
     // The whole pause, not just until the first output: a tool that says goodbye on SIGTERM
@@ -308,7 +197,7 @@ void stopOverrunningTool(Child& child, OutputCollector& output, std::chrono::mil
         output.pump(std::chrono::milliseconds(std::max(1, remainingMilliseconds(until))), child.exitFd());
     }
     if (!child.poll()) ::kill(child.pid(), SIGKILL);
-    child.waitBlocking();
+    child.wait();
 }
 
 }  // namespace
@@ -328,22 +217,8 @@ std::string SystemToolRunner::run(const std::string& executable, const std::vect
     Pipe out = makePipe();
     Pipe err = makePipe();
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(executable.c_str()));
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& variable : toolEnvironment()) envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-
-    pid_t pid = -1;
-    {
-        SpawnSetup setup(in.read.get(), out.write.get(), err.write.get());
-        if (int error = ::posix_spawn(&pid, executable.c_str(), setup.actions(), setup.attributes(), argv.data(), envp.data())) {
-            throwErrno(error, "Could not start " + executable);
-        }
-    }
-    Child child(pid);
+    const SpawnStreams streams{.input = in.read.get(), .output = out.write.get(), .error = err.write.get()};
+    SpawnedChild child(spawnProcess(executable, arguments, toolEnvironment(), streams, kNetworkCommandFailed));
     in.read.reset();
     out.write.reset();
     err.write.reset();
@@ -352,7 +227,7 @@ std::string SystemToolRunner::run(const std::string& executable, const std::vect
     if (input && !input->empty()) {
         if (writeInput(in.write.get(), *input, output, Clock::now() + timings_.timeLimit) == InputResult::timedOut) {
             stopOverrunningTool(child, output, timings_.killPause);
-            throw ServiceFailure::rejected(kNetworkCommandFailed);
+            throw ServiceFailure::failed(kNetworkCommandFailed, executable + " did not read its input in time");
         }
     }
     in.write.reset();  // the tool now sees the end of its input
@@ -360,12 +235,12 @@ std::string SystemToolRunner::run(const std::string& executable, const std::vect
     const auto deadline = Clock::now() + timings_.timeLimit;
     while (!child.poll() && Clock::now() < deadline) output.pump(timings_.pollInterval, child.exitFd());
     stopOverrunningTool(child, output, timings_.killPause);
-    if (!child.succeeded()) throw ServiceFailure::rejected(kNetworkCommandFailed);
+    if (!child.succeeded()) throw ServiceFailure::failed(kNetworkCommandFailed, executable + " failed or overran");
 
     // What the tool wrote before it ended is in the pipe; a descendant that still holds the pipe
     // open must not make the call wait, so only what is there now is read.
     output.drainAvailable();
-    if (output.overflowed()) throw ServiceFailure::rejected(kNetworkCommandFailed);
+    if (output.overflowed()) throw ServiceFailure::failed(kNetworkCommandFailed, executable + " wrote too much");
     std::string text = output.take();
     if (!isValidUtf8(text)) return {};
     return text;

@@ -26,10 +26,10 @@ const std::vector<std::string>& toolEnvironment();
 
 // Runs a system tool to completion and returns its standard output.
 //
-// Failures: a tool that cannot be started, or whose input cannot be written, throws
-// std::system_error; a tool that exits with a status other than 0, or overruns the time limit
-// (it is then terminated, and killed 0.1 s later), throws
-// ServiceFailure::rejected(kNetworkCommandFailed), whatever it printed. Output that is not valid
+// Failures throw ServiceFailure with kNetworkCommandFailed: a tool that cannot be started, whose
+// input cannot be written, that exits with a status other than 0, or that overruns the time limit
+// (it is then terminated, and killed 0.1 s later), whatever it printed; the detail names the tool
+// and the system's error where there is one. Output that is not valid
 // UTF-8 is returned as empty text. Standard error is discarded.
 class ToolRunner {
 public:

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "control/native_wire.h"
@@ -158,7 +157,7 @@ void VPNService::acceptClients(int listener) {
         try {
             peer = parts_.authorizer.peer(connection.get());
         } catch (const std::exception& error) {
-            refuseNow(connection.get(), error.what());
+            refuseNow(connection.get(), userSentence(error, "refused a client"));
             continue;
         }
         const auto sameUser = std::count_if(clients_.begin(), clients_.end(),
@@ -216,13 +215,13 @@ void VPNService::finishClient(std::size_t index) {
         verifyAgain(client->fd.get(), client->peer);
         answer = respond(request, client->peer);
     } catch (const std::exception& error) {
-        answer = reply(false, NativeState::failed, error.what());
+        answer = reply(false, NativeState::failed, userSentence(error, "request"));
     }
     sendNow(client->fd.get(), answer);
 }
 
-void VPNService::refuseNow(int fd, const char* reason) {
-    sendNow(fd, reply(false, NativeState::failed, reason));
+void VPNService::refuseNow(int fd, std::string reason) {
+    sendNow(fd, reply(false, NativeState::failed, std::move(reason)));
     discardQueued(fd);
 }
 
@@ -242,10 +241,10 @@ void VPNService::handle(UniqueFd connection) {
             verifyAgain(connection.get(), peer);
             answer = respond(request, peer);
         } catch (const std::exception& error) {
-            answer = reply(false, NativeState::failed, error.what());
+            answer = reply(false, NativeState::failed, userSentence(error, "request"));
         }
     } catch (const std::exception& error) {
-        refuseNow(connection.get(), error.what());
+        refuseNow(connection.get(), userSentence(error, "refused a client"));
         return;
     }
     sendNow(connection.get(), answer);
@@ -253,16 +252,16 @@ void VPNService::handle(UniqueFd connection) {
 
 NativeReply VPNService::respond(const NativeRequest& request, const PeerIdentity& peer) {
     try {
-        if (supervisor_.ownerUID && *supervisor_.ownerUID != peer.uid) {
+        if (supervisor_.ownerUID() && *supervisor_.ownerUID() != peer.uid) {
             throw ServiceFailure::rejected(std::string(kPlatformTexts.anotherUserOwnsConnection));
         }
-        if (supervisor_.ownerPID && *supervisor_.ownerPID == peer.pid) supervisor_.refreshHeartbeat();
+        if (supervisor_.ownerPID() == peer.pid) supervisor_.refreshHeartbeat();
         if (request.operation == NativeOperation::status) return status();
         if (request.operation == NativeOperation::disconnect) return disconnect();
         if (request.operation == NativeOperation::connect) return connect(request, peer);
         throw ServiceFailure::rejected(kUnsupportedOperation);
     } catch (const std::exception& error) {
-        return reply(false, NativeState::failed, error.what());
+        return reply(false, NativeState::failed, userSentence(error, request.operation));
     }
 }
 
@@ -277,15 +276,19 @@ NativeReply VPNService::reply(bool ok, std::string_view state, std::string messa
 
 NativeReply VPNService::status() {
     if (!supervisor_.engineRunning()) {
-        const std::string& failure = supervisor_.lastFailure;
+        const std::string& failure = supervisor_.lastFailure();
         NativeReply result = reply(true, failure.empty() ? NativeState::stopped : NativeState::failed, failure);
         result.stopRequested = failure.empty() && stoppedOnRequest_;
         return result;
     }
     const std::string tail = supervisor_.logTail();
-    if (engineLogHas(tail, kEngineAuthFailedLine)) return reply(false, NativeState::failed, kStatusAuthenticationFailed);
-    if (engineLogHas(tail, "VERIFY ERROR:") || engineLogHas(tail, "TLS Error:")) {
+    switch (engineRefusal(tail)) {
+    case EngineRefusal::authentication:
+        return reply(false, NativeState::failed, kStatusAuthenticationFailed);
+    case EngineRefusal::verification:
         return reply(false, NativeState::failed, kStatusVerificationFailed);
+    case EngineRefusal::none:
+        break;
     }
     observation_ = TransportObservation::parse(tail, observation_);
     const std::optional<std::string> route = parts_.dns.routeInterface();
@@ -298,13 +301,13 @@ NativeReply VPNService::status() {
     } else {
         result = reply(true, NativeState::connecting, kStatusWaiting);
     }
-    result.ownerPID = supervisor_.ownerPID;
+    result.ownerPID = supervisor_.ownerPID();
     return result;
 }
 
 NativeReply VPNService::disconnect() {
     supervisor_.stop();
-    supervisor_.lastFailure.clear();
+    supervisor_.clearFailure();
     stoppedOnRequest_ = true;
     NativeReply result = reply(true, NativeState::stopped);
     result.stopRequested = true;
@@ -316,7 +319,7 @@ NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity
     // A refused profile leaves a running tunnel alone.
     const std::string configuration = parts_.configuration(*request.profile, *request.expectedHost);
     supervisor_.stop();
-    supervisor_.lastFailure.clear();
+    supervisor_.clearFailure();
     stoppedOnRequest_ = false;
     supervisor_.writeConfiguration(configuration);
     UniqueFd log = supervisor_.createLog();

@@ -87,7 +87,7 @@ private:
     void serveClients(const std::vector<pollfd>& waiting);
     void readClient(Client& client);
     void finishClient(std::size_t index);
-    void refuseNow(int fd, const char* reason);
+    void refuseNow(int fd, std::string reason);
     void verifyAgain(int fd, const PeerIdentity& peer);
 
     NativeReply status();

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "engine/process_control.h"
+#include "main/service_failure.h"
 
 namespace orlune::testing {
 
@@ -60,7 +62,7 @@ class FakeProcessControl final : public ProcessControl {
 public:
     std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) override {
         launches.push_back(request);
-        if (launchError) throw std::system_error(ENOENT, std::generic_category(), "Could not start engine");
+        if (launchError) throw ServiceFailure::system(kEngineStartFailed, ENOENT, "Could not start " + request.executable);
         auto state = std::make_shared<FakeChild::State>();
         state->pid = nextPid++;
         children.push_back(state);

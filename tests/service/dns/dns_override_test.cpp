@@ -102,6 +102,8 @@ protected:
     static std::string failureOf(const std::function<void()>& action) {
         try {
             action();
+        } catch (const ServiceFailure& failure) {
+            return failure.errorDescription();
         } catch (const std::exception& error) {
             return error.what();
         }
@@ -162,7 +164,7 @@ TEST_F(DNSOverrideTest, UnreadableRecordFailsAndStays) {
                              "{\"service\":\"Wi-Fi\",\"previous\":\"1.1.1.1\",\"applied\":[]}",
                              "{\"service\":7,\"previous\":[],\"applied\":[]}", "[]", ""}) {
         writeRecord(text);
-        EXPECT_THROW(dns().restoreDNS(), std::runtime_error) << text;
+        EXPECT_THROW(dns().restoreDNS(), ServiceFailure) << text;
         EXPECT_TRUE(fs::exists(recordPath())) << text;
     }
     EXPECT_TRUE(runner_.calls.empty());

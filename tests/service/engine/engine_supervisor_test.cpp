@@ -1,6 +1,7 @@
 #include "engine/engine_supervisor.h"
 #include "engine/transport_observation.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,7 +69,7 @@ TEST_F(SupervisorTest, LaunchRecordsTheOwnerTheLogAndThePidFile) {
     startEngine();
     ASSERT_EQ(processes_.launches.size(), 1u);
     EXPECT_GE(processes_.launches[0].output, 0);
-    EXPECT_FALSE(supervisor_.logHandle) << "the engine holds the only write end of its output";
+    EXPECT_EQ(::fcntl(processes_.launches[0].output, F_GETFD), -1) << "the engine holds the only write end of its output";
     std::ifstream pid(paths().pid());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(pid), {}), "5000");
     struct stat info {};
@@ -76,7 +77,7 @@ TEST_F(SupervisorTest, LaunchRecordsTheOwnerTheLogAndThePidFile) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(paths().log().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(supervisor_.ownerUID, 1000u);
+    EXPECT_EQ(supervisor_.ownerUID(), 1000u);
 }
 
 TEST_F(SupervisorTest, TickWithoutEngineDoesNothing) {
@@ -92,15 +93,14 @@ TEST_F(SupervisorTest, HeartbeatOfNinetySecondsKeepsTheEngineAndNinetyOneStopsIt
     EXPECT_EQ(host_.restores, 0);
 
     clock_.advance(1s);
-    supervisor_.lastFailure = "an earlier failure";
     supervisor_.tick();
     EXPECT_FALSE(engine().running);
     EXPECT_EQ(engine().signals, std::vector<int>{SIGTERM});
-    EXPECT_EQ(supervisor_.lastFailure, "");
+    EXPECT_EQ(supervisor_.lastFailure(), "");
     EXPECT_EQ(host_.restores, 1);
-    EXPECT_FALSE(supervisor_.engine);
-    EXPECT_FALSE(supervisor_.ownerUID);
-    EXPECT_FALSE(supervisor_.ownerPID);
+    EXPECT_FALSE(supervisor_.hasEngine());
+    EXPECT_FALSE(supervisor_.ownerUID());
+    EXPECT_FALSE(supervisor_.ownerPID());
     EXPECT_FALSE(fs::exists(paths().pid()));
     EXPECT_FALSE(fs::exists(paths().configuration()));
     EXPECT_TRUE(fs::exists(paths().log()));
@@ -111,8 +111,8 @@ TEST_F(SupervisorTest, AGoneOwnerStopsTheEngineWithoutRecordingAFailure) {
     clock_.advance(1s);
     processes_.alive.erase(700);
     supervisor_.tick();
-    EXPECT_FALSE(supervisor_.engine);
-    EXPECT_EQ(supervisor_.lastFailure, "");
+    EXPECT_FALSE(supervisor_.hasEngine());
+    EXPECT_EQ(supervisor_.lastFailure(), "");
     EXPECT_EQ(host_.stopped, 1);
 }
 
@@ -138,8 +138,8 @@ TEST_F(SupervisorTest, AnEngineThatEndedIsRecordedFromTheEndOfItsLog) {
         writeFile(paths().log(), c.log);
         engine().running = false;
         supervisor_.tick();
-        EXPECT_EQ(supervisor_.lastFailure, c.failure) << c.name;
-        EXPECT_FALSE(supervisor_.engine) << c.name;
+        EXPECT_EQ(supervisor_.lastFailure(), c.failure) << c.name;
+        EXPECT_FALSE(supervisor_.hasEngine()) << c.name;
         EXPECT_TRUE(engine().signals.empty()) << c.name;
     }
 }
@@ -149,15 +149,15 @@ TEST_F(SupervisorTest, AFailedRestoreKeepsTheOwnerAndFilesAndIsRecorded) {
     processes_.alive.erase(700);
     host_.restoreFails = true;
     supervisor_.tick();
-    EXPECT_EQ(supervisor_.lastFailure, kEngineStopNeedsAttention);
-    EXPECT_FALSE(supervisor_.engine);
-    EXPECT_EQ(supervisor_.ownerUID, 1000u);
+    EXPECT_EQ(supervisor_.lastFailure(), kEngineStopNeedsAttention);
+    EXPECT_FALSE(supervisor_.hasEngine());
+    EXPECT_EQ(supervisor_.ownerUID(), 1000u);
     EXPECT_TRUE(fs::exists(paths().pid()));
     EXPECT_TRUE(fs::exists(paths().configuration()));
 
     host_.restoreFails = false;
     supervisor_.stop();
-    EXPECT_FALSE(supervisor_.ownerUID);
+    EXPECT_FALSE(supervisor_.ownerUID());
     EXPECT_FALSE(fs::exists(paths().pid()));
 }
 
@@ -175,15 +175,14 @@ TEST_F(SupervisorTest, StopWithNothingRunningStillRestoresAndCleansUp) {
     writeFile(paths().pid(), "77");
     writeFile(paths().configuration(), "client");
     writeFile(paths().management(), "");
-    supervisor_.ownerUID = 1000;
-    supervisor_.ownerPID = 700;
+    supervisor_.adopt(1000, 700, UniqueFd());
     supervisor_.stop();
     EXPECT_EQ(host_.restores, 1);
     EXPECT_FALSE(fs::exists(paths().pid()));
     EXPECT_FALSE(fs::exists(paths().configuration()));
     EXPECT_FALSE(fs::exists(paths().management()));
-    EXPECT_FALSE(supervisor_.ownerUID);
-    EXPECT_FALSE(supervisor_.ownerPID);
+    EXPECT_FALSE(supervisor_.ownerUID());
+    EXPECT_FALSE(supervisor_.ownerPID());
 }
 
 TEST_F(SupervisorTest, RecoveryEndsOnlyTheEngineItsPidFileNames) {

@@ -1,4 +1,5 @@
 #include "engine/process_control_linux.h"
+#include "main/service_failure.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -67,7 +68,7 @@ TEST(LinuxProcessControl, WaitingForTheEndWithinALimitLeavesARunningChildRunning
 
 TEST(LinuxProcessControl, AMissingProgramIsALaunchError) {
     LinuxProcessControl processes;
-    EXPECT_THROW(processes.launch({"/nonexistent/openvpn", {}, {}, 1}), std::system_error);
+    EXPECT_THROW(processes.launch({"/nonexistent/openvpn", {}, {}, 1}), ServiceFailure);
 }
 
 TEST(LinuxProcessControl, SignalsProbesAndReadsCommandLines) {

@@ -91,23 +91,5 @@ TEST(LogTail, ReturnsTheLast64KiBOrTheWholeShortLog) {
     fs::remove(path);
 }
 
-TEST(StateFile, ReplacesAtomicallyWithPrivateMode) {
-    const std::string directory = ::testing::TempDir() + "state-" + std::to_string(::getpid());
-    fs::create_directories(directory);
-    const std::string path = directory + "/engine.pid";
-    const mode_t previous = ::umask(0);
-    writeStateFile(path, "old");
-    writeStateFile(path, "4242");
-    ::umask(previous);
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "4242");
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1) << "no temporary left";
-    EXPECT_THROW(writeStateFile(directory + "/missing/engine.pid", "1"), std::system_error);
-    fs::remove_all(directory);
-}
-
 }  // namespace
 }  // namespace orlune

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "main/service_failure.h"
 #include "support/fd_count.h"
 
 namespace orlune {
@@ -66,9 +67,10 @@ TEST_F(FileWriterTest, FailuresChangeNothingAndCloseEverything) {
     const auto descriptors = testing::openDescriptors();
 
     // Text that is not UTF-8 cannot be encoded: the old file stays as it was.
-    EXPECT_THROW(save(nlohmann::json{{"service", "\xff"}}, path), std::runtime_error);
+    EXPECT_THROW(save(nlohmann::json{{"service", "\xff"}}, path), ServiceFailure);
     // A missing directory: the platform's error, and nothing is created.
-    EXPECT_THROW(save(nlohmann::json{{"a", 1}}, directory_ / "missing" / "dns.json"), std::system_error);
+    EXPECT_THROW(save(nlohmann::json{{"a", 1}}, directory_ / "missing" / "dns.json"), ServiceFailure);
+    EXPECT_THROW(writeFileAtomically(directory_ / "missing" / "engine.pid", "1"), ServiceFailure);
 
     EXPECT_EQ(read(path), "{\"kept\":true}");
     EXPECT_EQ(entries(), 1u);

@@ -87,13 +87,14 @@ TEST(ToolRunnerEnvironment, ToolSeesOnlyTheFixedVariables) {
     EXPECT_EQ(output, "PATH=/usr/bin:/bin:/usr/sbin:/sbin\nLANG=C\nHOME=/root\n");
 }
 
-TEST(ToolRunnerLaunch, MissingExecutableIsThePlatformError) {
+TEST(ToolRunnerLaunch, MissingExecutableFailsWithThePlatformErrorInTheDetail) {
     SystemToolRunner runner(kQuick);
     try {
         runner.run("/nonexistent/orlune-tool", {});
         FAIL() << "a missing tool was started";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
+    } catch (const ServiceFailure& failure) {
+        EXPECT_EQ(failure.errorDescription(), kNetworkCommandFailed);
+        EXPECT_NE(failure.detail().find("No such file"), std::string::npos) << failure.detail();
     }
 }
 
@@ -131,8 +132,8 @@ TEST(ToolRunnerDescriptors, WriteToAToolThatExitedFailsWithoutKillingTheService)
     try {
         runner.run("/bin/true", {}, std::string(1 << 20, 'x'));
         FAIL() << "the input could not have been written";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code(), std::errc::broken_pipe);
+    } catch (const ServiceFailure& failure) {
+        EXPECT_NE(failure.detail().find("Broken pipe"), std::string::npos) << failure.detail();
     }
 }
 

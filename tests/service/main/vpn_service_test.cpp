@@ -9,11 +9,13 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "control/native_wire.h"
+#include "dns/dns_backend.h"
 #include "main/service_failure.h"
 #include "support/fake_processes.h"
 #include "support/fd_count.h"
@@ -32,17 +34,20 @@ constexpr const char* kOtherUser = "Another user owns the active VPN connection.
 struct FakeAuthorizer final : ClientAuthorizer {
     PeerIdentity peer(int) override {
         ++calls;
+        if (fault) std::rethrow_exception(fault);
         if (refusal) throw ServiceFailure::rejected(*refusal);
         return identity;
     }
     PeerIdentity identity{1000, 700};
     std::optional<std::string> refusal;
+    std::exception_ptr fault;
     int calls = 0;
 };
 
 struct FakeDNS final : DNSControl {
     void applyDNS() override {
         events.push_back("apply");
+        if (applyFault) std::rethrow_exception(applyFault);
         if (applyFails) throw ServiceFailure::rejected("The primary network service could not be identified.");
     }
     void restoreDNS() override {
@@ -52,12 +57,14 @@ struct FakeDNS final : DNSControl {
     std::optional<std::string> routeInterface() override { return route; }
     void tunnelUp(const std::string& interface) override { events.push_back("tunnel " + interface); }
     std::vector<std::string> events;
+    std::exception_ptr applyFault;
     bool applyFails = false;
     bool restoreFails = false;
     std::optional<std::string> route = "eth0";
 };
 
 std::string acceptOnly(std::string_view profile, std::string_view host) {
+    if (profile == "unreadable") throw std::system_error(EACCES, std::generic_category(), "/etc/orlune/policy");
     if (profile != "good profile") throw ServiceFailure::rejected("The relay profile contains a forbidden directive.");
     return "client\nremote " + std::string(host) + " 1194\n";
 }
@@ -153,6 +160,44 @@ TEST_F(VPNServiceTest, BadFramesAndRequestsGetOneFailureReplyEach) {
     EXPECT_FALSE(fresh.stopRequested) << "a service that never stopped an engine on request";
 }
 
+TEST_F(VPNServiceTest, FailuresReachTheClientAsOneOfTheServiceSentencesOnly) {
+    const std::vector<std::string> sentences{kStateFileFailed, kEngineStartFailed,   kDNSSettingsFailed,
+                                             kMalformedRequest, kServiceInternalFailure, kUnauthorizedClient};
+    const auto systemFault = [](const char* sentence) {
+        return std::make_exception_ptr(ServiceFailure::system(sentence, EACCES, "Could not write /var/lib/x"));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string bytes;
+    } cases[] = {
+        {"authorization with a detail", [&] { authorizer_.fault = systemFault(kUnauthorizedClient); },
+         frame(R"({"operation":"status"})")},
+        {"authorization with a stray error",
+         [&] { authorizer_.fault = std::make_exception_ptr(std::runtime_error("/proc/700/exe: Permission denied")); },
+         frame(R"({"operation":"status"})")},
+        {"an undecodable request", [] {}, frame(R"({"operation":7})")},
+        {"a policy's stray error", [] {}, frame(R"({"operation":"connect","profile":"unreadable","expectedHost":"h"})")},
+        {"the state directory", [&] { fs::remove_all(directory_ + "/state"); },
+         frame(R"({"operation":"connect","profile":"good profile","expectedHost":"h"})")},
+        {"the engine's launch", [&] { processes_.launchError = true; },
+         frame(R"({"operation":"connect","profile":"good profile","expectedHost":"h"})")},
+        {"the DNS switch", [&] { dns_.applyFault = systemFault(kDNSSettingsFailed); },
+         frame(R"({"operation":"connect","profile":"good profile","expectedHost":"h"})")},
+    };
+    for (const auto& c : cases) {
+        c.arrange();
+        const NativeReply reply = exchange(c.bytes);
+        EXPECT_FALSE(reply.ok) << c.name;
+        EXPECT_NE(std::find(sentences.begin(), sentences.end(), reply.message), sentences.end())
+            << c.name << ": " << reply.message;
+        authorizer_.fault = nullptr;
+        dns_.applyFault = nullptr;
+        processes_.launchError = false;
+        fs::create_directories(directory_ + "/state");
+    }
+}
+
 TEST_F(VPNServiceTest, HandleLeavesNoDescriptorBehind) {
     const auto before = testing::openDescriptors();
     exchange(frame(R"({"operation":"status"})"));
@@ -238,7 +283,7 @@ TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
     EXPECT_EQ(launch.environment.size(), 3u);
     std::ifstream file(configuration);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "client\nremote 198.51.100.11 1194\n");
-    EXPECT_EQ(service_.supervisor().ownerPID, 701);
+    EXPECT_EQ(service_.supervisor().ownerPID(), 701);
 }
 
 TEST_F(VPNServiceTest, ARefusedProfileLeavesTheRunningTunnelAlone) {
@@ -259,7 +304,7 @@ TEST_F(VPNServiceTest, ARefusedProfileLeavesTheRunningTunnelAlone) {
     }
     EXPECT_EQ(processes_.children.size(), 1u);
     EXPECT_TRUE(engine().running);
-    EXPECT_EQ(service_.supervisor().ownerPID, 700);
+    EXPECT_EQ(service_.supervisor().ownerPID(), 700);
 }
 
 TEST_F(VPNServiceTest, AConnectThatFailsLateUndoesEverything) {
@@ -267,15 +312,15 @@ TEST_F(VPNServiceTest, AConnectThatFailsLateUndoesEverything) {
     NativeReply reply = owner(connectRequest());
     EXPECT_EQ(reply.message, "The primary network service could not be identified.");
     EXPECT_TRUE(processes_.launches.empty());
-    EXPECT_FALSE(service_.supervisor().ownerUID);
+    EXPECT_FALSE(service_.supervisor().ownerUID());
     EXPECT_EQ(dns_.events.back(), "restore");
 
     dns_.applyFails = false;
     processes_.launchError = true;
     reply = owner(connectRequest());
     EXPECT_EQ(reply.state, "failed");
-    EXPECT_NE(reply.message.find("Could not start engine"), std::string::npos) << reply.message;
-    EXPECT_FALSE(service_.supervisor().ownerUID);
+    EXPECT_EQ(reply.message, kEngineStartFailed) << "the path and the system's error go to the log only";
+    EXPECT_FALSE(service_.supervisor().ownerUID());
     EXPECT_FALSE(fs::exists(directory_ + "/state/session.ovpn"));
     EXPECT_EQ(owner(request("status")).state, "stopped");
 }
@@ -335,13 +380,14 @@ TEST_F(VPNServiceTest, AnEngineThatDiesIsReportedUntilTheNextDisconnect) {
 
 TEST_F(VPNServiceTest, ADisconnectWhoseRestoreFailsKeepsTheOwner) {
     ASSERT_EQ(owner(connectRequest()).state, "connecting");
-    service_.supervisor().lastFailure = "kept";
     dns_.restoreFails = true;
+    engine().running = false;
+    service_.tick();
+    ASSERT_EQ(service_.supervisor().lastFailure(), kEngineStopNeedsAttention);
     NativeReply reply = owner(request("disconnect"));
     EXPECT_EQ(reply.message, "A network configuration command failed.");
-    EXPECT_FALSE(engine().running);
-    EXPECT_EQ(service_.supervisor().ownerUID, 1000u);
-    EXPECT_EQ(service_.supervisor().lastFailure, "kept");
+    EXPECT_EQ(service_.supervisor().ownerUID(), 1000u);
+    EXPECT_EQ(service_.supervisor().lastFailure(), kEngineStopNeedsAttention);
     EXPECT_EQ(as(1001, 900, request("status")).message, kOtherUser);
     dns_.restoreFails = false;
     EXPECT_EQ(owner(request("disconnect")).state, "stopped");
