@@ -192,8 +192,12 @@ std::optional<std::uint32_t> peerSocketInode(int fd) {
     const ssize_t length = ::recv(netlink.get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (length <= 0) return std::nullopt;
     auto* header = reinterpret_cast<nlmsghdr*>(buffer);
-    int left = static_cast<int>(length);
-    if (!NLMSG_OK(header, left) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) return std::nullopt;
+    // NLMSG_OK spelled out: the macro compares signed with unsigned.
+    const auto received = static_cast<std::size_t>(length);
+    if (received < sizeof(nlmsghdr) || header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > received ||
+        header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+        return std::nullopt;
+    }
     auto* message = static_cast<unix_diag_msg*>(NLMSG_DATA(header));
     int attributesLength = static_cast<int>(header->nlmsg_len - NLMSG_LENGTH(sizeof *message));
     for (auto* attribute = reinterpret_cast<rtattr*>(message + 1); RTA_OK(attribute, attributesLength);

@@ -79,7 +79,7 @@ std::vector<std::string> MacOSDNSBackend::servers(const std::string& service) {
 void MacOSDNSBackend::applyServers(const std::string& service, const std::vector<std::string>& servers) {
     std::vector<std::string> arguments{"-setdnsservers", service};
     arguments.insert(arguments.end(), servers.begin(), servers.end());
-    networksetup(service, std::move(arguments));
+    networksetup(service, arguments);
 }
 
 void MacOSDNSBackend::restoreServers(const std::string& service, const std::vector<std::string>& previous) {
@@ -90,7 +90,7 @@ void MacOSDNSBackend::restoreServers(const std::string& service, const std::vect
     }
 }
 
-std::string MacOSDNSBackend::networksetup(const std::string& service, std::vector<std::string> arguments) {
+std::string MacOSDNSBackend::networksetup(const std::string& service, const std::vector<std::string>& arguments) {
     try {
         return runner_.run(kNetworksetup, arguments);
     } catch (const ServiceFailure&) {

@@ -19,7 +19,7 @@ public:
 private:
     // Runs networksetup about `service`; when it fails and the service is positively missing
     // from the list of services, that is DNSServiceVanished instead of the tool's failure.
-    std::string networksetup(const std::string& service, std::vector<std::string> arguments);
+    std::string networksetup(const std::string& service, const std::vector<std::string>& arguments);
     bool serviceIsListed(const std::string& service);
 
     ToolRunner& runner_;

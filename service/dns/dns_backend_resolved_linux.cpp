@@ -67,7 +67,7 @@ void ResolvedDNSBackend::restoreServers(const std::string& link, const std::vect
     resolvectl(link, std::move(arguments));
 }
 
-std::string ResolvedDNSBackend::resolvectl(const std::string& link, std::vector<std::string> arguments) {
+std::string ResolvedDNSBackend::resolvectl(const std::string& link, const std::vector<std::string>& arguments) {
     try {
         return runner_.run(kResolvectl, arguments);
     } catch (const ServiceFailure&) {

@@ -31,7 +31,7 @@ public:
 private:
     // Runs resolvectl about `link`; a failure for a link the kernel no longer has is
     // DNSServiceVanished instead of the tool's failure.
-    std::string resolvectl(const std::string& link, std::vector<std::string> arguments);
+    std::string resolvectl(const std::string& link, const std::vector<std::string>& arguments);
 
     ToolRunner& runner_;
     LinkExists linkExists_;
