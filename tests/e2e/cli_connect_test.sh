@@ -10,7 +10,8 @@ app=${1:?path of orlune-vpn}
 service=${2:?path of orlune-vpn-service}
 skip_unless_lab_possible
 
-export LAB_ID=$(new_lab_id)
+LAB_ID=$(new_lab_id)
+export LAB_ID
 LAB_SERVICE_CAPS=$(unit_capabilities)
 export LAB_SERVICE_CAPS
 work=$(mktemp -d)
@@ -26,7 +27,6 @@ if ! "$LAB" up --description "$here/failover.lab" --owner $$ --service "$service
 fi
 eval "$("$LAB" env)"
 installed_app="$LAB_STATE/install/usr/bin/orlune-vpn"
-down_relay=$(awk -F'\t' '$2 == "vpn-down-111" {print $3}' "$LAB_STATE/relays.tsv")
 good_relay=$(awk -F'\t' '$2 == "public-vpn-101" {print $3}' "$LAB_STATE/relays.tsv")
 
 resolv_before=$("$LAB" exec -- cat /etc/resolv.conf)

@@ -38,6 +38,7 @@ e2e_cleanup() {
 # $WORK/NAME.out and .err, its runner's pid to RUNNER.
 start_connect() { # name target [user]
   LAB_USER=${3:-orlune-lab} "$LAB" exec --user -- "$APP" connect "$2" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+  # shellcheck disable=SC2034  # read by the tests that source this file
   RUNNER=$!
 }
 

@@ -101,15 +101,15 @@ boot_machine() { # root log
     --bind-ro="$LAB_STATE/public" </dev/null >"$log" 2>&1 &
   MACHINE_NSPAWN=$!
   MACHINE_PID=""
-  local i state
-  for i in $(seq 1 100); do
+  local state
+  for _ in $(seq 1 100); do
     MACHINE_PID=$(machine_init_pid "$MACHINE_NSPAWN") && break
     kill -0 "$MACHINE_NSPAWN" 2>/dev/null || break
     sleep 0.05
   done
   [ -n "$MACHINE_PID" ] || { note "the machine did not start (log $log)"; tail -n 20 "$log" >&2; return 1; }
   # The first calls may come before the bus is up.
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     state=$(in_machine systemctl is-system-running --wait 2>/dev/null) || true
     case $state in running|degraded) return 0 ;; esac
     sleep 0.1
@@ -145,8 +145,7 @@ stop_machine() {
   [ -n "${MACHINE_NSPAWN:-}" ] || return 0
   if kill -0 "$MACHINE_NSPAWN" 2>/dev/null; then
     in_machine systemctl poweroff --no-block >/dev/null 2>&1 || kill -TERM "$MACHINE_NSPAWN" 2>/dev/null
-    local i
-    for i in $(seq 1 200); do kill -0 "$MACHINE_NSPAWN" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 1 200); do kill -0 "$MACHINE_NSPAWN" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$MACHINE_NSPAWN" 2>/dev/null || true
   fi
   wait "$MACHINE_NSPAWN" 2>/dev/null || true

@@ -11,6 +11,7 @@
 #                   /etc/resolv.conf
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck disable=SC2034  # read by machine.sh
 SYSTEM_DIR=$here
 . "$here/../lab/test/testlib.sh"
 . "$here/machine.sh"
@@ -69,8 +70,8 @@ reset_dns_packets() { ip netns exec "$client_ns" nft reset counters table inet o
 # A resolver daemon goes on retrying a query after its client gave up: waits (at most 15 s) until
 # no packet has left for a second, so that no query of before is counted in what follows.
 dns_settled() {
-  local last="" now i
-  for i in $(seq 1 15); do
+  local last="" now
+  for _ in $(seq 1 15); do
     now="$(dns_packets eth0) $(dns_packets tunnel)"
     [ "$now" = "$last" ] && return 0
     last=$now
@@ -134,8 +135,7 @@ EOF
   in_machine systemctl start NetworkManager.service
   # eth0 comes configured by the lab; NetworkManager takes it over with its own profile.
   in_machine nmcli connection up lab-wired >/dev/null || return 1
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     in_machine grep -q '^nameserver 203.0.113.1' /etc/resolv.conf 2>/dev/null &&
       [ "$(in_machine nmcli -g GENERAL.CONNECTION device show eth0 2>/dev/null)" = lab-wired ] && return 0
     sleep 0.2
@@ -206,8 +206,7 @@ app_pids() { in_machine pgrep -f '^/usr/bin/orlune-vpn connect' || true; }
 connect() { # name
   as_user /usr/bin/orlune-vpn connect JP >"$work/$1.out" 2>"$work/$1.err" &
   RUNNER=$!
-  local i
-  for i in $(seq 1 240); do
+  for _ in $(seq 1 240); do
     grep -q '^Connected' "$work/$1.out" && return 0
     kill -0 "$RUNNER" 2>/dev/null || break
     sleep 0.25
@@ -218,9 +217,9 @@ connect() { # name
 # Ends whatever the command line does now (it may have connected again by itself) and the
 # session with it. A command line that outlives its Ctrl-C is shown, then killed.
 end_session() { # name
-  local p i
+  local p
   for p in $(app_pids); do in_machine kill -INT "$p"; done
-  for i in $(seq 1 100); do kill -0 "$RUNNER" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 1 100); do kill -0 "$RUNNER" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$RUNNER" 2>/dev/null; then
     echo "# noticed: the command line of '$1' did not end within 10 s of Ctrl-C; its output:"
     sed 's/^/#   /' "$work/$1.out"

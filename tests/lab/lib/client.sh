@@ -22,8 +22,7 @@ ensure_lab_user() {
   if ! id -u "$LAB_USER" >/dev/null 2>&1; then
     command -v useradd >/dev/null || die "no useradd to create the lab user $LAB_USER"
     # Two labs starting together may race for the account database: retry briefly.
-    local try
-    for try in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
       useradd --create-home --shell /bin/bash --comment "Orlune VPN lab user" "$LAB_USER" 2>/dev/null && break
       id -u "$LAB_USER" >/dev/null 2>&1 && break
       sleep 0.2
@@ -83,7 +82,7 @@ setup_client() {
   mkdir -p "$S/client"
   printf '# Client host of Orlune lab %s\nnameserver %s\n' "$LAB_ID" "$INET_CLIENT_ADDR" > "$S/client/resolv.conf"
   # The mount points must exist; on a machine without the package they are made, empty.
-  for d in "${SERVICE_DIRS[@]}"; do [ -d "$d" ] || mkdir -p -m 755 "$d"; done
+  for d in "${SERVICE_DIRS[@]}"; do [ -d "$d" ] || { mkdir -p "$d" && chmod 755 "$d"; }; done
 
   nsenter --net="/run/netns/$ns" -- unshare --mount --propagation private -- sleep infinity \
     </dev/null >/dev/null 2>&1 &

@@ -1,5 +1,6 @@
 # Shared by every lab command: addresses, names, the state directory and its records.
 # shellcheck shell=bash
+# shellcheck disable=SC2034  # the settings here are read by the files that source this one
 
 LAB_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LAB_RUN_DIR=${LAB_RUN_DIR:-/run/orlune-lab}

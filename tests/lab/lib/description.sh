@@ -54,6 +54,7 @@ parse_description() { # file
       endpoint)
         [ -n "${SERVICE_ADDR[$f1]:-}" ] || die "$where: unknown endpoint '$f1' (${ENDPOINT_NAMES[*]})"
         valid_endpoint_fault "$f2" || die "$where: unknown endpoint fault '$f2' (${ENDPOINT_FAULTS[*]})"
+        # shellcheck disable=SC2034  # read by the lab command after the description is loaded
         EP_FAULT[$f1]=$f2
         ;;
       *) die "$where: unknown line kind '$kind' (relay, country, endpoint)" ;;
@@ -83,13 +84,13 @@ write_relay_table() {
 }
 
 load_relay_table() {
-  local i name addr proto port country code ping speed exit faults
+  local i name proto port country code ping speed exit faults
   [ -f "$S/relays.tsv" ] || die "lab $LAB_ID has no relay table (was it started?)"
   R_COUNT=0
   declare -gA R_INDEX=()
   declare -ga R_NAME=() R_COUNTRY=() R_CODE=() R_PING=() R_SPEED=() R_PROTO=() R_PORT=() \
     R_EXIT=() R_FAULTS=()
-  while IFS=$'\t' read -r i name addr proto port country code ping speed exit faults; do
+  while IFS=$'\t' read -r i name _ proto port country code ping speed exit faults; do
     [[ $i == \#* ]] && continue
     R_COUNT=$i; R_INDEX[$name]=$i; R_NAME[i]=$name; R_PROTO[i]=$proto; R_PORT[i]=$port
     R_COUNTRY[i]=$country; R_CODE[i]=$code; R_PING[i]=$ping; R_SPEED[i]=$speed; R_EXIT[i]=$exit

@@ -55,7 +55,7 @@ start_service() {
   if [ -n "${LAB_SERVICE_CAPS:-}" ]; then
     local caps="-all,+${LAB_SERVICE_CAPS//,/,+}"
     confine=(setpriv --bounding-set "$caps" --inh-caps "$caps" --ambient-caps "$caps"
-             --securebits +noroot,+noroot_locked --no-new-privs --)
+             --securebits "+noroot,+noroot_locked" --no-new-privs --)
   fi
   setsid nsenter -t "$(client_holder)" -n -m -- "${confine[@]}" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 HOME=/root "$svc" </dev/null >>"$S/logs/service.log" 2>&1 &

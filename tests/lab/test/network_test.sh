@@ -34,7 +34,7 @@ for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
   for a in $(ip -n "$ns" -4 -o addr show | awk '$2 != "lo" {print $4}'); do
     [[ $a =~ $in_lab ]] || bad_addr+=" $ns:$a"
   done
-  while read -r dst via gw _; do
+  while read -r dst _ gw _; do
     [ "$dst" = default ] && dst=$gw
     [[ $dst =~ $in_lab ]] || bad_route+=" $ns:$dst"
   done < <(ip -n "$ns" -4 route show)

@@ -1,6 +1,7 @@
 # Small assertion helpers for the lab's own tests (TAP-like output, failures counted).
 # shellcheck shell=bash
 
+# shellcheck disable=SC2034  # read by the tests that source this file
 LAB=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/lab
 FAILURES=0
 CHECKS=0

@@ -19,7 +19,8 @@ ip netns del "$probe"
 exec 9>&-
 command -v openvpn >/dev/null || { echo "SKIP: openvpn is not installed (scripts/bootstrap lab)"; exit 77; }
 
-export LAB_ID="s$(head -c 3 /dev/urandom | od -An -tx1 | tr -d ' \n')" LAB_QUIET=1
+LAB_ID="s$(head -c 3 /dev/urandom | od -An -tx1 | tr -d ' \n')"
+export LAB_ID LAB_QUIET=1
 unit=$(cd "$(dirname "$0")/../../../packaging" && pwd)/orlune-vpn.service
 LAB_SERVICE_CAPS=$(sed -n 's/^CapabilityBoundingSet=//p' "$unit" | tr ' ' '\n' | sed 's/^CAP_//' | tr 'A-Z' 'a-z' | paste -sd, -)
 export LAB_SERVICE_CAPS
