@@ -26,7 +26,9 @@ EngineSupervisor::EngineSupervisor(EnginePaths paths, ProcessControl& processes,
       host_(host),
       timings_(timings) {}
 
-bool EngineSupervisor::engineRunning() { return engine_ && engine_->isRunning(); }
+bool EngineSupervisor::engineRunning() {
+    return engine_ && engine_->isRunning();
+}
 
 void EngineSupervisor::tick() {
     if (!engine_) return;

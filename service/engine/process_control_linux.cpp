@@ -56,7 +56,9 @@ bool LinuxProcessControl::exists(pid_t pid) {
     return !(close != std::string::npos && close + 2 < stat->size() && (*stat)[close + 2] == 'Z');
 }
 
-UniqueFd LinuxProcessControl::watch(pid_t pid) { return openProcessHandle(pid); }
+UniqueFd LinuxProcessControl::watch(pid_t pid) {
+    return openProcessHandle(pid);
+}
 
 void LinuxProcessControl::signal(pid_t pid, int signal) { (void)::kill(pid, signal); }
 

@@ -13,8 +13,8 @@ namespace {
 constexpr std::string_view kCompleted = "Initialization Sequence Completed";
 
 constexpr std::array<std::string_view, 8> kCancelling{
-    "process restarting", "Restart pause", "Closing TUN/TAP",      "Closing utun",
-    "SIGTERM",            "AUTH_FAILED",   kEngineVerifyErrorLine, kEngineTLSErrorLine,
+    "process restarting", "Restart pause",        "Closing TUN/TAP",   "Closing utun", "SIGTERM",
+    "AUTH_FAILED",        kEngineVerifyErrorLine, kEngineTLSErrorLine,
 };
 
 bool contains(std::string_view line, std::string_view phrase) { return line.find(phrase) != std::string_view::npos; }

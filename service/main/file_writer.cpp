@@ -50,7 +50,8 @@ void save(const nlohmann::json& value, const std::filesystem::path& path) {
     try {
         bytes = value.dump();
     } catch (const nlohmann::json::exception& error) {
-        throw ServiceFailure::failed(kStateFileFailed, "Could not encode " + path.string() + " as JSON: " + error.what());
+        throw ServiceFailure::failed(kStateFileFailed,
+                                     "Could not encode " + path.string() + " as JSON: " + error.what());
     }
     writeFileAtomically(path, bytes);
 }

@@ -90,7 +90,9 @@ pid_t spawnProcess(const std::string& executable, const std::vector<std::string>
     return pid;
 }
 
-UniqueFd openProcessHandle(pid_t pid) { return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))); }
+UniqueFd openProcessHandle(pid_t pid) {
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
 
 SpawnedChild::~SpawnedChild() {
     if (reaped_) return;

@@ -62,7 +62,8 @@ class FakeProcessControl final : public ProcessControl {
 public:
     std::unique_ptr<ChildProcess> launch(const LaunchRequest& request) override {
         launches.push_back(request);
-        if (launchError) throw ServiceFailure::system(kEngineStartFailed, ENOENT, "Could not start " + request.executable);
+        if (launchError)
+            throw ServiceFailure::system(kEngineStartFailed, ENOENT, "Could not start " + request.executable);
         auto state = std::make_shared<FakeChild::State>();
         state->pid = nextPid++;
         children.push_back(state);

@@ -69,7 +69,8 @@ TEST_F(SupervisorTest, LaunchRecordsTheOwnerTheLogAndThePidFile) {
     startEngine();
     ASSERT_EQ(processes_.launches.size(), 1u);
     EXPECT_GE(processes_.launches[0].output, 0);
-    EXPECT_EQ(::fcntl(processes_.launches[0].output, F_GETFD), -1) << "the engine holds the only write end of its output";
+    EXPECT_EQ(::fcntl(processes_.launches[0].output, F_GETFD), -1)
+        << "the engine holds the only write end of its output";
     std::ifstream pid(paths().pid());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(pid), {}), "5000");
     struct stat info {};

@@ -161,7 +161,7 @@ TEST_F(VPNServiceTest, BadFramesAndRequestsGetOneFailureReplyEach) {
 }
 
 TEST_F(VPNServiceTest, FailuresReachTheClientAsOneOfTheServiceSentencesOnly) {
-    const std::vector<std::string> sentences{kStateFileFailed, kEngineStartFailed,   kDNSSettingsFailed,
+    const std::vector<std::string> sentences{kStateFileFailed,  kEngineStartFailed,      kDNSSettingsFailed,
                                              kMalformedRequest, kServiceInternalFailure, kUnauthorizedClient};
     const auto systemFault = [](const char* sentence) {
         return std::make_exception_ptr(ServiceFailure::system(sentence, EACCES, "Could not write /var/lib/x"));
@@ -177,7 +177,8 @@ TEST_F(VPNServiceTest, FailuresReachTheClientAsOneOfTheServiceSentencesOnly) {
          [&] { authorizer_.fault = std::make_exception_ptr(std::runtime_error("/proc/700/exe: Permission denied")); },
          frame(R"({"operation":"status"})")},
         {"an undecodable request", [] {}, frame(R"({"operation":7})")},
-        {"a policy's stray error", [] {}, frame(R"({"operation":"connect","profile":"unreadable","expectedHost":"h"})")},
+        {"a policy's stray error", [] {},
+         frame(R"({"operation":"connect","profile":"unreadable","expectedHost":"h"})")},
         {"the state directory", [&] { fs::remove_all(directory_ + "/state"); },
          frame(R"({"operation":"connect","profile":"good profile","expectedHost":"h"})")},
         {"the engine's launch", [&] { processes_.launchError = true; },
