@@ -18,8 +18,6 @@
 namespace orlune {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const QString kRelayEndedAttempt = QStringLiteral("The selected relay ended the connection attempt.");
 // The sentence keeps the production limit, whatever a test sets.
 const QString kConfirmationTimedOut = QStringLiteral("VPN confirmation timed out after 30 seconds. ");
@@ -39,6 +37,13 @@ bool isTunnelInterface(const std::optional<std::string>& interface) {
 
 }  // namespace
 
+TunnelClock TunnelClock::system() {
+    return TunnelClock{
+        .now = [] { return std::chrono::steady_clock::now(); },
+        .sleep = [](std::chrono::milliseconds duration) -> QCoro::Task<> { co_await QCoro::sleepFor(duration); },
+    };
+}
+
 NativeTunnelProvider::NativeTunnelProvider() : NativeTunnelProvider(Dependencies{}) {}
 
 NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
@@ -46,7 +51,8 @@ NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
       routeLookup_(std::move(dependencies.routeLookup)),
       internetReachable_(std::move(dependencies.internetReachable)),
       interfaceExists_(std::move(dependencies.interfaceExists)),
-      timings_(dependencies.timings) {
+      timings_(dependencies.timings),
+      clock_(std::move(dependencies.clock)) {
     if (!internetReachable_) internetReachable_ = [] { return InternetReachability::isInternetReachable(); };
     if (!interfaceExists_) {
         interfaceExists_ = [](const QString& name) { return ::if_nametoindex(name.toUtf8().constData()) != 0; };
@@ -93,8 +99,8 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     checkAttempt(attempt);
     if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
 
-    const Clock::time_point deadline = Clock::now() + timings_.confirmationDeadline;
-    while (Clock::now() < deadline) {
+    const auto deadline = clock_.now() + timings_.confirmationDeadline;
+    while (clock_.now() < deadline) {
         checkAttempt(attempt);
         NativeRequest poll = operation(NativeOperation::status);
         status = co_await request(std::move(poll));
@@ -105,7 +111,7 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
                                                                              : status.message);
         }
         if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
-        co_await QCoro::sleepFor(timings_.statusInterval);
+        co_await clock_.sleep(timings_.statusInterval);
     }
     if (status.state != NativeState::connected || !isTunnelInterface(status.interface)) {
         throw TunnelError::serverConnectionFailed(utf8(kConfirmationTimedOut) + status.message);
@@ -190,20 +196,20 @@ QCoro::Task<void> NativeTunnelProvider::disconnect() {
         }
     }
     const std::optional<QString> tunnel = std::exchange(activeInterface_, std::nullopt);
-    const Clock::time_point deadline = Clock::now() + timings_.restoreDeadline;
+    const auto deadline = clock_.now() + timings_.restoreDeadline;
     while (true) {
         const std::optional<QString> route = routeLookup_->interfaceTowardsInternet();
         // With no route at all (the link is gone) the physical route cannot come back: the
         // service's "stopped" and the tunnel interface being gone are the proof.
         if (!route && !(tunnel && interfaceExists_(*tunnel))) co_return;
-        if (Clock::now() >= deadline) {
+        if (clock_.now() >= deadline) {
             throw TunnelError(isPhysicalRouteInterface(route) ? TunnelError::Kind::internetUnverifiedAfterDisconnect
                                                               : TunnelError::Kind::physicalRouteNotRestored);
         }
         // Only ask the Internet once the route is physical again: through a dying tunnel the
         // probes would prove nothing.
         if (isPhysicalRouteInterface(route) && co_await internetReachable_()) co_return;
-        co_await QCoro::sleepFor(timings_.routeInterval);
+        co_await clock_.sleep(timings_.routeInterval);
     }
 }
 

@@ -20,6 +20,15 @@
 
 namespace orlune {
 
+// Monotonic time and the pause between two looks. The app uses the steady clock and a real timer;
+// tests pass a clock that only the pauses move, so deadlines pass without waiting for them.
+struct TunnelClock {
+    std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<QCoro::Task<>(std::chrono::milliseconds)> sleep;
+
+    static TunnelClock system();
+};
+
 // Waits and limits of the provider. Fixed in the app; tests shorten them.
 struct TunnelTimings {
     std::chrono::milliseconds confirmationDeadline{30'000};
@@ -39,6 +48,7 @@ public:
         std::function<QCoro::Task<bool>()> internetReachable;  // defaults to the real check
         std::function<bool(const QString&)> interfaceExists;    // defaults to the system's list
         TunnelTimings timings;
+        TunnelClock clock = TunnelClock::system();
     };
 
     NativeTunnelProvider();
@@ -67,6 +77,7 @@ private:
     std::function<QCoro::Task<bool>()> internetReachable_;
     std::function<bool(const QString&)> interfaceExists_;
     TunnelTimings timings_;
+    TunnelClock clock_;
 };
 
 }  // namespace orlune

@@ -87,6 +87,11 @@ protected:
                 },
                 .interfaceExists = [this](const QString&) { return tunnelInterfacePresent; },
                 .timings = timings,
+                .clock = {.now = [this] { return now; },
+                          .sleep = [this](std::chrono::milliseconds duration) -> QCoro::Task<> {
+                              now += duration;
+                              co_return;
+                          }},
             });
         }
         return *provider_;
@@ -119,10 +124,11 @@ protected:
     test::CatalogRow row{.code = "jp"};
     Relay relay = test::relayFor(row);
     std::unique_ptr<test::FakeControlService> service;
-    // Deadlines generous enough for slow builds where the attempt should succeed; tests that
-    // wait a deadline out shorten it before the provider is made.
+    // The provider's clock moves only by its own pauses, so a deadline is a number of looks
+    // (here 600 and 400), however slow the build.
     TunnelTimings timings{.confirmationDeadline = 3000ms, .statusInterval = 5ms, .restoreDeadline = 2000ms,
                           .routeInterval = 5ms};
+    std::chrono::steady_clock::time_point now;
     RouteScript* route = nullptr;
     bool internetReachable = true;
     bool tunnelInterfacePresent = false;
@@ -246,6 +252,7 @@ TEST_F(NativeTunnelProviderTest, ProfileProblemsPassThrough) {
 }
 
 TEST_F(NativeTunnelProviderTest, DisconnectDuringPollingCancelsTheConnect) {
+    timings.confirmationDeadline = 24h;  // looks that never run out: only the disconnect ends them
     startService(ServiceScript{.pollsUntilConnected = 1'000'000});
     auto connecting = connect();
     const std::exception_ptr outcome = test::failureOf([&]() -> QCoro::Task<void> {
