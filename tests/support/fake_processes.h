@@ -43,7 +43,7 @@ struct FakeChild final : ChildProcess {
         std::vector<int> signals;
         bool waited = false;
     };
-    explicit FakeChild(std::shared_ptr<State> state) : state(std::move(state)) {}
+    explicit FakeChild(std::shared_ptr<State> shared) : state(std::move(shared)) {}
     pid_t pid() const override { return state->pid; }
     bool isRunning() override { return state->running; }
     void signal(int signal) override {

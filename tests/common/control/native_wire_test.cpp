@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -149,6 +152,21 @@ TEST(NativeWireFraming, WritingToAClosedPeerFailsWithoutSignal) {
 std::atomic<int> interruptions{0};
 void countInterruption(int) { interruptions.fetch_add(1); }
 
+// Waits until thread `tid` sleeps in recv with nothing queued on `fd`, so that a signal sent now
+// interrupts the wait itself rather than a read that is about to return.
+void waitUntilWaitingIn(pid_t tid, int fd) {
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        long number = -1;
+        std::ifstream(path) >> number;  // "running" when it is not in a system call
+        int queued = -1;
+        if (number == SYS_recvfrom && ::ioctl(fd, FIONREAD, &queued) == 0 && queued == 0) return;
+        std::this_thread::yield();
+    }
+    ADD_FAILURE() << "the reader never waited in recv";
+}
+
 TEST(NativeWireFraming, ReceiveInterruptedBySignalsReturnsTheWholeFrame) {
     // A handler without SA_RESTART makes a blocked recv return EINTR.
     struct sigaction action {};
@@ -162,6 +180,7 @@ TEST(NativeWireFraming, ReceiveInterruptedBySignalsReturnsTheWholeFrame) {
     const std::string body = encodeMessage(request);
     const std::string frame = prefix(static_cast<std::uint32_t>(body.size())) + body;
     const pthread_t readerThread = ::pthread_self();
+    const pid_t readerTid = ::gettid();
     interruptions = 0;
 
     std::thread peer([&] {
@@ -171,9 +190,8 @@ TEST(NativeWireFraming, ReceiveInterruptedBySignalsReturnsTheWholeFrame) {
         for (std::size_t cut : cuts) {
             NativeWire::writeAll(pair.writer.get(), std::string_view(frame).substr(sent, cut - sent));
             sent = cut;
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            waitUntilWaitingIn(readerTid, pair.reader.get());
             ::pthread_kill(readerThread, SIGUSR1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
         NativeWire::writeAll(pair.writer.get(), std::string_view(frame).substr(sent));
     });
