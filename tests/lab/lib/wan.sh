@@ -87,7 +87,7 @@ start_wan() { # profile
   run in_ns "$inet" sysctl -qw net.ipv4.conf.all.rp_filter=0 "net.ipv4.conf.$dev.rp_filter=0" \
     "net.ipv4.conf.$dev.accept_local=1" net.ipv4.ip_early_demux=0 net.ipv4.tcp_early_demux=0 \
     net.ipv4.udp_early_demux=0
-  [ -z "$nets6" ] || run in_ns "$inet" sysctl -qw "net.ipv6.conf.$dev.disable_ipv6=0"
+  [ -z "$nets6" ] || run in_ns "$inet" sysctl -qw "net.ipv6.conf.$dev.disable_ipv6=0" net.ipv6.conf.all.forwarding=1
   run ip -n "$inet" link set "$dev" up
   wan_rules -4 "${CLIENT_ADDR%.*}.0/24" "$INET_CLIENT_ADDR"
   for net in $nets6; do wan_rules -6 "$net" fe80::/10 ff00::/8; done
