@@ -60,21 +60,22 @@ times=$(for _ in 1 2 3; do in_client "${CURL[@]}" -o /dev/null -w '%{time_total}
 echo "# fetch times of the 1.3 MB catalog: $(tr '\n' ' ' <<< "$times")s"
 check_near "the 1.3 MB catalog's median fetch time (s)" "$(sed -n 2p <<< "$times")" 1.6 10
 
-group "the bottleneck's rate: the catalog host's line, saturated by one download"
+group "the bottleneck's rate: the catalog host's line, saturated by two downloads"
 head -c 7500000 /dev/urandom | base64 -w 76 > "$WORK/big.csv"
 "$LAB" catalog serve "$WORK/big.csv"
-# Measured in the middle of the download, when TCP has left slow start and fills the queue.
+# Measured in the middle of the downloads, when TCP has left slow start; two flows keep the queue
+# from running dry while one of them recovers from a drop.
 measure_rate() { # interface start-seconds seconds -> kbit/s
   local a b t0
   sleep "$2"; a=$(rx_bytes "$1"); t0=$EPOCHREALTIME
   sleep "$3"; b=$(rx_bytes "$1")
   awk -v a="$a" -v b="$b" -v t="$t0" -v n="$EPOCHREALTIME" 'BEGIN { printf "%d", (b - a) * 8 / (n - t) / 1000 }'
 }
-in_client "${CURL[@]}" -o /dev/null "https://192.0.2.10/api/iphone/" &
-rate=$(measure_rate eth0 2 3)
+for _ in 1 2; do in_client "${CURL[@]}" -o /dev/null "https://192.0.2.10/api/iphone/" & done
+rate=$(measure_rate eth0 2.5 3)
 wait
 # The link counts Ethernet frames: 1514 bytes carry the line's 1500.
-check_near "IP rate at the client (kbit/s)" "$((rate * 1500 / 1514))" "$(setting catalog rate)" 6
+check_near "IP rate at the client (kbit/s)" "$((rate * 1500 / 1514))" "$(setting catalog rate)" 4
 
 group "a tunnel through the line: the engine by hand, over UDP to the relay in Japan"
 "$LAB" catalog generate
