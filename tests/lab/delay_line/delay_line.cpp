@@ -160,7 +160,7 @@ double number(const std::string& key, const std::string& value, double max) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (used != value.size() || !std::isfinite(v) || v < 0 || v > max)
+  if (value.empty() || used != value.size() || !std::isfinite(v) || v < 0 || v > max)
     throw std::runtime_error(key + "=" + value + " is not a number from 0 to " + std::to_string(static_cast<long long>(max)));
   return v;
 }
