@@ -10,6 +10,8 @@ parse_description() { # file
   [ -r "$file" ] || die "cannot read lab description $file"
   R_COUNT=0
   declare -gA R_INDEX=() IPINFO=() EP_FAULT=()
+  WAN_PROFILE=none
+  local wan_seen=""
   declare -ga R_NAME=() R_COUNTRY=() R_CODE=() R_PING=() R_SPEED=() R_PROTO=() R_PORT=() \
     R_EXIT=() R_FAULTS=()
   while IFS= read -r line || [ -n "$line" ]; do
@@ -57,7 +59,13 @@ parse_description() { # file
         # shellcheck disable=SC2034  # read by the lab command after the description is loaded
         EP_FAULT[$f1]=$f2
         ;;
-      *) die "$where: unknown line kind '$kind' (relay, country, endpoint)" ;;
+      wan)
+        [ -z "$wan_seen" ] || die "$where: a second wan line (the first is at $wan_seen)"
+        valid_wan_profile "$f1" || die "$where: unknown wan profile '$f1' (${WAN_PROFILES[*]})"
+        [ -z "$f2$f3$f4$f5$f6$f7$f8$(trim "$extra")" ] || die "$where: a wan line names only its profile"
+        WAN_PROFILE=$f1; wan_seen=$where
+        ;;
+      *) die "$where: unknown line kind '$kind' (relay, country, endpoint, wan)" ;;
     esac
   done < "$file"
   [ $R_COUNT -ge 1 ] || die "$file: no relay"

@@ -115,6 +115,7 @@ country | 10.0.0.1 | US # an address outside the lab
 endpoint | echo9 | hang # an unknown endpoint
 endpoint | echo1 | slow # an unknown endpoint fault
 router | x # an unknown line kind
+wan | fast # an unknown wan profile
 EOF
 check_lab_gone "$F" "after refused descriptions"
 
