@@ -18,6 +18,7 @@ in_softether() { # index command...
 start_softether() { # index
   local i=$1 ns dir=$S/relays/$1 d pid
   ns=$(relay_ns "$i")
+  rm -rf "$dir/lib" "$dir/configured"
   for d in "${SOFTETHER_DIRS[@]}"; do
     mkdir -p "$dir/${d%%:*}"
     # The mount points must exist; on a machine where the package made none they are made, empty.
@@ -96,13 +97,19 @@ EOF
   else
     echo "PortsUDPSet ${R_PORT[i]}"
   fi
-  # The server's self-signed certificate, the CA of its profile (vpncmd refuses absolute paths).
-  echo "ServerCertGet server.crt"
+  # The server's self-signed certificate is the CA of its profile (vpncmd refuses absolute
+  # paths); a server set up again keeps the one its profile names.
+  if [ -s "$S/relays/$i/server.key" ]; then
+    echo "ServerCertSet /LOADCERT:server.crt /LOADKEY:server.key"
+  else
+    echo "ServerCertGet server.crt"
+    echo "ServerKeyGet server.key"
+  fi
   echo "Flush"
 }
 
-# Waits for the admin port, runs the batch and keeps the server's certificate. Runs once per
-# relay: the server keeps its configuration across `relay stop` and `start`.
+# Waits for the admin port, runs the batch and keeps the server's certificate and key. A
+# restarted server drops the hub it had saved, so every start is set up afresh.
 configure_softether() { # index
   local i=$1 dir=$S/relays/$1 out
   wait_for 10 softether_listening "$i" || die "relay ${R_NAME[i]} does not answer on its admin port (see $S/logs/relay-$i.log)"
