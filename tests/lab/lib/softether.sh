@@ -56,14 +56,14 @@ softether_listening() { # index
 # The vpncmd batch that makes a fresh server a public relay. Ports go comma-separated: with
 # spaces PortsUDPSet silently takes only the first.
 softether_batch() { # index
-  local i=$1 host gw dns2=none domain=none routes=none port
+  local i=$1 host dns2=none domain=none routes=none port
   host=$(softether_host "$i" 1)
-  gw=$host
   if has_fault "$i" push-noise; then
     dns2=192.0.2.53; domain=vpngate.example
     routes="192.0.2.0/255.255.255.128/$host"
   elif has_fault "$i" push-routes; then
-    gw=none
+    # SoftEther pushes the redirect with any gateway, and without one it pushes no gateway for
+    # the routes either: the host routes come beside the redirect.
     routes="1.1.1.1/255.255.255.255/$host,8.8.8.8/255.255.255.255/$host,192.0.2.0/255.255.255.128/$host"
   fi
   cat <<EOF
@@ -85,7 +85,7 @@ EOF
   cat <<EOF
 SecureNatEnable
 SecureNatHostSet /MAC:none /IP:$host /MASK:255.255.255.248
-DhcpSet /START:$(softether_host "$i" 2) /END:$(softether_host "$i" 6) /MASK:255.255.255.248 /EXPIRE:7200 /GW:$gw /DNS:$host /DNS2:$dns2 /DOMAIN:$domain /LOG:no /PUSHROUTE:$routes
+DhcpSet /START:$(softether_host "$i" 2) /END:$(softether_host "$i" 6) /MASK:255.255.255.248 /EXPIRE:7200 /GW:$host /DNS:$host /DNS2:$dns2 /DOMAIN:$domain /LOG:no /PUSHROUTE:$routes
 EOF
   # Only the admin port (closed to the outside by nft) and the relay's own port stay open.
   for port in 443 992 1194; do
