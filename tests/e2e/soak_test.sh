@@ -21,7 +21,7 @@ relay_address() { awk -F'\t' -v r="$1" '$2 == r {print $3}' "$LAB_STATE/relays.t
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 sample_service() {
   awk '$1 == "VmRSS:" {print $2}' "/proc/$service/status" >>"$WORK/rss"
-  ls "/proc/$service/fd" | wc -l >>"$WORK/fds"
+  find "/proc/$service/fd" -mindepth 1 -maxdepth 1 | wc -l >>"$WORK/fds"
 }
 stats() { sort -g | awk -v p="$1" '{v[NR] = $1} END {if (NR) printf "%s_median=%s %s_max=%s", p, v[int((NR + 1) / 2)], p, v[NR]}'; }
 
@@ -43,8 +43,9 @@ cycle() { # relay n
   kill -INT "$(app_pid)" 2>/dev/null
   wait "$RUNNER" || { echo "# cycle $2 on $name: the command line failed after Ctrl-C"; tail -n 3 "$out"; return 1; }
   echo $(($(now_ms) - connected)) >>"$WORK/disconnect-$name"
-  [ "$(route_to_1111)" = "$route_before" ] && resolv_is "$resolv_before" || {
-    echo "# cycle $2 on $name: route or DNS not given back"; return 1; }
+  if [ "$(route_to_1111)" != "$route_before" ] || ! resolv_is "$resolv_before"; then
+    echo "# cycle $2 on $name: route or DNS not given back"; return 1
+  fi
 }
 
 group "$cycles cycles on each of ${relays[*]}, taking turns"

@@ -6,10 +6,6 @@
 relay_ns() { ns_name "r$1"; }
 is_softether() { [ "${R_KIND[$1]}" = softether ]; }
 
-SOFTETHER=/usr/libexec/softether/vpnserver/vpnserver
-# SoftEther's data directories are compiled in; each relay binds its own over them in a mount
-# namespace of its own, so no relay (and nothing on this machine) sees another's.
-SOFTETHER_DIRS=(lib:/var/lib/softether log:/var/log/softether run:/run/softether)
 SOFTETHER_ADMIN_PORT=5555
 
 # What the relay pushes. A healthy relay sends its clients' traffic through itself; push-routes

@@ -5,6 +5,11 @@
 # certificate as the profile's CA.
 # shellcheck shell=bash
 
+SOFTETHER=/usr/libexec/softether/vpnserver/vpnserver
+# SoftEther's data directories are compiled in; each relay binds its own over them in a mount
+# namespace of its own, so no relay (and nothing on this machine) sees another's.
+SOFTETHER_DIRS=(lib:/var/lib/softether log:/var/log/softether run:/run/softether)
+
 # The server's first address of its /29: SecureNAT's virtual host; the next five are leased.
 softether_host() { local p; p=$(relay_pool "$1"); echo "${p%.*}.$((${p##*.} + $2))"; }
 
@@ -18,11 +23,11 @@ in_softether() { # index command...
 start_softether() { # index
   local i=$1 ns dir=$S/relays/$1 d pid
   ns=$(relay_ns "$i")
-  rm -rf "$dir/lib" "$dir/configured"
+  rm -rf "${dir:?}/lib" "$dir/configured"
   for d in "${SOFTETHER_DIRS[@]}"; do
     mkdir -p "$dir/${d%%:*}"
     # The mount points must exist; on a machine where the package made none they are made, empty.
-    [ -d "${d#*:}" ] || mkdir -p -m 755 "${d#*:}"
+    [ -d "${d#*:}" ] || { mkdir -p "${d#*:}" && chmod 755 "${d#*:}"; }
   done
   touch "$S/logs/relay-$i.log"
   # The server looks up names of its makers' services (dynamic DNS, NAT traversal); with a
@@ -30,6 +35,7 @@ start_softether() { # index
   printf '# SoftEther relay %s of Orlune lab %s\nnameserver 127.0.0.1\n' "${R_NAME[i]}" "$LAB_ID" > "$dir/resolv.conf"
   # execsvc stays in the foreground and forks its worker; through `ip netns exec`, unshare and
   # sh's exec, the recorded pid is the server's own.
+  # shellcheck disable=SC2016  # the script's own arguments, expanded by that shell
   ip netns exec "$ns" unshare --mount --propagation private -- /bin/sh -c '
     mount --bind "$1/lib" /var/lib/softether && mount --bind "$1/log" /var/log/softether &&
       mount --bind "$1/run" /run/softether && mount --bind "$1/resolv.conf" /etc/resolv.conf &&
@@ -126,7 +132,7 @@ configure_softether() { # index
 configure_softether_relays() {
   local i pids=() failed=0
   for ((i = 1; i <= R_COUNT; i++)); do
-    is_softether "$i" && relay_running "$i" && [ ! -f "$S/relays/$i/configured" ] || continue
+    if ! is_softether "$i" || ! relay_running "$i" || [ -f "$S/relays/$i/configured" ]; then continue; fi
     configure_softether "$i" &
     pids+=($!)
   done
