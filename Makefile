@@ -6,6 +6,7 @@
 #   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60) under ASan/UBSan in build-fuzz/
 #   make model-check  the app model's random check of event orders, MODEL_CHECK_SEQUENCES long
 #   make bench    the catalog benchmark, then the system against the raw engine in the lab (root)
+#   make soak     SOAK_CYCLES (100) connects and disconnects on each kind and transport of relay (root)
 #   make package  the Debian package (build/package/orlune-vpn_*.deb)
 #   make install  build the package and install it on this machine (root or sudo)
 #   make screenshots  render the window's main states offscreen into build/screenshots/
@@ -21,12 +22,12 @@ WERROR     ?= $(if $(CI),ON,OFF)
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORLUNE_WERROR=$(WERROR)
 
-.PHONY: all build test run asan fuzz model-check bench bootstrap clean help package install screenshots
+.PHONY: all build test run asan fuzz model-check bench soak bootstrap clean help package install screenshots
 
 all: build
 
 help:
-	@sed -n '2,12p' Makefile | sed 's/^# *//'
+	@sed -n '2,13p' Makefile | sed 's/^# *//'
 
 bootstrap:
 	@scripts/bootstrap all
@@ -72,6 +73,12 @@ model-check: bootstrap
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target app_model_check_test
 	@ORLUNE_MODEL_CHECK_SEQUENCES=$(MODEL_CHECK_SEQUENCES) $(BUILD)/tests/app/model/app_model_check_test
+
+# The e2e suite runs three rounds; this is the long run (about 15 s a round of four relays).
+SOAK_CYCLES ?= 100
+soak: build
+	@if [ "$$(id -u)" -eq 0 ]; then bash tests/e2e/soak_test.sh $(BUILD)/app/orlune-vpn $(BUILD)/service/main/orlune-vpn-service $(SOAK_CYCLES); \
+	  else sudo bash tests/e2e/soak_test.sh $(BUILD)/app/orlune-vpn $(BUILD)/service/main/orlune-vpn-service $(SOAK_CYCLES); fi
 
 bench: bootstrap
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORLUNE_BUILD_BENCH=ON \

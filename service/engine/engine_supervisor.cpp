@@ -62,9 +62,17 @@ void EngineSupervisor::stop() {
     if (engine_ && engine_->isRunning()) {
         engine_->signal(SIGTERM);
         const Clock::TimePoint requested = clock_.now();
+        bool hurried = false;
         while (engine_->isRunning() && clock_.now() - requested < timings_.stopGrace) {
             // Its last lines are taken as it writes them, so a full pipe never holds up its end.
             drainLog();
+            // Over UDP the first SIGTERM makes the engine tell the relay that it leaves, and then
+            // wait a second to repeat that; the notice goes out at once, and a second SIGTERM
+            // ends the wait, so the routes and DNS come back without it.
+            if (!hurried && clock_.now() - requested >= timings_.exitNotice) {
+                engine_->signal(SIGTERM);
+                hurried = true;
+            }
             // Waiting for the end itself, where the child allows it, replaces the pause.
             if (!engine_->waitForExitWithin(timings_.stopPoll)) clock_.sleepFor(timings_.stopPoll);
         }

@@ -26,6 +26,9 @@ struct SupervisionTimings {
     std::chrono::milliseconds heartbeatLimit{90'000};
     std::chrono::milliseconds stopGrace{6'000};
     std::chrono::milliseconds stopPoll{50};
+    // How long an engine that tells the relay it leaves is given to send that notice before a
+    // second SIGTERM ends it without the second of repeats it would otherwise wait.
+    std::chrono::milliseconds exitNotice{100};
     std::chrono::milliseconds recoveryGrace{6'000};
     std::chrono::milliseconds recoveryPoll{100};
 };
@@ -65,7 +68,8 @@ public:
     // One supervision step; never throws. Stops the engine when it has ended by itself, when its
     // owner process is gone or silent for longer than the heartbeat limit, and records why.
     void tick();
-    // Ends the engine (SIGTERM, SIGKILL after the grace period), restores DNS, removes the pid
+    // Ends the engine (SIGTERM, a second one once its exit notice is out, SIGKILL after the
+    // grace period), restores DNS, removes the pid
     // file, the management path and the configuration, and clears the owner. A failed DNS
     // restore throws at once: the files and the owner stay, so a later stop tries again.
     void stop();

@@ -70,7 +70,9 @@ constexpr std::array<std::string_view, 27> kFixedLines{
     "pull-filter accept \"auth-token-user \"",
     "pull-filter ignore \"\"",
     "redirect-gateway def1",
-    "ping 10",
+    // Public relays (SoftEther) end a session that has been silent for about ten seconds; they
+    // push "ping 3", which the filter above drops, so the client keeps that pace itself.
+    "ping 3",
     "ping-exit 60",
     "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC",
     "data-ciphers-fallback AES-128-CBC",
@@ -193,6 +195,10 @@ std::string build(const Reading& reading, std::string_view expectedHost, const s
     line("proto " + transport);
     line("remote " + std::string(expectedHost) + " " + reading.remotes.front().port);
     for (auto fixed : kFixedLines) line(fixed);
+    // Over UDP nothing tells the relay that the client has gone: the engine says so on its way
+    // out, so the relay frees the session and its address at once instead of holding them
+    // until its keep-alive gives up (a volunteer relay has only a few).
+    if (transport == "udp4") line("explicit-exit-notify 1");
     if (reading.compression) {
         line("comp-lzo");
         line("allow-compression asym");

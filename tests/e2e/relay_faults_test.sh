@@ -5,7 +5,8 @@
 #     fail with their own reasons, strictly within the chosen country, and are hidden after;
 #  3. a mismatched best relay is skipped and the next relay of the country carries the tunnel;
 #  4. relays that push host routes only, or logging, echo texts, routes and DNS: the tunnel is
-#     routed by the client alone and carries the whole default route; the rest is ignored.
+#     routed by the client alone and carries the whole default route; the rest is ignored;
+#  5. a profile without data-ciphers, to a relay that negotiates no cipher, still connects.
 # Usage: relay_faults_test.sh APP SERVICE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -91,4 +92,7 @@ connect_through_pushy_relay routes FR vpn-fr-routes
 group "a relay that pushes logging, echo texts, a route and DNS: all ignored"
 connect_through_pushy_relay noise GB vpn-gb-noise
 
-e2e_finish unsafe us jp routes noise
+group "a profile without data-ciphers: the service names the relay's cipher itself"
+connect_through_pushy_relay old IT vpn-it-old
+
+e2e_finish unsafe us jp routes noise old

@@ -40,6 +40,7 @@ struct FakeChild final : ChildProcess {
         pid_t pid = 0;
         bool running = true;
         bool ignoresTerm = false;
+        int termsToEnd = 1;  // an engine that notifies its relay first ends at the second
         std::vector<int> signals;
         bool waited = false;
     };
@@ -49,7 +50,9 @@ struct FakeChild final : ChildProcess {
     void signal(int signal) override {
         if (!state->running) return;
         state->signals.push_back(signal);
-        if (signal == SIGKILL || (signal == SIGTERM && !state->ignoresTerm)) state->running = false;
+        if (signal == SIGKILL || (signal == SIGTERM && !state->ignoresTerm && --state->termsToEnd <= 0)) {
+            state->running = false;
+        }
     }
     void waitForExit() override {
         state->waited = true;

@@ -10,17 +10,23 @@ pem_block() { # tag file
   printf '</%s>\n' "$1"
 }
 
+# A public relay's profile, of which the lab keeps one as its model.
+VPNGATE_PROFILE=$LAB_HOME/../data/vpngate/vpn407900236_udp_2026-08-22.ovpn
+
 write_profile() { # index -> $S/public/profiles/NAME.ovpn
   local i=$1 out
   out=$S/public/profiles/${R_NAME[i]}.ovpn
   mkdir -p "$S/public/profiles"
+  if is_softether "$i"; then softether_profile "$i" | sed 's/$/\r/' > "$out"; chmod 644 "$out"; return; fi
   {
     printf '###############################################################################\n'
     printf '# OpenVPN client profile of lab relay %s (%s), %s\n' "${R_NAME[i]}" "$(relay_addr "$i")" "${R_COUNTRY[i]}"
     printf '###############################################################################\n\n'
     printf 'dev tun\n\nproto %s\n\nremote %s %s\n\n' "${R_PROTO[i]}" "$(relay_addr "$i")" "${R_PORT[i]}"
     printf ';http-proxy-retry\n;http-proxy [proxy server] [proxy port]\n\n'
-    printf 'cipher AES-128-CBC\ndata-ciphers AES-128-CBC\nauth SHA1\n\n'
+    printf 'cipher AES-128-CBC\n'
+    has_fault "$i" no-data-ciphers || printf 'data-ciphers AES-128-CBC\n'
+    printf 'auth SHA1\n\n'
     printf 'resolv-retry infinite\nnobind\npersist-key\npersist-tun\nclient\nverb 3\n'
     # A relay staged as unsafe asks the client to run a program when the tunnel comes up.
     has_fault "$i" unsafe && printf 'up /etc/openvpn/update-resolv-conf\n'
@@ -30,6 +36,30 @@ write_profile() { # index -> $S/public/profiles/NAME.ovpn
     pem_block key "$S/pki/client$i.key"; printf '\n'
   } | sed 's/$/\r/' > "$out"
   chmod 644 "$out"
+}
+
+# The public profile's text line for line, with this relay's transport, address, port and
+# certificates: the server's own certificate as CA (another CA's when it is staged as untrusted)
+# and the dummy client certificate. A relay staged without data-ciphers has the profile that
+# older servers generate, which only names the cipher.
+softether_profile() { # index
+  local i=$1 ca=$S/relays/$1/server.crt
+  has_fault "$i" untrusted && ca=$S/pki/ca.crt
+  [ -r "$VPNGATE_PROFILE" ] || die "missing the model profile $VPNGATE_PROFILE"
+  tr -d '\r' < "$VPNGATE_PROFILE" | awk -v proto="${R_PROTO[i]}" -v remote="$(relay_addr "$i") ${R_PORT[i]}" \
+    -v nociphers="$(has_fault "$i" no-data-ciphers && echo 1)" -v unsafe="$(has_fault "$i" unsafe && echo 1)" \
+    -v ca="$ca" -v cert="$S/pki/vpngate-client.crt" -v key="$S/pki/vpngate-client.key" '
+    function pem(file,   line) { while ((getline line < file) > 0) if (line != "") print line; close(file) }
+    /^<(ca|cert|key)>$/ { print; block = substr($0, 2, length($0) - 2); pem(block == "ca" ? ca : block == "cert" ? cert : key); next }
+    /^<\/(ca|cert|key)>$/ { block = ""; print; next }
+    block != "" { next }
+    nociphers && /^# Note: To solve OpenVPN compatibility bug/ { skip = 1 }
+    skip { if (/^# the "data-ciphers" line\./) skip = 0; next }
+    nociphers && /^data-ciphers / { next }
+    /^proto / { print "proto " proto; next }
+    /^remote / { print "remote " remote; next }
+    { print }
+    unsafe && /^verb / { print "up /etc/openvpn/update-resolv-conf" }'
 }
 
 catalog_row() { # index

@@ -1,19 +1,21 @@
 # Reads a lab description (see default.lab) into arrays indexed by relay number (1-based).
 # shellcheck shell=bash
 
-RELAY_FAULTS_KNOWN=(down refuse untrusted unsafe hidden push-routes push-noise)
+RELAY_FAULTS_KNOWN=(down refuse untrusted unsafe hidden push-routes push-noise no-data-ciphers)
+# The server a relay runs: Debian's OpenVPN, or SoftEther VPN as the public relays run it.
+RELAY_KINDS=(openvpn softether)
 
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; s=${s%"${s##*[![:space:]]}"}; printf '%s' "$s"; }
 
 parse_description() { # file
-  local file=$1 line n=0 kind f1 f2 f3 f4 f5 f6 f7 f8 extra fault known
+  local file=$1 line n=0 kind f1 f2 f3 f4 f5 f6 f7 f8 extra fault known relay_kind=openvpn
   [ -r "$file" ] || die "cannot read lab description $file"
   R_COUNT=0
   declare -gA R_INDEX=() IPINFO=() EP_FAULT=()
   WAN_PROFILE=none
   local wan_seen=""
   declare -ga R_NAME=() R_COUNTRY=() R_CODE=() R_PING=() R_SPEED=() R_PROTO=() R_PORT=() \
-    R_EXIT=() R_FAULTS=()
+    R_EXIT=() R_FAULTS=() R_KIND=()
   while IFS= read -r line || [ -n "$line" ]; do
     n=$((n + 1))
     line=${line%$'\r'}
@@ -46,7 +48,11 @@ parse_description() { # file
         R_INDEX[$f1]=$R_COUNT
         R_NAME[R_COUNT]=$f1; R_COUNTRY[R_COUNT]=$f2; R_CODE[R_COUNT]=$f3; R_PING[R_COUNT]=$f4
         R_SPEED[R_COUNT]=$f5; R_PROTO[R_COUNT]=$proto; R_PORT[R_COUNT]=$port
-        R_EXIT[R_COUNT]=${f7:-$f3}; R_FAULTS[R_COUNT]=" $f8 "
+        R_EXIT[R_COUNT]=${f7:-$f3}; R_FAULTS[R_COUNT]=" $f8 "; R_KIND[R_COUNT]=$relay_kind
+        ;;
+      kind)
+        [[ " ${RELAY_KINDS[*]} " == *" $f1 "* && -z $f2 ]] || die "$where: relay kind '$f1' (${RELAY_KINDS[*]})"
+        relay_kind=$f1
         ;;
       country)
         [[ $f1 =~ ^(192\.0\.2|198\.51\.100|203\.0\.113)\.[0-9]{1,3}$ ]] || die "$where: address '$f1' is not a lab address"
@@ -65,7 +71,7 @@ parse_description() { # file
         [ -z "$f2$f3$f4$f5$f6$f7$f8$(trim "$extra")" ] || die "$where: a wan line names only its profile"
         WAN_PROFILE=$f1; wan_seen=$where
         ;;
-      *) die "$where: unknown line kind '$kind' (relay, country, endpoint, wan)" ;;
+      *) die "$where: unknown line kind '$kind' (kind, relay, country, endpoint, wan)" ;;
     esac
   done < "$file"
   [ $R_COUNT -ge 1 ] || die "$file: no relay"
@@ -82,27 +88,27 @@ valid_endpoint_fault() { local f; for f in "${ENDPOINT_FAULTS[@]}"; do [ "$1" = 
 write_relay_table() {
   local i
   {
-    printf '# index\tname\taddress\tproto\tport\tcountry\tcode\tping\tspeed\texit\tfaults\n'
+    printf '# index\tname\taddress\tproto\tport\tcountry\tcode\tping\tspeed\texit\tkind\tfaults\n'
     for ((i = 1; i <= R_COUNT; i++)); do
-      printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$i" "${R_NAME[i]}" "$(relay_addr $i)" \
+      printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$i" "${R_NAME[i]}" "$(relay_addr $i)" \
         "${R_PROTO[i]}" "${R_PORT[i]}" "${R_COUNTRY[i]}" "${R_CODE[i]}" "${R_PING[i]}" \
-        "${R_SPEED[i]}" "${R_EXIT[i]}" "$(trim "${R_FAULTS[i]}")"
+        "${R_SPEED[i]}" "${R_EXIT[i]}" "${R_KIND[i]}" "$(trim "${R_FAULTS[i]}")"
     done
   } > "$S/relays.tsv"
 }
 
 load_relay_table() {
-  local i name proto port country code ping speed exit faults
+  local i name proto port country code ping speed exit faults kind
   [ -f "$S/relays.tsv" ] || die "lab $LAB_ID has no relay table (was it started?)"
   R_COUNT=0
   declare -gA R_INDEX=()
   declare -ga R_NAME=() R_COUNTRY=() R_CODE=() R_PING=() R_SPEED=() R_PROTO=() R_PORT=() \
-    R_EXIT=() R_FAULTS=()
-  while IFS=$'\t' read -r i name _ proto port country code ping speed exit faults; do
+    R_EXIT=() R_FAULTS=() R_KIND=()
+  while IFS=$'\t' read -r i name _ proto port country code ping speed exit kind faults; do
     [[ $i == \#* ]] && continue
     R_COUNT=$i; R_INDEX[$name]=$i; R_NAME[i]=$name; R_PROTO[i]=$proto; R_PORT[i]=$port
     R_COUNTRY[i]=$country; R_CODE[i]=$code; R_PING[i]=$ping; R_SPEED[i]=$speed; R_EXIT[i]=$exit
-    R_FAULTS[i]=" $faults "
+    R_FAULTS[i]=" $faults "; R_KIND[i]=${kind:-openvpn}
   done < "$S/relays.tsv"
 }
 

@@ -2,6 +2,8 @@
 #   ca            signs the web server, every relay server and every relay's client certificate
 #   rogue-ca      trusted only by a relay staged to refuse the client (its own certificate is from
 #                 `ca`), and the issuer of the certificate of a relay staged as untrusted
+#   vpngate-client  the dummy client certificate in every SoftEther relay's profile (SoftEther
+#                 relays make their own server certificates)
 # shellcheck shell=bash
 
 pki_req() { # out-base subject extra-args...
@@ -26,6 +28,15 @@ pki_leaf() { # name common-name usage(serverAuth|clientAuth) [subjectAltName] [i
   pki_req "$S/pki/$1" "/O=Orlune lab $LAB_ID/CN=$2" "${args[@]}"
 }
 
+# The dummy client certificate of public relay profiles: self-signed, no extensions, an RSA key
+# in the traditional PEM form. The relays take its common name as the user name.
+pki_vpngate_client() {
+  run openssl req -config "$S/pki/openssl.cnf" -x509 -new -newkey rsa:2048 -nodes -days 30 \
+    -subj "/CN=VPNGateClientCert/C=JP" -keyout "$S/pki/vpngate-client.p8" -out "$S/pki/vpngate-client.crt"
+  run openssl rsa -traditional -in "$S/pki/vpngate-client.p8" -out "$S/pki/vpngate-client.key"
+  rm -f "$S/pki/vpngate-client.p8"
+}
+
 make_pki() {
   mkdir -p "$S/pki" "$S/public"
   chmod 700 "$S/pki"
@@ -36,10 +47,16 @@ make_pki() {
   for name in "${ENDPOINT_NAMES[@]}"; do sans+="${sans:+,}IP:${SERVICE_ADDR[$name]}"; done
   pki_leaf web "Orlune lab services" serverAuth "$sans"
   for ((i = 1; i <= R_COUNT; i++)); do
+    is_softether "$i" && continue
     local issuer=ca
     has_fault "$i" untrusted && issuer=rogue-ca
     pki_leaf "relay$i" "${R_NAME[i]}" serverAuth "IP:$(relay_addr "$i")" "$issuer"
     pki_leaf "client$i" "client of ${R_NAME[i]}" clientAuth
+  done
+  for ((i = 1; i <= R_COUNT; i++)); do
+    is_softether "$i" || continue
+    pki_vpngate_client
+    break
   done
   # The CA certificate is public: the app and curl in the client host read it.
   cp "$S/pki/ca.crt" "$S/public/ca.crt"

@@ -1,7 +1,12 @@
-# Relay hosts: one namespace each with Debian's OpenVPN server, NAT of its tunnel pool by nftables.
+# Relay hosts: one namespace each, with Debian's OpenVPN server (NAT of its tunnel pool by
+# nftables) or a SoftEther VPN server set up as a public volunteer relay runs it (its own
+# SecureNAT gives the client an address and translates in user space).
 # shellcheck shell=bash
 
 relay_ns() { ns_name "r$1"; }
+is_softether() { [ "${R_KIND[$1]}" = softether ]; }
+
+SOFTETHER_ADMIN_PORT=5555
 
 # What the relay pushes. A healthy relay sends its clients' traffic through itself; push-routes
 # pushes host routes for the public resolvers and the lab's services instead (no redirect);
@@ -73,6 +78,7 @@ table ip olab_relay {
   chain input {
     type filter hook input priority filter; policy accept;
     ${R_PROTO[i]} dport ${R_PORT[i]} jump port
+    $(is_softether "$i" && echo "iifname \"eth0\" tcp dport $SOFTETHER_ADMIN_PORT drop")
   }
   chain port {
   }
@@ -83,6 +89,10 @@ EOF
 relay_running() { live_pid "relay$1" >/dev/null; }
 
 start_relay_server() { # index
+  if is_softether "$1"; then start_softether "$1"; else start_openvpn "$1"; fi
+}
+
+start_openvpn() { # index
   local i=$1 ns dir=$S/relays/$1
   ns=$(relay_ns "$i")
   : > "$S/logs/relay-$i.log"
@@ -92,11 +102,17 @@ start_relay_server() { # index
   adopt_pidfile "relay$i" "$dir/pid" || die "relay ${R_NAME[i]} did not start (see $S/logs/relay-$i.log)"
 }
 
-relay_ready() { grep -q "Initialization Sequence Completed" "$S/logs/relay-$1.log"; }
+relay_ready() {
+  if is_softether "$1"; then [ -f "$S/relays/$1/configured" ] && softether_listening "$1"
+  else grep -q "Initialization Sequence Completed" "$S/logs/relay-$1.log"; fi
+}
 
+# Stops a relay's server: TERM lets it end as it would (SoftEther through its own stop command),
+# KILL ends it silently.
 stop_relay_server() { # index [signal]
   local pid
   pid=$(live_pid "relay$1") || return 0
+  if is_softether "$1"; then stop_softether "$1" "$pid" "${2:-TERM}"; return; fi
   kill "-${2:-TERM}" "$pid" 2>/dev/null || true
   wait_for 5 sh -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
   rm -f "$S/pids/relay$1" "$S/relays/$1/pid"
@@ -121,10 +137,8 @@ setup_relay() { # index
   run ip -n "$ns" route add default via "$INET_RELAY_ADDR"
   run in_ns "$ns" sysctl -qw net.ipv4.ip_forward=1
   relay_nft "$i" | run in_ns "$ns" nft -f -
-  write_relay_config "$i"
-  if has_fault "$i" down; then
-    set_relay_port_open "$i" 0
-  else
-    start_relay_server "$i"
-  fi
+  is_softether "$i" || write_relay_config "$i"
+  # A SoftEther relay that is down still runs (its profile needs the certificate it makes).
+  has_fault "$i" down && set_relay_port_open "$i" 0
+  if is_softether "$i" || ! has_fault "$i" down; then start_relay_server "$i"; fi
 }

@@ -166,10 +166,20 @@ TEST_F(SupervisorTest, AnEngineThatIgnoresTermIsKilledAfterSixSeconds) {
     startEngine();
     engine().ignoresTerm = true;
     supervisor_.stop();
-    EXPECT_EQ(engine().signals, (std::vector<int>{SIGTERM, SIGKILL}));
+    EXPECT_EQ(engine().signals, (std::vector<int>{SIGTERM, SIGTERM, SIGKILL}));
     EXPECT_GE(clock_.slept(), 6s);
     EXPECT_LT(clock_.slept(), 6s + 100ms);
     EXPECT_TRUE(engine().waited);
+}
+
+TEST_F(SupervisorTest, AnEngineTellingItsRelayItLeavesIsHurriedOnceTheNoticeIsOut) {
+    startEngine();
+    engine().termsToEnd = 2;
+    supervisor_.stop();
+    EXPECT_EQ(engine().signals, (std::vector<int>{SIGTERM, SIGTERM}));
+    EXPECT_GE(clock_.slept(), 100ms);
+    EXPECT_LE(clock_.slept(), 150ms);
+    EXPECT_EQ(host_.restores, 1);
 }
 
 TEST_F(SupervisorTest, StopWithNothingRunningStillRestoresAndCleansUp) {

@@ -68,7 +68,7 @@ TEST(ProfilePolicyOutput, IsBuiltFromFixedLinesAndTheProfilesFacts) {
               "pull-filter accept \"auth-token-user \"\n"
               "pull-filter ignore \"\"\n"
               "redirect-gateway def1\n"
-              "ping 10\n"
+              "ping 3\n"
               "ping-exit 60\n"
               "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC\n"
               "data-ciphers-fallback AES-128-CBC\n"
@@ -76,6 +76,7 @@ TEST(ProfilePolicyOutput, IsBuiltFromFixedLinesAndTheProfilesFacts) {
               "verb 3\n"
               "tun-mtu 1400\n"
               "mssfix 1360\n"
+              "explicit-exit-notify 1\n"
               "comp-lzo\n"
               "allow-compression asym\n" +
                   kBlocks);
@@ -109,6 +110,8 @@ TEST(ProfilePolicyTransport, AcceptedSpellingsMapToTwoTransports) {
     for (const auto& [written, mapped] : cases) {
         const auto result = configuration(profile("dev tun\nproto " + written + "\nremote 198.51.100.23 443\n"), kHost);
         EXPECT_NE(result.find("\nproto " + mapped + "\n"), std::string::npos) << written;
+        // Only over UDP does the engine have to tell the relay that it leaves.
+        EXPECT_EQ(result.find("\nexplicit-exit-notify 1\n") != std::string::npos, mapped == "udp4") << written;
     }
     for (std::string written : {"udp6", "tcp6", "tcp-server", "tcp4"}) {
         EXPECT_EQ(verdict(profile("proto " + written + "\nremote 198.51.100.23 443\n")), "Unsupported relay transport.")
