@@ -55,11 +55,11 @@ start_prober() {
     while [ ! -e "$1" ]; do
       timeout 1 bash -c "exec 3<>/dev/tcp/$2/9" 2>/dev/null
       echo probe 2>/dev/null >"/dev/udp/$2/9"
-      ping -c1 -W1 "$2" >/dev/null 2>&1
+      ping -n -c1 -W1 "$2" >/dev/null 2>&1
       echo probe 2>/dev/null >"/dev/udp/$3/53"
       timeout 1 bash -c "exec 3<>/dev/tcp/$4/9" 2>/dev/null
       echo probe 2>/dev/null >"/dev/udp/$4/9"
-      ping -6 -c1 -W1 "$4" >/dev/null 2>&1
+      ping -n -6 -c1 -W1 "$4" >/dev/null 2>&1
       echo probe 2>/dev/null >"/dev/udp/$5/53"
       echo round >>"$6"
       sleep 0.1
@@ -99,12 +99,18 @@ wait_connected() { # run count seconds
   return 1
 }
 
-STATES=(before connecting failover verifying connected relay-killed link-down-up after-disconnect)
+STATES=(before connecting failover verifying connected relay-killed link-down-up after-failed after-disconnect)
+# Every relay back, and the app's memory of failed relays forgotten.
+fresh_start() {
+  "$LAB" relay start public-vpn-101 >/dev/null 2>&1
+  "$LAB" relay start public-vpn-102 >/dev/null 2>&1
+  rm -rf "$LAB_STATE/home/.config" "$LAB_STATE/home/.cache"
+}
+
 walk() { # setting [options...]
   local setting=$1 run=walk-$1
   shift
-  "$LAB" relay start public-vpn-101 >/dev/null 2>&1
-  rm -rf "$LAB_STATE/home/.config" "$LAB_STATE/home/.cache"
+  fresh_start
   start_prober
   sleep 2; take "$setting" before
 
@@ -129,6 +135,13 @@ walk() { # setting [options...]
   wait_connected "$run" 3 120 || not_ok "$setting: reconnected after the link came back"
   take "$setting" link-down-up
 
+  # The last relay stops: the reconnection finds none that works (the others failed before).
+  "$LAB" relay stop public-vpn-102 >/dev/null
+  wait_for_line "$WORK/$run.err" 'CONNECTION FAILED' 180 "$RUNNER" || not_ok "$setting: the reconnection failed"
+  take "$setting" -
+  sleep 4; take "$setting" after-failed
+  [ "$setting" = on ] && check "on: the block holds after the failed attempt" has_table
+
   kill -INT "$(app_pid)" 2>/dev/null
   wait "$RUNNER"
   take "$setting" -
@@ -148,14 +161,15 @@ for state in "${STATES[@]}"; do
     printf '# %-17s %-4s %6s %6s %6s %6s %6s %6s %6s %6s %6s %7s\n' "$state" "$setting" ${TABLE["$setting|$state"]:-"- - - - - - - - - -"}
   done
 done
-for state in connecting failover verifying connected relay-killed link-down-up; do
+for state in connecting failover verifying connected relay-killed link-down-up after-failed; do
   read -r -a c <<<"${TABLE["on|$state"]:-x x x x x x x x x x}"
-  check_eq "on, $state: nothing leaves beside the tunnel" "0 0 0 0 0 0 0 0 0" "${c[*]:0:9}"
+  check_eq "on, $state: nothing leaves beside the tunnel (${c[9]} probe rounds)" "0 0 0 0 0 0 0 0 0" "${c[*]:0:9}"
 done
 read -r -a c <<<"${TABLE["off|connected"]:-0 0 0 0 0 0 0 0 0 0}"
 check "off, connected: IPv6 leaves beside the tunnel (the difference the settings make)" test "${c[4]}" -gt 0
 
 group "a killed service leaves the table until it starts again; a killed app takes it with it"
+fresh_start
 run=crash
 LAB_USER=orlune-lab "$LAB" exec --user -- "$APP" connect JP --fail-closed >"$WORK/$run.out" 2>"$WORK/$run.err" &
 RUNNER=$!
@@ -171,6 +185,7 @@ if wait_connected "$run" 1 90; then
 else
   not_ok "connected with --fail-closed"
 fi
+fresh_start
 run=owner
 LAB_USER=orlune-lab "$LAB" exec --user -- "$APP" connect JP --fail-closed --block-ipv6 >"$WORK/$run.out" 2>"$WORK/$run.err" &
 RUNNER=$!

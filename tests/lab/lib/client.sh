@@ -84,7 +84,8 @@ setup_client() {
   local inet_ns
   inet_ns=$(ns_name inet)
   run in_ns "$inet_ns" sysctl -qw "net.ipv6.conf.cl-$LAB_ID.disable_ipv6=0"
-  run in_ns "$ns" sysctl -qw net.ipv6.conf.eth0.disable_ipv6=0 net.ipv6.conf.lo.disable_ipv6=0
+  run in_ns "$ns" sysctl -qw net.ipv6.conf.eth0.disable_ipv6=0 net.ipv6.conf.lo.disable_ipv6=0 \
+    net.ipv6.conf.eth0.keep_addr_on_down=1
   run ip -n "$inet_ns" -6 addr add "$INET_CLIENT_ADDR6/64" dev "cl-$LAB_ID" nodad
   run ip -n "$ns" -6 addr add "$CLIENT_ADDR6/64" dev eth0 nodad
   run ip -n "$ns" -6 route add default via "$INET_CLIENT_ADDR6"
