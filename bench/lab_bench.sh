@@ -5,6 +5,8 @@
 #   connect     the command line from start to its "Connected" line, against the engine started
 #               by hand on the same relay's profile until "Initialization Sequence Completed"
 #               plus one IP echo request through the tunnel
+#   block       the command line's connect on the TCP relay with the traffic block off and on
+#               (--fail-closed --block-ipv6), alternating
 #   disconnect  SIGINT to the command line until it exits with route and DNS back, against
 #               SIGTERM to the engine until the route no longer goes through the tunnel
 #   status      round trips of "status" (client authorization included) from an installed client,
@@ -112,22 +114,24 @@ has_line() { grep -q "$2" "$1" 2>/dev/null; }
 no_tunnel() { ! ip -n "$netns" -o link show | grep -q ': tun[0-9]'; }
 settle() { poll 15 no_tunnel || fail "a tunnel device outlived its engine"; }
 
-# One connect and disconnect of the command line to relay $1; appends to the result files.
+# One connect and disconnect of the command line to relay $1; appends to the result files whose
+# names end in $2 (and records memory only for the plain ones). Further words go to connect.
 app_cycle() {
-  local out=$work/app.out start connected exited
+  local out=$work/app.out start connected exited suffix=${2:-} relay=$1
+  shift $(($# < 2 ? $# : 2))
   : >"$out"
   settle
   start=$(now_ms)
-  "$lab" exec --user -- "$installed" connect "$1-$(relay_address "$1")" >"$out" 2>&1 &
+  "$lab" exec --user -- "$installed" connect "$relay-$(relay_address "$relay")" "$@" >"$out" 2>&1 &
   local runner=$!
   poll "$connect_limit_s" has_line "$out" '^Connected' || { cat "$out"; fail "the command line did not connect"; }
   connected=$(now_ms)
-  grep -q "^Connected to $1 " "$out" || { cat "$out"; fail "the command line connected elsewhere than $1"; }
+  grep -q "^Connected to $relay " "$out" || { cat "$out"; fail "the command line connected elsewhere than $relay"; }
   # The runner is `lab exec`, which ends in the app by exec; its newest descendant is the app.
   app_pid=$(pgrep -n -f "^$installed connect")
   [ -n "$app_pid" ] || fail "the command line's process is gone"
-  proc_kb "$app_pid" VmHWM >>"$work/cli_rss"
-  echo $((connected - start)) >>"$work/app_connect"
+  [ -n "$suffix" ] || proc_kb "$app_pid" VmHWM >>"$work/cli_rss"
+  echo $((connected - start)) >>"$work/app_connect$suffix"
   start=$(now_ms)
   kill -INT "$app_pid"
   poll "$disconnect_limit_s" eval '! kill -0 '"$runner"' 2>/dev/null' || fail "the command line did not exit after SIGINT"
@@ -136,7 +140,7 @@ app_cycle() {
   app_pid=""
   route_back || fail "the route was not restored after the command line's disconnect"
   [ "$("$lab" exec -- cat /etc/resolv.conf)" = "$resolv_before" ] || fail "DNS was not restored"
-  echo $((exited - start)) >>"$work/app_disconnect"
+  echo $((exited - start)) >>"$work/app_disconnect$suffix"
 }
 
 # The raw engine by hand on relay $1's own profile, as root in the client host.
@@ -185,6 +189,15 @@ ratio_line() { # name
     "$(awk -v a="$app_m" -v r="$raw_m" 'BEGIN {print a / r}')" "$(awk -v a="$app_m" -v r="$raw_m" 'BEGIN {printf "%d", a - r}')"
 }
 ratio_line connect
+# The TCP relay frees its addresses at once, so both variants can take turns on it.
+for ((i = 0; i < runs; i++)); do
+  app_cycle "$tcp_relay" _unblocked
+  app_cycle "$tcp_relay" _blocked --fail-closed --block-ipv6
+done
+printf 'bench connect_block runs=%d relays=tcp %s %s difference_ms=%d\n' "$runs" \
+  "$(stats off_ms <"$work/app_connect_unblocked")" "$(stats on_ms <"$work/app_connect_blocked")" \
+  "$(awk -v on="$(median <"$work/app_connect_blocked")" -v off="$(median <"$work/app_connect_unblocked")" \
+      'BEGIN { printf "%d", on - off }')"
 echo "bench connect_raw_parts runs=$runs $(stats engine_ready_ms <"$work/raw_ready")"
 ratio_line disconnect
 echo "bench cli runs=$runs $(stats peak_rss_kb <"$work/cli_rss")"

@@ -32,10 +32,15 @@ QCoro::Task<std::vector<Relay>> VPNGateProvider::fetch() {
 }
 
 QCoro::Task<QString> VPNGateProvider::openVPNConfiguration(Relay relay) {
+    const QByteArray body = co_await catalogBody();
+    co_return profileFromCatalog(body, relay);
+}
+
+QCoro::Task<QByteArray> VPNGateProvider::catalogBody() {
     QNetworkRequest request = catalogRequest(NetworkTimeouts::current().profile, kProfileUserAgent);
     const HttpAnswer answer = co_await get(sharedNetworkAccess(), std::move(request));
     if (answer.status != 200) throw TunnelError(TunnelError::Kind::serverConfigurationUnavailable);
-    co_return profileFromCatalog(answer.body, relay);
+    co_return answer.body;
 }
 
 }  // namespace orlune

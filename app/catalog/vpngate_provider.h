@@ -26,6 +26,9 @@ public:
     // (serverConfigurationUnavailable, serverMissingFromFreshCatalog, serverProfileInvalid,
     // unsafeServerConfiguration) or TransportError.
     QCoro::Task<QString> openVPNConfiguration(Relay relay);
+    // The list as downloaded, for openVPNConfiguration's parsing later (profileFromCatalog).
+    // Throws TunnelError (serverConfigurationUnavailable) or TransportError.
+    QCoro::Task<QByteArray> catalogBody();
 
 private:
     QString name_ = QStringLiteral("VPN Gate");

@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -35,9 +36,12 @@ const std::vector<CommandHelp>& commandHelp() {
         {"countries", "countries [--json]", "List the countries that have recommended relays.", 0, 0},
         {"servers", "servers [CODE] [--json]",
          "List the recommended relays, all of them or those of the country CODE (two letters).", 0, 1},
-        {"connect", "connect CODE|RELAY-ID [--json]",
+        {"connect", "connect CODE|RELAY-ID [--fail-closed] [--block-ipv6] [--json]",
          "Connect to the best relay of the country CODE, or to the relay RELAY-ID as \"servers\" lists it,\n"
-         "then hold the tunnel until Ctrl-C or SIGTERM and disconnect.",
+         "then hold the tunnel until Ctrl-C or SIGTERM and disconnect.\n"
+         "--fail-closed blocks all traffic outside the VPN from the start until the disconnect (also\n"
+         "between relays and after a loss); --block-ipv6 blocks IPv6 while connected. Either is also on\n"
+         "when the same setting is on in the window.",
          1, 1},
         {"status", "status [--json]", "Show the VPN service's status.", 0, 0},
         {"disconnect", "disconnect [--json]", "Stop the tunnel and wait for normal routing.", 0, 0},
@@ -45,6 +49,8 @@ const std::vector<CommandHelp>& commandHelp() {
     };
     return commands;
 }
+
+bool isBlockOption(const QString& argument) { return argument == "--fail-closed" || argument == "--block-ipv6"; }
 
 const CommandHelp* findCommand(const QString& name) {
     for (const CommandHelp& command : commandHelp()) {
@@ -94,7 +100,8 @@ QString CommandLine::usage() {
         "  status                    the VPN service's status\n"
         "  disconnect                stop the tunnel and wait for normal routing\n"
         "  help [COMMAND]            this usage, or the help of COMMAND\n"
-        "Options: --json (one JSON document per line), --help, --version\n"
+        "Options: --json (one JSON document per line), --help, --version;\n"
+        "  connect also takes --fail-closed and --block-ipv6\n"
         "Exit status: 0 success, 1 failure, 2 usage error, 3 not connected, 4 VPN service unavailable.\n"
         "See orlune-vpn(1).\n");
 }
@@ -112,9 +119,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
             help = true;
         } else if (argument == "--version") {
             version = true;
-        } else if (argument.startsWith('-') && argument != "--json") {
+        } else if (argument.startsWith('-') && argument != "--json" && !isBlockOption(argument)) {
             return usageError(QStringLiteral("unknown option %1").arg(argument), usage());
-        } else if (argument != "--json") {
+        } else if (argument != "--json" && !isBlockOption(argument)) {
             words.append(argument);
         }
     }
@@ -134,6 +141,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
     if (help) {
         out << (command->name == "help" ? usage() : helpOf(*command)) << Qt::flush;
         return kSuccess;
+    }
+    if (command->name != "connect" && std::any_of(arguments.begin(), arguments.end(), isBlockOption)) {
+        return usageError(QStringLiteral("only connect takes --fail-closed and --block-ipv6"), helpOf(*command));
     }
     const qsizetype operands = words.size() - 1;
     if (operands < command->minArguments || operands > command->maxArguments) {
@@ -157,6 +167,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
 QCoro::Task<int> CommandLine::run(QStringList arguments) {
     if (const auto answered = answerDirectly(arguments, io_.out, io_.err)) co_return *answered;
     const bool json = arguments.removeAll(QStringLiteral("--json")) > 0;
+    const bool failClosed = arguments.removeAll(QStringLiteral("--fail-closed")) > 0;
+    const bool blockIPv6 = arguments.removeAll(QStringLiteral("--block-ipv6")) > 0;
+    model_.forceLeakProtection(failClosed, blockIPv6);
     const QString command = arguments.takeFirst();
     if (command == "countries") co_return co_await countries(json);
     if (command == "servers") co_return co_await servers(arguments.value(0), json);

@@ -40,6 +40,14 @@ void AppModel::start() {
     detach(startupSequence());
 }
 
+LeakProtection AppModel::leakProtection() const {
+    return LeakProtection{
+        .blockTraffic = forcedBlockTraffic_ || preferences_.boolValue(PreferenceKey::blockOutsideVPN).value_or(false),
+        .allowLocalNetwork = preferences_.boolValue(PreferenceKey::allowLocalNetwork).value_or(true),
+        .blockIPv6 = forcedBlockIPv6_ || preferences_.boolValue(PreferenceKey::blockIPv6).value_or(false),
+    };
+}
+
 void AppModel::startMonitoring() {
     if (healthTimer_.isActive()) return;
     if (pathMonitor_) {

@@ -80,6 +80,15 @@ public:
     bool isStoppingTunnel() const { return isStoppingTunnel_; }
     bool isConnectionBusy() const { return connectionState_.isConnecting() || isStoppingTunnel_; }
     bool reconnectWhenNetworkReturns() const { return reconnectWhenNetworkReturns_; }
+    // The block the next connect asks for: the stored settings, plus what the command line
+    // turned on for this run.
+    LeakProtection leakProtection() const;
+    void forceLeakProtection(bool blockTraffic, bool blockIPv6) {
+        forcedBlockTraffic_ = blockTraffic;
+        forcedBlockIPv6_ = blockIPv6;
+    }
+    // Whether the service holds the block on traffic outside the VPN for this app.
+    bool holdsBlock() const { return tunnelProvider_->holdsBlock(); }
 
     void setPage(const QString& page);
     void setServerSearch(const QString& text);
@@ -198,6 +207,8 @@ private:
     bool catalogRefreshSucceeded_ = false;
     std::optional<QString> publicIP_;
     std::optional<QString> originalPublicIP_;
+    bool forcedBlockTraffic_ = false;
+    bool forcedBlockIPv6_ = false;
     QSet<QString> mismatchedRelayIDs_;
     QHash<QString, QDateTime> quarantinedUntil_;
     ConnectionState connectionState_;

@@ -137,7 +137,11 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
     const quint64 attempt = beginAttempt();
     const QString country = requested.country;
     const QString countryHeading = country.toUpper();
-    if (!co_await checkNetworkAndRefresh(attempt)) co_return;
+    tunnelProvider_->setLeakProtection(leakProtection());
+    // While the block holds (after a loss or a failed attempt) nothing but a relay answers: the
+    // catalog and the address read before it closed serve.
+    const bool closed = tunnelProvider_->holdsBlock() && originalPublicIP_;
+    if (!closed && !co_await checkNetworkAndRefresh(attempt)) co_return;
     const std::vector<Relay> candidates = connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_,
                                                                maxRecommendedRelaysPerCountry());
     if (candidates.empty()) {
@@ -146,7 +150,8 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
                    "speed/ping filters.");
         co_return;
     }
-    const std::optional<QString> original = co_await readOriginalAddress(attempt);
+    std::optional<QString> original = originalPublicIP_;
+    if (!closed) original = co_await readOriginalAddress(attempt);
     if (!original) co_return;
 
     QStringList failureLines;

@@ -17,6 +17,8 @@ constexpr auto kSecondChanceDelay = 3000ms;
 
 const QString kHealthCheckFailed = QStringLiteral(
     "The VPN health check failed while Wi-Fi/Ethernet remains up. Orlune VPN is stopping the tunnel safely.");
+const QString kLostWhileBlocking = QStringLiteral(
+    "The VPN tunnel was lost. Traffic outside the VPN stays blocked until you disconnect.");
 const QString kPhysicalLinkLost = QStringLiteral(
     "No Internet Connection: the physical network interface went down. Orlune VPN is stopping the tunnel safely.");
 
@@ -30,6 +32,8 @@ QCoro::Task<> AppModel::disconnect() {
     if (userStopsRunning_ > 0 && tunnelOwner_ == ownerAtStop_) co_return;
     ownerAtStop_ = tunnelOwner_;
     ++userStopsRunning_;
+    // The user's stop is the one that lifts the block.
+    tunnelProvider_->setLeakProtection({});
     setStoppingTunnel(true);
     std::exception_ptr error;
     try {
@@ -77,6 +81,14 @@ void AppModel::handleNetworkPath(NetworkPathStatus status) {
 QCoro::Task<> AppModel::probeNetwork(NetworkPathStatus status, quint64 probe) {
     if (status != NetworkPathStatus::satisfied) co_await clock_->sleep(kUnsettledPathDelay);
     if (!probeIsValid(probe)) co_return;
+    if (tunnelProvider_->holdsBlock() && !connectionState_.isConnected()) {
+        // Nothing outside the tunnel answers while the block holds: a working link is all that
+        // can be known. Asking the service also keeps the block's holder alive there.
+        (void)co_await tunnelProvider_->tunnelHealth();
+        if (!probeIsValid(probe)) co_return;
+        co_await applyInternetStatus(network_->isPhysicalNetworkInterfaceUp());
+        co_return;
+    }
     bool reachable = co_await network_->isInternetReachable();
     if (!reachable && network_->isPhysicalNetworkInterfaceUp()) {
         co_await clock_->sleep(kSecondChanceDelay);
@@ -154,6 +166,10 @@ QCoro::Task<> AppModel::reconnectAfterLoss() {
     }
     setConnectionState(ConnectionState::disconnected());
     if (preferences_.boolValue(PreferenceKey::autoReconnectEnabled) == false) {
+        if (tunnelProvider_->holdsBlock()) {
+            setConnectionState(ConnectionState::failed(kLostWhileBlocking));
+            co_return;
+        }
         co_await refreshCatalog();
         co_await refreshPublicIP();
         co_return;
@@ -163,7 +179,9 @@ QCoro::Task<> AppModel::reconnectAfterLoss() {
 
 void AppModel::healthTick() {
     if (isConnectionBusy()) return;
-    if (connectionState_.isConnected() || reconnectWhenNetworkReturns_) handleNetworkPath(NetworkPathStatus::satisfied);
+    if (connectionState_.isConnected() || reconnectWhenNetworkReturns_ || tunnelProvider_->holdsBlock()) {
+        handleNetworkPath(NetworkPathStatus::satisfied);
+    }
 }
 
 QCoro::Task<> AppModel::refreshIfIdle() {

@@ -25,6 +25,9 @@ inline constexpr const char* notificationsEnabled = "notificationsEnabled";
 inline constexpr const char* autoReconnectEnabled = "autoReconnectEnabled";
 inline constexpr const char* connectOnLaunch = "connectOnLaunch";
 inline constexpr const char* appearance = "appearance";
+inline constexpr const char* blockOutsideVPN = "blockOutsideVPN";
+inline constexpr const char* allowLocalNetwork = "allowLocalNetwork";
+inline constexpr const char* blockIPv6 = "blockIPv6";
 }  // namespace PreferenceKey
 
 // The user's preferences. Every write goes through this one object, which announces it, so the

@@ -14,6 +14,7 @@
 #include "tunnel/cancellation_error.h"
 #include "tunnel/exit_country_lookup.h"
 #include "tunnel/tunnel_error.h"
+#include "catalog/catalog_parsing.h"
 
 namespace orlune {
 namespace {
@@ -21,6 +22,9 @@ namespace {
 const QString kRelayEndedAttempt = QStringLiteral("The selected relay ended the connection attempt.");
 // The sentence keeps the production limit, whatever a test sets.
 const QString kConfirmationTimedOut = QStringLiteral("VPN confirmation timed out after 30 seconds. ");
+const char* const kBlockNotSupported =
+    "The VPN service did not block traffic outside the VPN. Install the same version of the Orlune VPN package as "
+    "this app, or turn off \"Block traffic outside the VPN\" and \"Block IPv6 while connected\".";
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string utf8(const QString& text) { return text.toStdString(); }
@@ -87,7 +91,7 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     checkAttempt(attempt);
 
     report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
-    const QString profile = co_await catalog_.openVPNConfiguration(relay);
+    const QString profile = co_await profileFor(relay);
     checkAttempt(attempt);
 
     report(QStringLiteral("Starting the built-in VPN…"));
@@ -95,9 +99,17 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     NativeRequest start = operation(NativeOperation::connect);
     start.profile = utf8(profile);
     start.expectedHost = utf8(relay.hostname);
+    start.blockTraffic = protection_.blockTraffic;
+    start.allowLocalNetwork = protection_.allowLocalNetwork;
+    start.blockIPv6 = protection_.blockIPv6;
     NativeReply status = co_await request(std::move(start));
+    blockHeld_ = status.blockingTraffic;
     checkAttempt(attempt);
     if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
+    // An older service ignores what it does not know; it must not pass for a blocking one.
+    if ((protection_.blockTraffic && !status.blockingTraffic) || (protection_.blockIPv6 && !status.blockingIPv6)) {
+        throw TunnelError::backendCommandFailed(kBlockNotSupported);
+    }
 
     const auto deadline = clock_.now() + timings_.confirmationDeadline;
     while (clock_.now() < deadline) {
@@ -178,22 +190,38 @@ QCoro::Task<std::optional<QString>> NativeTunnelProvider::engineVersion() {
     }
 }
 
+NativeRequest NativeTunnelProvider::stopRequest() const {
+    NativeRequest stop = operation(NativeOperation::disconnect);
+    // Between two relays, after a loss and after a failed attempt the block stays; only the
+    // user's stop (which clears the protection first) lifts it.
+    stop.keepBlocking = protection_.blockTraffic && blockHeld_;
+    return stop;
+}
+
+QCoro::Task<QString> NativeTunnelProvider::profileFor(const Relay& relay) {
+    // While the block holds, only the relay is reachable: the list read before it closed serves.
+    if (!(blockHeld_ && heldCatalog_)) heldCatalog_ = co_await catalog_.catalogBody();
+    co_return profileFromCatalog(*heldCatalog_, relay);
+}
+
 QCoro::Task<void> NativeTunnelProvider::recoverStaleConnections() {
     if (!serviceInstalled()) co_return;
-    NativeRequest stop = operation(NativeOperation::disconnect);
+    NativeRequest stop = stopRequest();
     const NativeReply reply = co_await request(std::move(stop));
     if (!reply.ok) throw TunnelError::backendCommandFailed(reply.message);
+    blockHeld_ = reply.blockingTraffic;
     activeInterface_.reset();
 }
 
 QCoro::Task<void> NativeTunnelProvider::disconnect() {
     generation_ = QUuid::createUuid();
     if (serviceInstalled()) {
-        NativeRequest stop = operation(NativeOperation::disconnect);
+        NativeRequest stop = stopRequest();
         const NativeReply reply = co_await request(std::move(stop));
         if (!reply.ok || reply.state != NativeState::stopped) {
             throw TunnelError(TunnelError::Kind::disconnectNotConfirmed);
         }
+        blockHeld_ = reply.blockingTraffic;
     }
     const std::optional<QString> tunnel = std::exchange(activeInterface_, std::nullopt);
     const auto deadline = clock_.now() + timings_.restoreDeadline;
@@ -208,7 +236,8 @@ QCoro::Task<void> NativeTunnelProvider::disconnect() {
         }
         // Only ask the Internet once the route is physical again: through a dying tunnel the
         // probes would prove nothing.
-        if (isPhysicalRouteInterface(route) && co_await internetReachable_()) co_return;
+        // While the block holds, the Internet cannot answer: the physical route is the proof.
+        if (isPhysicalRouteInterface(route) && (blockHeld_ || co_await internetReachable_())) co_return;
         co_await clock_.sleep(timings_.routeInterval);
     }
 }

@@ -62,11 +62,16 @@ public:
     QCoro::Task<TunnelHealth> tunnelHealth() override;
     QCoro::Task<std::optional<QString>> engineVersion() override;
 
+    void setLeakProtection(LeakProtection protection) override { protection_ = protection; }
+    bool holdsBlock() const override { return blockHeld_; }
+
     const std::optional<QString>& activeInterface() const { return activeInterface_; }
 
 private:
     QCoro::Task<NativeReply> request(NativeRequest request);
     bool serviceInstalled() const;
+    NativeRequest stopRequest() const;
+    QCoro::Task<QString> profileFor(const Relay& relay);
     void checkAttempt(const QUuid& attempt) const;
 
     VPNGateProvider catalog_;
@@ -78,6 +83,11 @@ private:
     std::function<bool(const QString&)> interfaceExists_;
     TunnelTimings timings_;
     TunnelClock clock_;
+    LeakProtection protection_;
+    // The service holds the traffic block for us: the network outside the tunnel is closed, so
+    // profiles come from the catalog read before it closed.
+    bool blockHeld_ = false;
+    std::optional<QByteArray> heldCatalog_;
 };
 
 }  // namespace orlune

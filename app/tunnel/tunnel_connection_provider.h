@@ -19,6 +19,19 @@ enum class TunnelHealth {
     stoppedOnRequest,  // stopped by a request, from this process or another one
 };
 
+// What the user asked the service to block while a connection is wanted.
+struct LeakProtection {
+    // From the first connect until the user stops: nothing outside the tunnel but the relay
+    // being tried, DHCP and (when allowed) the local network.
+    bool blockTraffic = false;
+    bool allowLocalNetwork = true;
+    // No IPv6 beyond link-local while a tunnel is up (and while traffic is blocked).
+    bool blockIPv6 = false;
+
+    bool any() const { return blockTraffic || blockIPv6; }
+    friend bool operator==(const LeakProtection&, const LeakProtection&) = default;
+};
+
 // What the model needs from a tunnel backend. All operations run on the UI thread and
 // resume there; none blocks it.
 class TunnelConnectionProvider {
@@ -46,6 +59,11 @@ public:
     // The OpenVPN version the service runs, or nothing when the service does not answer.
     // Never throws.
     virtual QCoro::Task<std::optional<QString>> engineVersion() { co_return std::nullopt; }
+    // The block the next connect asks for. With `blockTraffic`, every stop but the user's keeps
+    // the block in place; clearing it first makes the next stop lift it.
+    virtual void setLeakProtection(LeakProtection protection) { (void)protection; }
+    // Whether the service holds the block on traffic outside the VPN for this app right now.
+    virtual bool holdsBlock() const { return false; }
 };
 
 }  // namespace orlune

@@ -44,6 +44,8 @@ public:
     QCoro::Task<bool> isTunnelActive() override;
     QCoro::Task<TunnelHealth> tunnelHealth() override;
     QCoro::Task<std::optional<QString>> engineVersion() override;
+    void setLeakProtection(LeakProtection protection) override { inner_->setLeakProtection(protection); }
+    bool holdsBlock() const override { return inner_->holdsBlock(); }
 
 private:
     QCoro::Task<std::optional<TunnelHolder>> holder();

@@ -35,6 +35,8 @@ void HomeViewModel::attach(Shell& shell) {
                         &AppModel::catalogMessageChanged, &AppModel::publicIPChanged}) {
         connect(&m, signal, this, &HomeViewModel::changed);
     }
+    // The IPv6 notice follows the block settings.
+    connect(&shell.preferences(), &Preferences::changed, this, &HomeViewModel::changed);
     connect(this, &HomeViewModel::changed, this, &HomeViewModel::detailRowsChanged);
 }
 
@@ -192,8 +194,12 @@ QString HomeViewModel::noticeTitle() const {
 }
 
 QString HomeViewModel::noticeText() const {
-    const QString ipv6 = QStringLiteral(
-        "This VPN protects IPv4. IPv6 remains available for hotspot compatibility and may bypass the VPN.");
+    const bool ipv6Blocked = ready() && model().leakProtection().any();
+    const QString ipv6 = ipv6Blocked
+                             ? QStringLiteral("This VPN protects IPv4. IPv6 is blocked while connected, so it cannot "
+                                              "bypass the VPN.")
+                             : QStringLiteral("This VPN protects IPv4. IPv6 remains available for hotspot "
+                                              "compatibility and may bypass the VPN.");
     if (ready() && model().catalogMessage()) return ipv6 + u'\n' + *model().catalogMessage();
     return ipv6 + QStringLiteral(
                       "\nVPN Gate relays are run by independent volunteers. Orlune does not own or operate them. "

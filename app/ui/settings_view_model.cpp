@@ -93,6 +93,13 @@ void SettingsViewModel::setConnectOnLaunch(bool on) { setFlag(PreferenceKey::con
 void SettingsViewModel::setAutoReconnect(bool on) { setFlag(PreferenceKey::autoReconnectEnabled, on); }
 void SettingsViewModel::setAutomaticRefresh(bool on) { setFlag(PreferenceKey::automaticRefreshEnabled, on); }
 
+bool SettingsViewModel::blockOutsideVPN() const { return flag(PreferenceKey::blockOutsideVPN, false); }
+bool SettingsViewModel::allowLocalNetwork() const { return flag(PreferenceKey::allowLocalNetwork, true); }
+bool SettingsViewModel::blockIPv6() const { return flag(PreferenceKey::blockIPv6, false); }
+void SettingsViewModel::setBlockOutsideVPN(bool on) { setFlag(PreferenceKey::blockOutsideVPN, on); }
+void SettingsViewModel::setAllowLocalNetwork(bool on) { setFlag(PreferenceKey::allowLocalNetwork, on); }
+void SettingsViewModel::setBlockIPv6(bool on) { setFlag(PreferenceKey::blockIPv6, on); }
+
 void SettingsViewModel::setNotificationsEnabled(bool on) {
     if (!ready()) return;
     setFlag(PreferenceKey::notificationsEnabled, on);

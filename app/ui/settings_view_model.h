@@ -53,6 +53,11 @@ class SettingsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QStringList stepperKeys READ stepperKeys CONSTANT)
     Q_PROPERTY(QStringList appearanceOptions READ appearanceOptions CONSTANT)
     Q_PROPERTY(int appearanceIndex READ appearanceIndex WRITE setAppearanceIndex NOTIFY changed)
+    Q_PROPERTY(bool blockOutsideVPN READ blockOutsideVPN WRITE setBlockOutsideVPN NOTIFY changed)
+    // Only meaningful while traffic outside the VPN is blocked.
+    Q_PROPERTY(bool allowLocalNetwork READ allowLocalNetwork WRITE setAllowLocalNetwork NOTIFY changed)
+    Q_PROPERTY(bool allowLocalNetworkEnabled READ blockOutsideVPN NOTIFY changed)
+    Q_PROPERTY(bool blockIPv6 READ blockIPv6 WRITE setBlockIPv6 NOTIFY changed)
     Q_PROPERTY(QVariantList vpnRows READ vpnRows NOTIFY changed)
     Q_PROPERTY(QStringList vpnNotes READ vpnNotes CONSTANT)
     Q_PROPERTY(QString privacyText READ privacyText NOTIFY changed)
@@ -66,6 +71,9 @@ public:
     bool notificationsEnabled() const;
     QString notificationMessage() const { return notificationMessage_.value_or(QString()); }
     bool automaticRefresh() const;
+    bool blockOutsideVPN() const;
+    bool allowLocalNetwork() const;
+    bool blockIPv6() const;
     QStringList refreshIntervalLabels() const;
     int refreshIntervalIndex() const;
     QVariantList steppers() const;
@@ -83,6 +91,10 @@ public:
     // On: stored at once, then the desktop is asked; a refusal or a failure turns it off again.
     void setNotificationsEnabled(bool on);
     void setAutomaticRefresh(bool on);
+    // Stored at once; they take effect at the next connect.
+    void setBlockOutsideVPN(bool on);
+    void setAllowLocalNetwork(bool on);
+    void setBlockIPv6(bool on);
     void setRefreshIntervalIndex(int index);
     void setAppearanceIndex(int index);
     Q_INVOKABLE void step(const QString& key, int direction);

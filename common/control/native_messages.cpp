@@ -63,9 +63,9 @@ bool requiredBool(const Json& object, std::string_view key) {
     return value->get<bool>();
 }
 
-bool optionalBool(const Json& object, std::string_view key) {
+bool optionalBool(const Json& object, std::string_view key, bool absent = false) {
     const Json* value = member(object, key);
-    if (!value) return false;
+    if (!value) return absent;
     if (!value->is_boolean()) fail(key, "is not a Boolean");
     return value->get<bool>();
 }
@@ -95,6 +95,12 @@ std::string encodeMessage(const NativeRequest& request) {
     object["operation"] = request.operation;
     if (request.profile) object["profile"] = *request.profile;
     if (request.expectedHost) object["expectedHost"] = *request.expectedHost;
+    if (request.blockTraffic) {
+        object["blockTraffic"] = true;
+        object["allowLocalNetwork"] = request.allowLocalNetwork;
+    }
+    if (request.blockIPv6) object["blockIPv6"] = true;
+    if (request.keepBlocking) object["keepBlocking"] = true;
     return dump(object);
 }
 
@@ -107,6 +113,8 @@ std::string encodeMessage(const NativeReply& reply) {
     if (reply.ownerPID) object["ownerPID"] = *reply.ownerPID;
     object["engineVersion"] = reply.engineVersion;
     if (reply.stopRequested) object["stopRequested"] = true;
+    if (reply.blockingTraffic) object["blockingTraffic"] = true;
+    if (reply.blockingIPv6) object["blockingIPv6"] = true;
     return dump(object);
 }
 
@@ -117,6 +125,10 @@ NativeRequest decodeMessage<NativeRequest>(std::string_view body) {
     request.operation = requiredString(object, "operation");
     request.profile = optionalString(object, "profile");
     request.expectedHost = optionalString(object, "expectedHost");
+    request.blockTraffic = optionalBool(object, "blockTraffic");
+    request.allowLocalNetwork = optionalBool(object, "allowLocalNetwork", true);
+    request.blockIPv6 = optionalBool(object, "blockIPv6");
+    request.keepBlocking = optionalBool(object, "keepBlocking");
     return request;
 }
 
@@ -131,6 +143,8 @@ NativeReply decodeMessage<NativeReply>(std::string_view body) {
     reply.ownerPID = optionalInt32(object, "ownerPID");
     reply.engineVersion = requiredString(object, "engineVersion");
     reply.stopRequested = optionalBool(object, "stopRequested");
+    reply.blockingTraffic = optionalBool(object, "blockingTraffic");
+    reply.blockingIPv6 = optionalBool(object, "blockingIPv6");
     return reply;
 }
 

@@ -26,10 +26,31 @@ inline constexpr std::string_view failed = "failed";
 inline constexpr std::string_view kDefaultEngineVersion = "2.7.8";
 
 // One request from the app. `profile` and `expectedHost` are used by "connect" only.
+//
+// The traffic block (all keys optional, so a request without them, from an older app, behaves as
+// before, and an older service that ignores them answers without "blockingTraffic"/"blockingIPv6",
+// which tells a newer app the block is not in place):
+// - "connect" with `blockTraffic`: from this request until the block is lifted, nothing leaves
+//   except loopback, DHCP, the relay being connected (its address, protocol and port), the
+//   tunnel once it is up and, with `allowLocalNetwork` (true when absent), the local network.
+// - "connect" with `blockIPv6`: no IPv6 leaves except loopback and link-local, through the
+//   tunnel neither, until the block is lifted.
+// - A "connect" without either lifts a block left from before.
+// - "disconnect" with `keepBlocking` stops the tunnel but keeps `blockTraffic` in place (the
+//   relay no longer reachable), so the next candidate's "connect" takes over without a gap. Any
+//   other "disconnect" lifts the block.
+// - The block belongs to the client that asked for it: when that process ends, or sends no
+//   request for the heartbeat limit (90 s), the service lifts it together with the DNS restore,
+//   so nobody is left without a network and without an app to say why. It is also lifted when
+//   the service stops, and at the next start after a crash.
 struct NativeRequest {
     std::string operation;
     std::optional<std::string> profile;
     std::optional<std::string> expectedHost;
+    bool blockTraffic = false;
+    bool allowLocalNetwork = true;
+    bool blockIPv6 = false;
+    bool keepBlocking = false;
 
     friend bool operator==(const NativeRequest&, const NativeRequest&) = default;
 };
@@ -46,6 +67,9 @@ struct NativeReply {
     // engine that died or was never started leave it false, so a client can tell a stop somebody
     // asked for from a loss. Sent only when true; a reply without it reads as false.
     bool stopRequested = false;
+    // The service's traffic block is in place (see NativeRequest). Sent only when true.
+    bool blockingTraffic = false;
+    bool blockingIPv6 = false;
 
     friend bool operator==(const NativeReply&, const NativeReply&) = default;
 };

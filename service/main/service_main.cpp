@@ -19,6 +19,7 @@
 #include "engine/process_control_linux.h"
 #include "engine/transport_observation.h"
 #include "engine/child_capabilities_linux.h"
+#include "firewall/firewall_block.h"
 #include "main/service_failure.h"
 #include "main/tool_runner.h"
 #include "main/vpn_service.h"
@@ -79,6 +80,7 @@ void serve() {
     const std::string state(NativePaths::state);
     std::unique_ptr<DNSBackend> backend = makeSystemDNSBackend(runner);
     SystemDNSControl dns(runner, *backend, state + "/" + std::string(kDNSRecordName));
+    FirewallBlock firewall(runner, state + "/" + std::string(kFirewallRecordName));
     LinuxProcessControl processes;
     SteadyClock clock;
     const std::string engine(NativePaths::engine);
@@ -93,6 +95,7 @@ void serve() {
         .engine = EnginePaths{engine, state},
         .socketDirectory = std::string(NativePaths::socketDirectory),
         .socketPath = std::string(NativePaths::socket),
+        .firewall = &firewall,
     });
     service.serve(shouldExit);
 }

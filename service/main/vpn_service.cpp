@@ -15,6 +15,7 @@
 #include "control/native_wire.h"
 #include "control/wire_failure.h"
 #include "engine/engine_interface.h"
+#include "firewall/firewall_error.h"
 #include "main/request_reader.h"
 #include "main/service_failure.h"
 #include "main/tool_runner.h"
@@ -37,6 +38,9 @@ constexpr std::size_t kMaximumClientsPerUser = 4;
 // accepted keep their turn under a flood.
 constexpr int kAcceptsPerTurn = 8;
 constexpr const char* kServiceBusy = "The VPN service is busy with other requests from this account. Try again.";
+constexpr const char* kBlockUnavailable =
+    "This VPN service cannot block traffic outside the VPN. Turn off \"Block traffic outside the VPN\" and "
+    "\"Block IPv6 while connected\".";
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
@@ -94,6 +98,9 @@ void VPNService::stopQuietly() noexcept {
 
 void VPNService::serve(const std::atomic<bool>& shouldExit) {
     supervisor_.recover();
+    // A block left by a crash is lifted: nobody holds it any more. When that fails the record
+    // stays and every later stop tries again; the service itself still starts.
+    liftBlockQuietly();
 
     std::filesystem::create_directories(parts_.socketDirectory);
     (void)::chmod(parts_.socketDirectory.c_str(), 0755);
@@ -125,7 +132,7 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
     while (!shouldExit.load()) {
         SteadyTime now = std::chrono::steady_clock::now();
         if (now >= nextTick) {
-            supervisor_.tick();
+            tick();
             nextTick = now + kTickInterval;
         }
         SteadyTime wake = nextTick;
@@ -147,6 +154,7 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
     listener.reset();
     (void)::unlink(parts_.socketPath.c_str());
     stopQuietly();
+    liftBlockQuietly();
 }
 
 void VPNService::acceptClients(int listener) {
@@ -252,13 +260,14 @@ void VPNService::handle(UniqueFd connection) {
 
 NativeReply VPNService::respond(const NativeRequest& request, const PeerIdentity& peer) {
     try {
-        if (supervisor_.ownerUID() && *supervisor_.ownerUID() != peer.uid) {
+        if ((supervisor_.ownerUID() && *supervisor_.ownerUID() != peer.uid) || (block_ && block_->uid != peer.uid)) {
             throw ServiceFailure::rejected(std::string(kPlatformTexts.anotherUserOwnsConnection));
         }
         if (supervisor_.ownerPID() == peer.pid) supervisor_.refreshHeartbeat();
-        if (request.operation == NativeOperation::status) return status();
-        if (request.operation == NativeOperation::disconnect) return disconnect();
-        if (request.operation == NativeOperation::connect) return connect(request, peer);
+        if (block_ && block_->pid == peer.pid) block_->heartbeat = parts_.clock.now();
+        if (request.operation == NativeOperation::status) return withBlock(status());
+        if (request.operation == NativeOperation::disconnect) return withBlock(disconnect(request));
+        if (request.operation == NativeOperation::connect) return withBlock(connect(request, peer));
         throw ServiceFailure::rejected(kUnsupportedOperation);
     } catch (const std::exception& error) {
         return reply(false, NativeState::failed, userSentence(error, request.operation));
@@ -295,6 +304,7 @@ NativeReply VPNService::status() {
     NativeReply result;
     if (route && observation_.interface && *route == *observation_.interface && observation_.ready &&
         route->starts_with(kHostObservationLines.interfacePrefix)) {
+        blockTunnel(*route);
         parts_.dns.tunnelUp(*route);
         result = reply(true, NativeState::connected);
         result.interface = route;
@@ -305,10 +315,20 @@ NativeReply VPNService::status() {
     return result;
 }
 
-NativeReply VPNService::disconnect() {
+NativeReply VPNService::disconnect(const NativeRequest& request) {
     supervisor_.stop();
     supervisor_.clearFailure();
     stoppedOnRequest_ = true;
+    if (request.keepBlocking && block_ && block_->policy.blockTraffic) {
+        // Between two relays: the old relay and tunnel are no longer let through.
+        FirewallPolicy closed = block_->policy;
+        closed.relay.reset();
+        closed.tunnel.reset();
+        parts_.firewall->raise(closed);
+        block_->policy = std::move(closed);
+    } else {
+        liftBlock();
+    }
     NativeReply result = reply(true, NativeState::stopped);
     result.stopRequested = true;
     return result;
@@ -318,9 +338,13 @@ NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity
     if (!request.profile || !request.expectedHost) throw ServiceFailure::rejected(kProfileMissing);
     // A refused profile leaves a running tunnel alone.
     const std::string configuration = parts_.configuration(*request.profile, *request.expectedHost);
+    if ((request.blockTraffic || request.blockIPv6) && !parts_.firewall) throw ServiceFailure::rejected(kBlockUnavailable);
     supervisor_.stop();
     supervisor_.clearFailure();
     stoppedOnRequest_ = false;
+    // Raised before the engine starts, so nothing of the attempt can pass beside it; a failure
+    // starts nothing.
+    raiseBlock(request, configuration, peer);
     supervisor_.writeConfiguration(configuration);
     UniqueFd log = supervisor_.createLog();
     const EnginePaths& paths = supervisor_.paths();
@@ -336,6 +360,70 @@ NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity
     }
     NativeReply result = reply(true, NativeState::connecting);
     result.ownerPID = peer.pid;
+    return result;
+}
+
+void VPNService::raiseBlock(const NativeRequest& request, const std::string& configuration, const PeerIdentity& peer) {
+    FirewallPolicy policy{.blockTraffic = request.blockTraffic,
+                          .allowLocalNetwork = request.allowLocalNetwork,
+                          .blockIPv6 = request.blockIPv6,
+                          .relay = relayEndpoint(configuration),
+                          .tunnel = std::nullopt};
+    if (!policy.blocksAnything()) {
+        liftBlock();
+        return;
+    }
+    if (policy.blockTraffic && !policy.relay) throw FirewallError::invalidRule();
+    parts_.firewall->raise(policy);
+    if (!block_ || block_->pid != peer.pid) {
+        block_.emplace();
+        block_->watch = parts_.processes.watch(peer.pid);
+    }
+    block_->uid = peer.uid;
+    block_->pid = peer.pid;
+    block_->heartbeat = parts_.clock.now();
+    block_->policy = std::move(policy);
+}
+
+void VPNService::blockTunnel(const std::string& interface) {
+    if (!block_ || block_->policy.tunnel == interface) return;
+    FirewallPolicy open = block_->policy;
+    open.tunnel = interface;
+    parts_.firewall->raise(open);
+    block_->policy = std::move(open);
+}
+
+void VPNService::liftBlock() {
+    if (!parts_.firewall) return;
+    parts_.firewall->lift();
+    block_.reset();
+}
+
+void VPNService::liftBlockQuietly() noexcept {
+    try {
+        liftBlock();
+    } catch (...) {
+        // The record stays; the next stop, tick or start tries again.
+    }
+}
+
+bool VPNService::holderAlive() {
+    if (!block_->watch) return parts_.processes.exists(block_->pid);
+    pollfd ended{block_->watch.get(), POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
+}
+
+void VPNService::superviseBlock() noexcept {
+    if (!block_) return;
+    if (holderAlive() && parts_.clock.now() - block_->heartbeat <= parts_.timings.heartbeatLimit) return;
+    // Nobody is left to lift it or to say why the network is closed.
+    stopQuietly();
+    liftBlockQuietly();
+}
+
+NativeReply VPNService::withBlock(NativeReply result) const {
+    result.blockingTraffic = block_ && block_->policy.blockTraffic;
+    result.blockingIPv6 = block_ && (block_->policy.blockIPv6 || block_->policy.blockTraffic);
     return result;
 }
 

@@ -15,6 +15,7 @@
 #include "control/unique_fd.h"
 #include "engine/engine_supervisor.h"
 #include "engine/transport_observation.h"
+#include "firewall/firewall_block.h"
 
 namespace orlune {
 
@@ -57,6 +58,8 @@ struct ServiceParts {
     std::string socketDirectory;
     std::string socketPath;
     SupervisionTimings timings = {};
+    // The traffic block; without one, requests that ask for it are refused.
+    FirewallControl* firewall = nullptr;
 };
 
 // The root service: one loop that supervises the engine and reads requests from many connections
@@ -76,7 +79,10 @@ public:
     // The reply to an authorized request: ownership, heartbeat and the operation.
     NativeReply respond(const NativeRequest& request, const PeerIdentity& peer);
 
-    void tick() { supervisor_.tick(); }
+    void tick() {
+        supervisor_.tick();
+        superviseBlock();
+    }
     void stop() { supervisor_.stop(); }
     EngineSupervisor& supervisor() { return supervisor_; }
     const TransportObservation& observation() const { return observation_; }
@@ -91,10 +97,27 @@ private:
     void verifyAgain(int fd, const PeerIdentity& peer);
 
     NativeReply status();
-    NativeReply disconnect();
+    NativeReply disconnect(const NativeRequest& request);
     NativeReply connect(const NativeRequest& request, const PeerIdentity& peer);
     NativeReply reply(bool ok, std::string_view state, std::string message = {}) const;
     void stopQuietly() noexcept;
+
+    // The traffic block and its holder, the client that asked for it.
+    struct Block {
+        std::uint32_t uid = 0;
+        std::int32_t pid = 0;
+        UniqueFd watch;
+        Clock::TimePoint heartbeat;
+        FirewallPolicy policy;
+    };
+    void raiseBlock(const NativeRequest& request, const std::string& configuration, const PeerIdentity& peer);
+    void blockTunnel(const std::string& interface);
+    void liftBlock();
+    void liftBlockQuietly() noexcept;
+    // Lifts the block when its holder has ended or gone silent for the heartbeat limit.
+    void superviseBlock() noexcept;
+    bool holderAlive();
+    NativeReply withBlock(NativeReply result) const;
 
     void restoreDNS() override;
     void engineStopped() override;
@@ -104,6 +127,7 @@ private:
     // The engine is down because a client's disconnect stopped it (until the next connect).
     bool stoppedOnRequest_ = false;
     EngineSupervisor supervisor_;
+    std::optional<Block> block_;
     std::vector<std::unique_ptr<Client>> clients_;
 };
 

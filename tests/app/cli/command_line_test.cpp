@@ -45,7 +45,8 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
         {{"--version"}, 0, false, "orlune-vpn "},
         {{"--help"}, 0, false, "Usage: orlune-vpn [COMMAND] [--json]"},
         {{"help"}, 0, false, "Usage: orlune-vpn [COMMAND] [--json]"},
-        {{"help", "connect"}, 0, false, "Usage: orlune-vpn connect CODE|RELAY-ID [--json]\nConnect to"},
+        {{"help", "connect"}, 0, false,
+         "Usage: orlune-vpn connect CODE|RELAY-ID [--fail-closed] [--block-ipv6] [--json]\nConnect to"},
         {{"connect", "--help"}, 0, false, "Usage: orlune-vpn connect CODE|RELAY-ID"},
         {{"status", "extra", "--help"}, 0, false, "Usage: orlune-vpn status [--json]"},
         {{"servers", "-h", "JP", "--json"}, 0, false, "Usage: orlune-vpn servers [CODE]"},
@@ -58,6 +59,8 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
         {{"--json"}, 2, true, "orlune-vpn: no command"},
         {{"countries", "--json"}, std::nullopt, false, ""},
         {{"connect", "JP"}, std::nullopt, false, ""},
+        {{"connect", "JP", "--fail-closed", "--block-ipv6"}, std::nullopt, false, ""},
+        {{"status", "--fail-closed"}, 2, true, "orlune-vpn: only connect takes --fail-closed and --block-ipv6"},
     };
     for (const Case& c : cases) {
         QString out, err;

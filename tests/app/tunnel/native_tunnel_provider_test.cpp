@@ -158,6 +158,44 @@ TEST_F(NativeTunnelProviderTest, ConnectProvesTheTunnelAndReportsEachStep) {
     EXPECT_TRUE(await(provider().isTunnelActive()));
 }
 
+TEST_F(NativeTunnelProviderTest, TheBlockIsAskedForKeptBetweenRelaysAndLiftedOnlyByTheUsersStop) {
+    bool blocking = false;
+    bool serviceKnowsBlocks = true;
+    startService([&](const NativeRequest& request) {
+        if (request.operation == NativeOperation::connect) blocking = serviceKnowsBlocks && request.blockTraffic;
+        if (request.operation == NativeOperation::disconnect && !request.keepBlocking) blocking = false;
+        NativeReply answer = ServiceScript{.pollsUntilConnected = 0}(request);
+        answer.blockingTraffic = answer.blockingIPv6 = blocking;
+        return answer;
+    });
+    provider().setLeakProtection({.blockTraffic = true, .allowLocalNetwork = false, .blockIPv6 = true});
+    await(connect());
+    EXPECT_TRUE(provider().holdsBlock());
+    const NativeRequest asked = service->requests().at(1);
+    EXPECT_TRUE(asked.blockTraffic && asked.blockIPv6 && !asked.allowLocalNetwork);
+
+    // A stop between relays keeps it and trusts the physical route alone (nothing else answers);
+    // the next relay's profile comes from the catalog read before the block.
+    internetReachable = false;
+    server.route("/api/iphone/", {.status = 503});
+    await(provider().disconnect());
+    EXPECT_TRUE(service->requests().back().keepBlocking);
+    EXPECT_EQ(reachabilityChecks, 0);
+    await(connect());
+    provider().setLeakProtection({});
+    internetReachable = true;
+    await(provider().disconnect());
+    EXPECT_FALSE(service->requests().back().keepBlocking);
+    EXPECT_FALSE(provider().holdsBlock());
+
+    // A service that ignores the request must not pass for a blocking one.
+    server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});
+    serviceKnowsBlocks = false;
+    provider().setLeakProtection({.blockTraffic = true, .allowLocalNetwork = true, .blockIPv6 = false});
+    EXPECT_EQ(tunnelFailure(connect()), Kind::backendCommandFailed);
+    EXPECT_NE(lastError.find("did not block traffic outside the VPN"), std::string::npos) << lastError;
+}
+
 TEST_F(NativeTunnelProviderTest, NoControlSocketFailsBeforeAnyNetworkAccess) {
     EXPECT_EQ(tunnelFailure(connect()), Kind::backendUnavailable);
     EXPECT_TRUE(server.requests().isEmpty());

@@ -25,6 +25,27 @@ TEST(NativeMessages, RequestWithOnlyOperationDecodesWithOptionalsAbsent) {
     EXPECT_FALSE(request.expectedHost);
 }
 
+TEST(NativeMessages, BlockFieldsAreOptionalBothWays) {
+    NativeRequest request{"connect", "p", "198.51.100.11"};
+    request.blockTraffic = true;
+    request.allowLocalNetwork = false;
+    request.blockIPv6 = true;
+    EXPECT_EQ(encodeMessage(request),
+              R"({"operation":"connect","profile":"p","expectedHost":"198.51.100.11","blockTraffic":true,)"
+              R"("allowLocalNetwork":false,"blockIPv6":true})");
+    EXPECT_EQ(decodeMessage<NativeRequest>(encodeMessage(request)), request);
+    // An older app's request blocks nothing; the local network is allowed unless refused.
+    const auto old = decodeMessage<NativeRequest>(R"({"operation":"connect","blockTraffic":true})");
+    EXPECT_TRUE(old.blockTraffic && old.allowLocalNetwork && !old.blockIPv6 && !old.keepBlocking);
+    EXPECT_EQ(decodeMessage<NativeRequest>(R"({"operation":"connect"})"), (NativeRequest{"connect", {}, {}}));
+    EXPECT_THROW(decodeMessage<NativeRequest>(R"({"operation":"disconnect","keepBlocking":1})"), MessageDecodingError);
+
+    NativeReply reply;
+    reply.blockingTraffic = true;
+    EXPECT_EQ(decodeMessage<NativeReply>(encodeMessage(reply)), reply);
+    EXPECT_FALSE(decodeMessage<NativeReply>(R"({"ok":true,"state":"s","message":"","engineVersion":"2"})").blockingIPv6);
+}
+
 TEST(NativeMessages, ReplyDefaultsAndEncoding) {
     NativeReply reply;
     reply.ok = true;

@@ -78,6 +78,16 @@ setup_client() {
   run ip -n "$ns" addr add "$CLIENT_ADDR/24" dev eth0
   run ip -n "$ns" link set eth0 up
   run ip -n "$ns" route add default via "$INET_CLIENT_ADDR"
+  # The client's link alone carries IPv6, as a dual-stack home network would: the relays stay
+  # IPv4-only, so IPv6 would leave beside the tunnel unless it is blocked.
+  local inet_ns
+  inet_ns=$(ns_name inet)
+  run in_ns "$inet_ns" sysctl -qw "net.ipv6.conf.cl-$LAB_ID.disable_ipv6=0"
+  run in_ns "$ns" sysctl -qw net.ipv6.conf.eth0.disable_ipv6=0 net.ipv6.conf.lo.disable_ipv6=0 \
+    net.ipv6.conf.eth0.keep_addr_on_down=1
+  run ip -n "$inet_ns" -6 addr add "$INET_CLIENT_ADDR6/64" dev "cl-$LAB_ID" nodad
+  run ip -n "$ns" -6 addr add "$CLIENT_ADDR6/64" dev eth0 nodad
+  run ip -n "$ns" -6 route add default via "$INET_CLIENT_ADDR6"
 
   mkdir -p "$S/client"
   printf '# Client host of Orlune lab %s\nnameserver %s\n' "$LAB_ID" "$INET_CLIENT_ADDR" > "$S/client/resolv.conf"

@@ -11,6 +11,10 @@ NS_PREFIX=olab
 LAB_RANGES=(192.0.2.0/24 198.51.100.0/24 203.0.113.0/24)
 CLIENT_ADDR=203.0.113.10
 INET_CLIENT_ADDR=203.0.113.1
+# IPv6 only on the client's link, from the documentation prefix (the guard drops all else).
+LAB_RANGE6=2001:db8::/32
+CLIENT_ADDR6=2001:db8:1::10
+INET_CLIENT_ADDR6=2001:db8:1::1
 INET_RELAY_ADDR=198.51.100.1
 MAX_RELAYS=16
 ENDPOINT_NAMES=(catalog connectivity trace echo1 echo2 echo3 ipinfo)

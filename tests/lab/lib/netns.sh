@@ -1,25 +1,27 @@
 # Namespaces of one lab, and the guard that every one of them carries.
 # shellcheck shell=bash
 
-# Drops (and counts) every packet to an address outside the lab's ranges, and all IPv6. The
+# Drops (and counts) every packet to an address outside the lab's ranges, and all IPv6 outside the
+# documentation prefix and the link itself. The
 # namespaces have no link to the machine's interfaces anyway; this makes a mistake in a route or a
 # profile visible instead of merely harmless.
 guard_nft() {
   cat <<EOF
 table inet olab_guard {
   set lab { type ipv4_addr; flags interval; elements = { 127.0.0.0/8, ${LAB_RANGES[0]}, ${LAB_RANGES[1]}, ${LAB_RANGES[2]} } }
+  set lab6 { type ipv6_addr; flags interval; elements = { ::1/128, fe80::/10, ff02::/16, $LAB_RANGE6 } }
   counter stopped { }
   chain output {
     type filter hook output priority filter; policy accept;
     # The kernel's own link-local multicast (IGMP reports when a bridge comes up) is dropped
     # without counting: it is no lab traffic and could not be routed anyway.
     ip daddr 224.0.0.0/24 drop
-    meta nfproto ipv6 counter name stopped drop
+    ip6 daddr != @lab6 counter name stopped drop
     ip daddr != @lab counter name stopped drop
   }
   chain forward {
     type filter hook forward priority filter; policy accept;
-    meta nfproto ipv6 counter name stopped drop
+    ip6 daddr != @lab6 counter name stopped drop
     ip daddr != @lab counter name stopped drop
   }
 }

@@ -39,8 +39,15 @@ for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
     [[ $dst =~ $in_lab ]] || bad_route+=" $ns:$dst"
   done < <(ip -n "$ns" -4 route show)
   [ "$(ip netns exec "$ns" sysctl -n net.ipv6.conf.all.disable_ipv6)" = 1 ] || bad_addr+=" $ns:ipv6-enabled"
+  # IPv6 only on the client's link, from the documentation prefix or link-local.
+  for a in $(ip -n "$ns" -6 -o addr show | awk '$2 != "lo" {print $4}'); do
+    [[ $a =~ ^(2001:db8:|fe80:) && $ns =~ -(client|inet)$ ]] || bad_addr+=" $ns:$a"
+  done
+  while read -r dst _; do
+    [[ $dst =~ ^(2001:db8:|fe80:|default|multicast) ]] || bad_route+=" $ns:$dst"
+  done < <(ip -n "$ns" -6 route show)
 done
-check_eq "every address is a lab address and IPv6 is off" "" "$bad_addr"
+check_eq "every address is a lab address and IPv6 is only on the client's link" "" "$bad_addr"
 check_eq "every route leads to a lab address" "" "$bad_route"
 check_eq "every namespace carries the guard" "" "$(for ns in $(ip netns list | awk '{print $1}' | grep -E "^olab-$LAB_ID-"); do
   ip netns exec "$ns" nft list counter inet olab_guard stopped >/dev/null 2>&1 || echo "$ns"; done)"

@@ -63,10 +63,23 @@ struct FakeDNS final : DNSControl {
     std::optional<std::string> route = "eth0";
 };
 
+// Remembers every table it was asked to load, and whether one is loaded now.
+struct FakeFirewall final : FirewallControl {
+    void raise(const FirewallPolicy& policy) override {
+        if (raiseFails) throw std::runtime_error("Traffic outside the VPN could not be blocked.");
+        loaded = policy;
+        raised.push_back(policy);
+    }
+    void lift() override { loaded.reset(); }
+    std::optional<FirewallPolicy> loaded;
+    std::vector<FirewallPolicy> raised;
+    bool raiseFails = false;
+};
+
 std::string acceptOnly(std::string_view profile, std::string_view host) {
     if (profile == "unreadable") throw std::system_error(EACCES, std::generic_category(), "/etc/orlune/policy");
     if (profile != "good profile") throw ServiceFailure::rejected("The relay profile contains a forbidden directive.");
-    return "client\nremote " + std::string(host) + " 1194\n";
+    return "client\nproto udp4\nremote " + std::string(host) + " 1194\n";
 }
 
 NativeRequest request(std::string operation) { return NativeRequest{std::move(operation), std::nullopt, std::nullopt}; }
@@ -80,7 +93,7 @@ protected:
         : directory_(::testing::TempDir() + "vpnservice-" + std::to_string(::getpid())),
           service_(ServiceParts{authorizer_, dns_, processes_, clock_, acceptOnly, "2.6.14",
                                 EnginePaths{"/usr/sbin/openvpn", directory_ + "/state"}, directory_ + "/run",
-                                directory_ + "/run/control.sock"}) {
+                                directory_ + "/run/control.sock", SupervisionTimings{}, &firewall_}) {
         fs::remove_all(directory_);
         fs::create_directories(directory_ + "/state");
         processes_.alive[700] = true;
@@ -122,6 +135,7 @@ protected:
     std::string directory_;
     FakeAuthorizer authorizer_;
     FakeDNS dns_;
+    FakeFirewall firewall_;
     FakeClock clock_;
     FakeProcessControl processes_;
     VPNService service_;
@@ -281,7 +295,7 @@ TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
         << "a 2.6 engine gets no DNS hook";
     EXPECT_EQ(launch.environment.size(), 3u);
     std::ifstream file(configuration);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "client\nremote 198.51.100.11 1194\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "client\nproto udp4\nremote 198.51.100.11 1194\n");
     EXPECT_EQ(service_.supervisor().ownerPID(), 701);
 }
 
@@ -410,6 +424,61 @@ TEST_F(VPNServiceTest, ServeListensServesAndCleansUpOnExit) {
     loop.join();
     EXPECT_FALSE(fs::exists(socket));
     EXPECT_EQ(dns_.events, (std::vector<std::string>{"restore", "restore"})) << "recovery, then shutdown";
+}
+
+}  // namespace
+}  // namespace orlune
+
+namespace orlune {
+namespace {
+
+TEST_F(VPNServiceTest, TheBlockHoldsFromConnectUntilDisconnectOrTheHoldersEnd) {
+    NativeRequest blocked = connectRequest();
+    blocked.blockTraffic = true;
+    blocked.allowLocalNetwork = false;
+    blocked.blockIPv6 = true;
+    NativeReply reply = owner(blocked);
+    ASSERT_EQ(reply.state, "connecting");
+    EXPECT_TRUE(reply.blockingTraffic && reply.blockingIPv6);
+    ASSERT_TRUE(firewall_.loaded);
+    EXPECT_EQ(firewall_.loaded->relay, (RelayEndpoint{"198.51.100.11", "udp", 1194}));
+    EXPECT_FALSE(firewall_.loaded->allowLocalNetwork);
+
+    // The tunnel is let through once it carries the route, once.
+    writeLog("TUN/TAP device tun0 opened\nInitialization Sequence Completed\n");
+    dns_.route = "tun0";
+    EXPECT_EQ(owner(request("status")).state, "connected");
+    EXPECT_EQ(owner(request("status")).state, "connected");
+    EXPECT_EQ(firewall_.loaded->tunnel, "tun0");
+    EXPECT_EQ(firewall_.raised.size(), 2u);
+
+    // A lost engine, and the stop between two relays, keep it with neither relay nor tunnel.
+    engine().running = false;
+    service_.tick();
+    EXPECT_TRUE(owner(request("status")).blockingTraffic);
+    NativeRequest between = request("disconnect");
+    between.keepBlocking = true;
+    EXPECT_TRUE(owner(between).blockingTraffic);
+    EXPECT_FALSE(firewall_.loaded->relay || firewall_.loaded->tunnel);
+    EXPECT_FALSE(as(1001, 900, request("disconnect")).ok) << "another user cannot lift it";
+
+    // A failed reload starts nothing and keeps the block; a plain disconnect lifts it.
+    firewall_.raiseFails = true;
+    EXPECT_FALSE(owner(blocked).ok);
+    EXPECT_EQ(processes_.children.size(), 1u);
+    EXPECT_TRUE(firewall_.loaded);
+    firewall_.raiseFails = false;
+    reply = owner(request("disconnect"));
+    EXPECT_FALSE(reply.blockingTraffic || firewall_.loaded);
+
+    // A connect without the settings behaves as before; the holder's end lifts it.
+    ASSERT_TRUE(owner(blocked).ok);
+    EXPECT_FALSE(owner(connectRequest()).blockingTraffic || firewall_.loaded);
+    ASSERT_TRUE(owner(blocked).ok);
+    processes_.alive.erase(700);
+    service_.tick();
+    EXPECT_FALSE(firewall_.loaded);
+    EXPECT_FALSE(engine().running);
 }
 
 }  // namespace

@@ -104,6 +104,29 @@ Item {
                 title: "VPN"
                 Layout.fillWidth: true
 
+                ToggleRow {
+                    objectName: "blockOutsideVPN"
+                    label: "Block traffic outside the VPN"
+                    on: vm.blockOutsideVPN
+                    note: "From Connect until you disconnect or quit, nothing leaves this computer except the relay being tried and the tunnel: also while connecting, between relays, after a failed attempt and after a drop."
+                    onSwitched: checked => vm.blockOutsideVPN = checked
+                }
+                ToggleRow {
+                    objectName: "allowLocalNetwork"
+                    label: "Allow local network"
+                    on: vm.allowLocalNetwork
+                    enabled: vm.allowLocalNetworkEnabled
+                    note: "Printers, file shares and other devices on private networks stay reachable while traffic is blocked."
+                    onSwitched: checked => vm.allowLocalNetwork = checked
+                }
+                ToggleRow {
+                    objectName: "blockIPv6"
+                    label: "Block IPv6 while connected"
+                    on: vm.blockIPv6
+                    note: "Relays carry IPv4 only. When on, no IPv6 leaves this computer while a tunnel is up, except on the local link."
+                    onSwitched: checked => vm.blockIPv6 = checked
+                }
+
                 Repeater {
                     model: vm.vpnRows
                     delegate: ValueRow {
