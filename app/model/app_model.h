@@ -75,6 +75,11 @@ public:
     QString serverSearch() const { return serverSearch_; }
     QString countrySearch() const { return countrySearch_; }
     const std::optional<QDateTime>& lastUpdated() const { return lastUpdated_; }
+    // When the relays shown are the kept last good catalog (after a failed download, or
+    // imported from a file): that catalog's date. Nothing while they are a live answer.
+    const std::optional<QDateTime>& keptCatalogDate() const { return keptCatalogDate_; }
+    // Whether the relays are the kept catalog and it is too old to connect with.
+    bool keptCatalogTooOld() const;
     const QSet<QString>& favorites() const { return favorites_; }
     const QHash<QString, Relay>& favoriteSnapshots() const { return favoriteSnapshots_; }
     bool isStoppingTunnel() const { return isStoppingTunnel_; }
@@ -99,6 +104,9 @@ public:
 
     // Operations.
     QCoro::Task<bool> refreshCatalog();
+    // Reads a catalog the user saved and shows its relays as the kept catalog. Nothing when it
+    // worked; otherwise the reason, which catalogMessage shows too, and nothing else changes.
+    std::optional<QString> importCatalog(const QString& path);
     void select(const Relay& relay);
     void selectCountry(const QString& code);
     void toggleFavorite(const Relay& relay);
@@ -128,6 +136,7 @@ public:
     Q_INVOKABLE void selectRelay(const QString& id);
     Q_INVOKABLE void chooseCountry(const QString& code) { selectCountry(code); }
     Q_INVOKABLE void toggleFavoriteRelay(const QString& id);
+    Q_INVOKABLE void importCatalogFile(const QString& path) { importCatalog(path); }
     Q_INVOKABLE bool isFavorite(const QString& id) const { return favorites_.contains(id); }
 
 signals:
@@ -146,6 +155,7 @@ signals:
     void serverSearchChanged();
     void countrySearchChanged();
     void lastUpdatedChanged();
+    void keptCatalogDateChanged();
     void favoritesChanged();
     void isStoppingTunnelChanged();
     void isConnectionBusyChanged();
@@ -162,6 +172,9 @@ private:
     QCoro::Task<> applyInternetStatus(bool reachable);
     QCoro::Task<> stopAfterLoss(quint64 action);
     void finishRefresh(bool succeeded);
+    // Shows a fetched catalog's relays and reconciles the selection and favourites with it.
+    void applyCatalog(std::vector<Relay> relays);
+    QString keptCatalogMessage(const QString& liveFailure) const;
     QCoro::Task<> reconnectAfterLoss();
     bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
     bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
@@ -182,6 +195,7 @@ private:
     void setSelected(std::optional<Relay> relay);
     void setSelectedCountryCode(std::optional<QString> code);
     void setLastUpdated(QDateTime when);
+    void setKeptCatalogDate(std::optional<QDateTime> date);
     void setStoppingTunnel(bool value);
 
     Preferences& preferences_;
@@ -207,6 +221,7 @@ private:
     QString serverSearch_;
     QString countrySearch_;
     std::optional<QDateTime> lastUpdated_;
+    std::optional<QDateTime> keptCatalogDate_;
     QSet<QString> favorites_;
     QHash<QString, Relay> favoriteSnapshots_;
     bool reconnectWhenNetworkReturns_ = false;

@@ -25,6 +25,11 @@ inline constexpr const char* notificationsEnabled = "notificationsEnabled";
 inline constexpr const char* autoReconnectEnabled = "autoReconnectEnabled";
 inline constexpr const char* connectOnLaunch = "connectOnLaunch";
 inline constexpr const char* appearance = "appearance";
+inline constexpr const char* catalogMirrors = "catalogMirrors";      // one URL a line
+inline constexpr const char* catalogProxyMode = "catalogProxyMode";  // system, none, http, socks5
+inline constexpr const char* catalogProxyHost = "catalogProxyHost";
+inline constexpr const char* catalogProxyPort = "catalogProxyPort";
+inline constexpr const char* catalogProxyUser = "catalogProxyUser";  // the password is never stored
 }  // namespace PreferenceKey
 
 // The user's preferences. Every write goes through this one object, which announces it, so the

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "catalog/catalog_cache.h"
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
@@ -42,7 +43,8 @@ bool isTunnelInterface(const std::optional<std::string>& interface) {
 NativeTunnelProvider::NativeTunnelProvider() : NativeTunnelProvider(Dependencies{}) {}
 
 NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
-    : rpc_(std::move(dependencies.socketPath)),
+    : catalog_(dependencies.catalogAccess ? std::move(dependencies.catalogAccess) : std::make_shared<CatalogAccess>()),
+      rpc_(std::move(dependencies.socketPath)),
       routeLookup_(std::move(dependencies.routeLookup)),
       internetReachable_(std::move(dependencies.internetReachable)),
       interfaceExists_(std::move(dependencies.interfaceExists)),
@@ -81,8 +83,13 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     checkAttempt(attempt);
 
     report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
-    const QString profile = co_await catalog_.openVPNConfiguration(relay);
+    const ProfileFetch fetched = co_await catalog_.openVPNConfigurationWithFallback(relay);
     checkAttempt(attempt);
+    const QString& profile = fetched.profile;
+    if (fetched.keptFrom) {
+        report(QStringLiteral("Using the profile from the catalog kept %1 — the live catalog could not be loaded: %2")
+                   .arg(catalogAgeText(*fetched.keptFrom, QDateTime::currentDateTimeUtc()), fetched.liveFailure));
+    }
 
     report(QStringLiteral("Starting the built-in VPN…"));
     // Requests are named locals: GCC 12 destroys a braced temporary inside co_await twice.

@@ -39,6 +39,9 @@ public:
         std::function<QCoro::Task<bool>()> internetReachable;  // defaults to the real check
         std::function<bool(const QString&)> interfaceExists;    // defaults to the system's list
         TunnelTimings timings;
+        // Where profiles are downloaded from; shared with the catalog refresh. Null: the
+        // endpoints' catalog alone, nothing kept.
+        std::shared_ptr<CatalogAccess> catalogAccess;
     };
 
     NativeTunnelProvider();
