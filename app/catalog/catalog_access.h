@@ -20,7 +20,9 @@ namespace orlune {
 // network (reachability, public address, exit country) never use it.
 struct CatalogProxy {
     enum class Mode { system, none, http, socks5 };
-    Mode mode = Mode::system;
+    // Direct until told otherwise: the desktop's settings apply only where the app asks for them
+    // (the preferences' default), never by accident in a test.
+    Mode mode = Mode::none;
     QString host;
     quint16 port = 0;
     QString user;

@@ -136,7 +136,6 @@ public:
     Q_INVOKABLE void selectRelay(const QString& id);
     Q_INVOKABLE void chooseCountry(const QString& code) { selectCountry(code); }
     Q_INVOKABLE void toggleFavoriteRelay(const QString& id);
-    Q_INVOKABLE void importCatalogFile(const QString& path) { importCatalog(path); }
     Q_INVOKABLE bool isFavorite(const QString& id) const { return favorites_.contains(id); }
 
 signals:

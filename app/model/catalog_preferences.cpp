@@ -41,6 +41,7 @@ std::optional<QString> applyCatalogPreferences(CatalogAccess& access, const Pref
         if (proxy.host.isEmpty() || port < 1 || port > 65535) {
             problems.append(QStringLiteral("The catalog proxy needs a host and a port from 1 to 65535; the desktop's proxy is used."));
             proxy = CatalogProxy{};
+            proxy.mode = CatalogProxy::Mode::system;
         } else {
             proxy.port = static_cast<quint16>(port);
         }
