@@ -16,6 +16,7 @@
 #include "cli/command_line.h"
 #include "control/native_wire.h"
 #include "model/app_model.h"
+#include "model/catalog_preferences.h"
 #include "network/endpoints.h"
 #include "network/http.h"
 #include "platform/network_path_monitor_linux.h"
@@ -30,13 +31,30 @@ Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
 
 namespace {
 
-std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences) {
+// The catalog refresh and the profile download share one access: the same mirrors, proxy and
+// kept catalog. Preference changes apply to the next download.
+std::shared_ptr<orlune::CatalogAccess> makeCatalogAccess(orlune::Preferences& preferences, QTextStream& err) {
+    auto access = std::make_shared<orlune::CatalogAccess>(orlune::CatalogCache(orlune::CatalogCache::defaultPath()));
+    if (const auto problem = orlune::applyCatalogPreferences(*access, preferences)) {
+        err << "Orlune VPN: " << *problem << '\n' << Qt::flush;
+    }
+    QObject::connect(&preferences, &orlune::Preferences::changed, &preferences,
+                     [access, &preferences](const QString& key) {
+                         if (key.startsWith(QLatin1String("catalog"))) orlune::applyCatalogPreferences(*access, preferences);
+                     });
+    return access;
+}
+
+std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences,
+                                            std::shared_ptr<orlune::CatalogAccess> catalogAccess) {
     orlune::AppModel::Dependencies dependencies;
     dependencies.preferences = &preferences;
-    dependencies.catalogProvider = std::make_unique<orlune::VPNGateProvider>();
+    dependencies.catalogProvider = std::make_unique<orlune::VPNGateProvider>(catalogAccess);
+    orlune::NativeTunnelProvider::Dependencies tunnel;
+    tunnel.catalogAccess = std::move(catalogAccess);
     // Another live process's tunnel is never stopped or replaced from here.
-    dependencies.tunnelProvider =
-        std::make_unique<orlune::SharedTunnelGuard>(std::make_unique<orlune::NativeTunnelProvider>());
+    dependencies.tunnelProvider = std::make_unique<orlune::SharedTunnelGuard>(
+        std::make_unique<orlune::NativeTunnelProvider>(std::move(tunnel)));
     dependencies.network = std::make_unique<orlune::SystemNetworkChecks>();
     dependencies.clock = std::make_unique<orlune::SystemClock>();
     dependencies.pathMonitor = std::make_unique<orlune::LinuxNetworkPathMonitor>();
@@ -103,9 +121,11 @@ int runWindow(int argc, char** argv) {
     int status = 0;
     {
         auto preferences = orlune::Preferences::forUser();
-        auto model = makeModel(*preferences);
+        auto catalogAccess = makeCatalogAccess(*preferences, err);
+        auto model = makeModel(*preferences, catalogAccess);
         orlune::ui::Shell shell(*model, *preferences, orlune::ui::makeDesktopNotificationSink());
         shell.setServices(orlune::ui::DesktopServices::system(appIdentity()));
+        shell.setCatalogAccess(catalogAccess);
         orlune::ui::AppWindows windows(shell, {});
         if (!windows.loaded()) {
             err << "Orlune VPN: the window could not be loaded.\n" << Qt::flush;
@@ -139,7 +159,8 @@ int main(int argc, char** argv) {
     // A closed output pipe must not end the program in the middle of a disconnect.
     std::signal(SIGPIPE, SIG_IGN);
     auto preferences = orlune::Preferences::forUser();
-    auto model = makeModel(*preferences);
+    auto catalogAccess = makeCatalogAccess(*preferences, err);
+    auto model = makeModel(*preferences, catalogAccess);
     orlune::CommandLine commandLine(*model, {out, err, [] {
                                                 return orlune::NativeWire::request(
                                                     orlune::NativeRequest{"status", {}, {}});

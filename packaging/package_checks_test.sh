@@ -64,6 +64,8 @@ connect _|JP KR vpn-jp-1 vpn-jp-2 vpn-kr-1
 connect vpn-k|vpn-kr-1
 connect JP _|
 connect --json _|JP KR vpn-jp-1 vpn-jp-2 vpn-kr-1
+servers --|--catalog --help --json
+connect --catalog saved.csv _|JP KR vpn-jp-1 vpn-jp-2 vpn-kr-1
 CASES
   check "a cached word with shell syntax is never expanded" test ! -e "$work/expanded"
 fi

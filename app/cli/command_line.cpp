@@ -33,12 +33,16 @@ struct CommandHelp {
 
 const std::vector<CommandHelp>& commandHelp() {
     static const std::vector<CommandHelp> commands = {
-        {"countries", "countries [--json]", "List the countries that have recommended relays.", 0, 0},
-        {"servers", "servers [CODE] [--json]",
-         "List the recommended relays, all of them or those of the country CODE (two letters).", 0, 1},
-        {"connect", "connect CODE|RELAY-ID [--fail-closed] [--block-ipv6] [--json]",
+        {"countries", "countries [--catalog FILE] [--json]", "List the countries that have recommended relays.", 0, 0},
+        {"servers", "servers [CODE] [--catalog FILE] [--json]",
+         "List the recommended relays, all of them or those of the country CODE (two letters).\n"
+         "--catalog FILE reads a relay list saved from VPN Gate instead of downloading one, and keeps it\n"
+         "as the last good catalog.",
+         0, 1},
+        {"connect", "connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--json]",
          "Connect to the best relay of the country CODE, or to the relay RELAY-ID as \"servers\" lists it,\n"
-         "then hold the tunnel until Ctrl-C or SIGTERM and disconnect.\n"
+         "then hold the tunnel until Ctrl-C or SIGTERM and disconnect. --catalog FILE keeps a saved relay\n"
+         "list as the last good catalog first: it is used when no live catalog can be loaded.\n"
          "--fail-closed blocks all traffic outside the VPN from the start until the disconnect (also\n"
          "between relays and after a loss); --block-ipv6 blocks IPv6 while connected. Either is also on\n"
          "when the same setting is on in the window.",
@@ -100,7 +104,7 @@ QString CommandLine::usage() {
         "  status                    the VPN service's status\n"
         "  disconnect                stop the tunnel and wait for normal routing\n"
         "  help [COMMAND]            this usage, or the help of COMMAND\n"
-        "Options: --json (one JSON document per line), --help, --version;\n"
+        "Options: --json (one JSON document per line), --catalog FILE (a saved relay list), --help, --version;\n"
         "  connect also takes --fail-closed and --block-ipv6\n"
         "Exit status: 0 success, 1 failure, 2 usage error, 3 not connected, 4 VPN service unavailable.\n"
         "See orlune-vpn(1).\n");
@@ -114,8 +118,19 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
     QStringList words;
     bool help = false;
     bool version = false;
-    for (const QString& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
+    bool catalogFile = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == "--catalog") {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
+                return usageError(QStringLiteral("--catalog needs a file"), usage());
+            }
+            catalogFile = true;
+            ++i;
+        } else if (argument.startsWith(QLatin1String("--catalog="))) {
+            if (argument.size() == 10) return usageError(QStringLiteral("--catalog needs a file"), usage());
+            catalogFile = true;
+        } else if (argument == "--help" || argument == "-h") {
             help = true;
         } else if (argument == "--version") {
             version = true;
@@ -145,6 +160,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
     if (command->name != "connect" && std::any_of(arguments.begin(), arguments.end(), isBlockOption)) {
         return usageError(QStringLiteral("only connect takes --fail-closed and --block-ipv6"), helpOf(*command));
     }
+    if (catalogFile && !command->synopsis.contains(QLatin1String("--catalog"))) {
+        return usageError(QStringLiteral("--catalog does not apply to %1").arg(command->name), helpOf(*command));
+    }
     const qsizetype operands = words.size() - 1;
     if (operands < command->minArguments || operands > command->maxArguments) {
         const QString problem = operands < command->minArguments ? QStringLiteral("%1 needs an argument")
@@ -170,6 +188,17 @@ QCoro::Task<int> CommandLine::run(QStringList arguments) {
     const bool failClosed = arguments.removeAll(QStringLiteral("--fail-closed")) > 0;
     const bool blockIPv6 = arguments.removeAll(QStringLiteral("--block-ipv6")) > 0;
     model_.forceLeakProtection(failClosed, blockIPv6);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments.at(i) == "--catalog") {
+            catalogFile_ = arguments.at(i + 1);
+            arguments.remove(i, 2);
+            --i;
+        } else if (arguments.at(i).startsWith(QLatin1String("--catalog="))) {
+            catalogFile_ = arguments.at(i).mid(10);
+            arguments.remove(i);
+            --i;
+        }
+    }
     const QString command = arguments.takeFirst();
     if (command == "countries") co_return co_await countries(json);
     if (command == "servers") co_return co_await servers(arguments.value(0), json);
@@ -202,8 +231,21 @@ void CommandLine::rememberCompletionWords() {
 }
 
 QCoro::Task<bool> CommandLine::loadCatalog() {
-    const bool ok = co_await model_.refreshCatalog();
-    if (!ok) {
+    if (catalogFile_) {
+        // A saved list stands in for the download; connect still tries the live catalog first.
+        if (const auto problem = model_.importCatalog(*catalogFile_)) {
+            io_.err << *problem << '\n' << Qt::flush;
+            co_return false;
+        }
+        io_.err << model_.catalogMessage().value_or(QString()) << '\n' << Qt::flush;
+        co_return true;
+    }
+    // The kept catalog stands in when the live one cannot be loaded; its age and the live
+    // failure are said on standard error.
+    const bool ok = co_await model_.refreshCatalog() || model_.keptCatalogDate().has_value();
+    if (ok && model_.keptCatalogDate()) {
+        io_.err << model_.catalogMessage().value_or(QString()) << '\n' << Qt::flush;
+    } else if (!ok) {
         io_.err << model_.catalogMessage().value_or(QStringLiteral("The relay catalog could not be loaded.")) << '\n'
                 << Qt::flush;
     } else if (model_.catalogMessage() && model_.recommendedRelays().empty()) {

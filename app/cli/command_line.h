@@ -18,6 +18,8 @@ class AppModel;
 //   countries [--json]            the countries that have recommended relays
 //   servers [CODE] [--json]       the recommended relays, optionally of one country
 //   connect CODE|RELAY-ID [--json] connect, then hold the tunnel until SIGINT or SIGTERM
+//   --catalog FILE                (countries, servers, connect) a saved relay list, kept as the
+//                                 last good catalog
 //   status [--json]               the service's reply to "status"
 //   disconnect [--json]           stop the tunnel and wait for normal routing
 //   help [COMMAND], COMMAND --help, --help, --version
@@ -69,6 +71,7 @@ private:
 
     AppModel& model_;
     Io io_;
+    std::optional<QString> catalogFile_;  // --catalog FILE
 };
 
 }  // namespace orlune

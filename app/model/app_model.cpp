@@ -245,6 +245,12 @@ void AppModel::setLastUpdated(QDateTime when) {
     emit lastUpdatedChanged();
 }
 
+void AppModel::setKeptCatalogDate(std::optional<QDateTime> date) {
+    if (keptCatalogDate_ == date) return;
+    keptCatalogDate_ = std::move(date);
+    emit keptCatalogDateChanged();
+}
+
 void AppModel::setStoppingTunnel(bool value) {
     if (isStoppingTunnel_ == value) return;
     isStoppingTunnel_ = value;

@@ -75,6 +75,11 @@ public:
     QString serverSearch() const { return serverSearch_; }
     QString countrySearch() const { return countrySearch_; }
     const std::optional<QDateTime>& lastUpdated() const { return lastUpdated_; }
+    // When the relays shown are the kept last good catalog (after a failed download, or
+    // imported from a file): that catalog's date. Nothing while they are a live answer.
+    const std::optional<QDateTime>& keptCatalogDate() const { return keptCatalogDate_; }
+    // Whether the relays are the kept catalog and it is too old to connect with.
+    bool keptCatalogTooOld() const;
     const QSet<QString>& favorites() const { return favorites_; }
     const QHash<QString, Relay>& favoriteSnapshots() const { return favoriteSnapshots_; }
     bool isStoppingTunnel() const { return isStoppingTunnel_; }
@@ -108,6 +113,9 @@ public:
 
     // Operations.
     QCoro::Task<bool> refreshCatalog();
+    // Reads a catalog the user saved and shows its relays as the kept catalog. Nothing when it
+    // worked; otherwise the reason, which catalogMessage shows too, and nothing else changes.
+    std::optional<QString> importCatalog(const QString& path);
     void select(const Relay& relay);
     void selectCountry(const QString& code);
     void toggleFavorite(const Relay& relay);
@@ -155,6 +163,7 @@ signals:
     void serverSearchChanged();
     void countrySearchChanged();
     void lastUpdatedChanged();
+    void keptCatalogDateChanged();
     void favoritesChanged();
     void isStoppingTunnelChanged();
     void isConnectionBusyChanged();
@@ -171,6 +180,9 @@ private:
     QCoro::Task<> applyInternetStatus(bool reachable);
     QCoro::Task<> stopAfterLoss(quint64 action);
     void finishRefresh(bool succeeded);
+    // Shows a fetched catalog's relays and reconciles the selection and favourites with it.
+    void applyCatalog(std::vector<Relay> relays);
+    QString keptCatalogMessage(const QString& liveFailure) const;
     QCoro::Task<> reconnectAfterLoss();
     bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
     bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
@@ -191,6 +203,7 @@ private:
     void setSelected(std::optional<Relay> relay);
     void setSelectedCountryCode(std::optional<QString> code);
     void setLastUpdated(QDateTime when);
+    void setKeptCatalogDate(std::optional<QDateTime> date);
     void setStoppingTunnel(bool value);
 
     Preferences& preferences_;
@@ -218,6 +231,7 @@ private:
     QString serverSearch_;
     QString countrySearch_;
     std::optional<QDateTime> lastUpdated_;
+    std::optional<QDateTime> keptCatalogDate_;
     QSet<QString> favorites_;
     QHash<QString, Relay> favoriteSnapshots_;
     bool reconnectWhenNetworkReturns_ = false;

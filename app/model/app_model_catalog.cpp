@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "catalog/catalog_cache.h"
 #include "catalog/catalog_parsing.h"
 #include "model/app_model.h"
 #include "model/model_messages.h"
@@ -31,35 +32,93 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
     syncQuarantine();
     setCatalogMessage(std::nullopt);
 
-    std::vector<Relay> fetched;
-    std::exception_ptr error;
+    CatalogFetch fetched;
     try {
-        fetched = co_await catalogProvider_->fetch();
+        fetched = co_await catalogProvider_->fetchWithFallback();
     } catch (...) {
-        error = std::current_exception();
+        fetched = CatalogFetch{};
+        fetched.liveError = std::current_exception();
     }
+    // A kept catalog that had to be ignored is said after whatever else is said.
+    const auto withKeptProblem = [&fetched](QString message) {
+        return fetched.keptProblem.isEmpty() ? message : message + u' ' + fetched.keptProblem;
+    };
 
-    if (error) {
+    if (fetched.liveError || fetched.keptFrom) {
         setCatalogRefreshSucceeded(false);
         const bool reachable = co_await network_->isInternetReachable();
         const bool physical = network_->isPhysicalNetworkInterfaceUp();
         setOffline(!physical);
-        if (reachable) {
-            setCatalogMessage("Internet is available, but VPN Gate's live catalog request failed: " + describe(error) +
-                              ". Existing data is kept; refresh and retry.");
+        if (fetched.keptFrom) {
+            // Relays the user can still reach while the catalog server cannot be: shown with
+            // their age, and the live failure stays in view.
+            applyCatalog(std::move(fetched.relays));
+            setKeptCatalogDate(fetched.keptFrom);
+            const QString reconciled = catalogMessage_.value_or(QString());
+            setCatalogMessage(keptCatalogMessage(fetched.liveFailure) +
+                              (reconciled.isEmpty() ? QString() : u' ' + reconciled));
+        } else if (reachable) {
+            setCatalogMessage(withKeptProblem("Internet is available, but VPN Gate's live catalog request failed: " +
+                                              describe(fetched.liveError) +
+                                              ". Existing data is kept; refresh and retry."));
         } else if (physical) {
-            setCatalogMessage(QStringLiteral(
+            setCatalogMessage(withKeptProblem(QStringLiteral(
                 "Internet access could not be verified: Wi-Fi/Ethernet is up, but all independent external checks "
-                "failed. Existing server data is kept; check the route and retry."));
+                "failed. Existing server data is kept; check the route and retry.")));
         } else {
-            setCatalogMessage(QStringLiteral(
-                "No Internet Connection: the physical network interface is down. Existing server data is kept."));
+            setCatalogMessage(withKeptProblem(QStringLiteral(
+                "No Internet Connection: the physical network interface is down. Existing server data is kept.")));
         }
         finishRefresh(false);
         co_return false;
     }
 
-    setRelays(uniqueInRecommendedOrder(std::move(fetched)));
+    applyCatalog(std::move(fetched.relays));
+    setKeptCatalogDate(std::nullopt);
+    setLastUpdated(clock_->now());
+    setOffline(false);
+    setCatalogRefreshSucceeded(true);
+    finishRefresh(true);
+    co_return true;
+}
+
+std::optional<QString> AppModel::importCatalog(const QString& path) {
+    if (loading_ || isConnectionBusy()) {
+        return QStringLiteral("A catalog can be imported once the running refresh or connection has ended.");
+    }
+    CatalogFetch imported;
+    try {
+        imported = catalogProvider_->importCatalog(path);
+    } catch (const std::exception& error) {
+        const QString reason = QString::fromUtf8(error.what());
+        setCatalogMessage(reason);
+        return reason;
+    }
+    syncQuarantine();
+    setCatalogMessage(std::nullopt);
+    applyCatalog(std::move(imported.relays));
+    setKeptCatalogDate(imported.keptFrom);
+    const QString reconciled = catalogMessage_.value_or(QString());
+    QString message = QStringLiteral("Catalog from %1, imported from a file.")
+                          .arg(catalogAgeText(imported.keptFrom.value_or(clock_->now()), clock_->now()));
+    if (keptCatalogTooOld()) message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
+    setCatalogMessage(reconciled.isEmpty() ? message : message + u' ' + reconciled);
+    return std::nullopt;
+}
+
+bool AppModel::keptCatalogTooOld() const {
+    return keptCatalogDate_ && !keptCatalogUsableForConnecting(*keptCatalogDate_, clock_->now());
+}
+
+QString AppModel::keptCatalogMessage(const QString& liveFailure) const {
+    QString message = QStringLiteral("Catalog from %1 — the live catalog could not be loaded: %2.")
+                          .arg(catalogAgeText(keptCatalogDate_.value_or(clock_->now()), clock_->now()), liveFailure);
+    if (keptCatalogTooOld()) message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
+    return message;
+}
+
+void AppModel::applyCatalog(std::vector<Relay> relays) {
+    setRelays(uniqueInRecommendedOrder(std::move(relays)));
 
     if (relays_.empty()) {
         setCatalogMessage(kEmptyCatalog);
@@ -110,12 +169,6 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
         writeFavoriteSnapshots(preferences_, favoriteSnapshots_);
         emit favoritesChanged();
     }
-
-    setLastUpdated(clock_->now());
-    setOffline(false);
-    setCatalogRefreshSucceeded(true);
-    finishRefresh(true);
-    co_return true;
 }
 
 void AppModel::finishRefresh(bool succeeded) {

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 
+#include "catalog/catalog_cache.h"
 #include "model/app_model.h"
 #include "model/cancellation.h"
 #include "model/model_messages.h"
@@ -101,6 +102,14 @@ QCoro::Task<bool> AppModel::checkNetworkAndRefresh(quint64 attempt) {
     const bool refreshed = co_await refreshCatalog();
     if (!isCurrent(attempt)) co_return false;
     if (!refreshed) {
+        // The kept catalog stands in for the live one while it is recent enough; the profile
+        // then comes from it too, unless a live source answers by then.
+        if (keptCatalogDate_ && !keptCatalogTooOld()) {
+            setConnectionState(ConnectionState::connecting(
+                QStringLiteral("Using the catalog from %1 — the live catalog could not be loaded.")
+                    .arg(catalogAgeText(*keptCatalogDate_, clock_->now()))));
+            co_return true;
+        }
         endAttempt(catalogMessage_.value_or(kFeedNotRefreshed));
         co_return false;
     }

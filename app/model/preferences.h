@@ -28,6 +28,11 @@ inline constexpr const char* appearance = "appearance";
 inline constexpr const char* blockOutsideVPN = "blockOutsideVPN";
 inline constexpr const char* allowLocalNetwork = "allowLocalNetwork";
 inline constexpr const char* blockIPv6 = "blockIPv6";
+inline constexpr const char* catalogMirrors = "catalogMirrors";      // one URL a line
+inline constexpr const char* catalogProxyMode = "catalogProxyMode";  // system, none, http, socks5
+inline constexpr const char* catalogProxyHost = "catalogProxyHost";
+inline constexpr const char* catalogProxyPort = "catalogProxyPort";
+inline constexpr const char* catalogProxyUser = "catalogProxyUser";  // the password is never stored
 }  // namespace PreferenceKey
 
 // The user's preferences. Every write goes through this one object, which announces it, so the

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -87,6 +88,7 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
     static const QSet<QString> kKnown = {
         QStringLiteral("catalog"),     QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
         QStringLiteral("plainEchoes"), QStringLiteral("ipInformation"),     QStringLiteral("caCertificates"),
+        QStringLiteral("catalogMirrors"),
     };
     for (auto it = object.begin(); it != object.end(); ++it) {
         // An unknown key is most likely a misspelt one whose value would silently not apply.
@@ -111,6 +113,22 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
             httpsUrl(echoes.toArray().at(i), QStringLiteral("plainEchoes[%1]").arg(i));
     }
     endpoints.ipInformation = httpsUrl(object.value(u"ipInformation"), QStringLiteral("ipInformation"));
+    if (object.contains(u"catalogMirrors")) {
+        const QJsonValue mirrors = object.value(u"catalogMirrors");
+        if (!mirrors.isArray()) fail(QStringLiteral("\"catalogMirrors\" must be a list of URLs"));
+        const QJsonArray list = mirrors.toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const QString key = QStringLiteral("catalogMirrors[%1]").arg(i);
+            if (!list.at(i).isString()) fail(QStringLiteral("\"%1\" must be a URL text").arg(key));
+            const QUrl url(list.at(i).toString(), QUrl::StrictMode);
+            const bool loopback = url.host() == u"localhost" || QHostAddress(url.host()).isLoopback();
+            if (!url.isValid() || url.host().isEmpty() ||
+                !(url.scheme() == u"https" || (url.scheme() == u"http" && loopback))) {
+                fail(QStringLiteral("\"%1\" must be an absolute https URL (plain http only to a loopback host)").arg(key));
+            }
+            endpoints.catalogMirrors.push_back(url);
+        }
+    }
     if (object.contains(u"caCertificates")) {
         const QJsonValue path = object.value(u"caCertificates");
         if (!path.isString() || path.toString().isEmpty()) {

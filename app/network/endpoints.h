@@ -10,6 +10,7 @@
 #include <chrono>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace orlune {
 
@@ -26,10 +27,11 @@ public:
 // Every HTTPS address the app talks to. The file form is
 //   {"catalog": URL, "connectivityCheck": URL, "traceEcho": URL,
 //    "plainEchoes": [URL, URL, URL], "ipInformation": BASE-URL,
-//    "caCertificates": PEM-FILE-PATH (optional)}
+//    "caCertificates": PEM-FILE-PATH (optional), "catalogMirrors": [URL, ...] (optional)}
 // Reachability probes: connectivityCheck, traceEcho, plainEchoes[0], catalog. Public-IP
 // lookups: traceEcho and the three plainEchoes. Exit country: ipInformation + address +
-// "/country". caCertificates adds trusted CAs for every request.
+// "/country". caCertificates adds trusted CAs for every request. catalogMirrors are tried in
+// order after the catalog; each is https, or plain http to a loopback address.
 struct Endpoints {
     QUrl catalog;
     QUrl connectivityCheck;
@@ -37,6 +39,7 @@ struct Endpoints {
     std::array<QUrl, 3> plainEchoes;
     QUrl ipInformation;
     QList<QSslCertificate> caCertificates;
+    std::vector<QUrl> catalogMirrors;
 
     // The real public services.
     static Endpoints publicDefaults();

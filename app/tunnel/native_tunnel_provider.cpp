@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "catalog/catalog_cache.h"
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
@@ -51,7 +52,8 @@ TunnelClock TunnelClock::system() {
 NativeTunnelProvider::NativeTunnelProvider() : NativeTunnelProvider(Dependencies{}) {}
 
 NativeTunnelProvider::NativeTunnelProvider(Dependencies dependencies)
-    : rpc_(std::move(dependencies.socketPath)),
+    : catalog_(dependencies.catalogAccess ? std::move(dependencies.catalogAccess) : std::make_shared<CatalogAccess>()),
+      rpc_(std::move(dependencies.socketPath)),
       routeLookup_(std::move(dependencies.routeLookup)),
       internetReachable_(std::move(dependencies.internetReachable)),
       interfaceExists_(std::move(dependencies.interfaceExists)),
@@ -91,8 +93,13 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     checkAttempt(attempt);
 
     report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
-    const QString profile = co_await profileFor(relay);
+    const ProfileFetch fetched = co_await profileFor(relay);
     checkAttempt(attempt);
+    const QString& profile = fetched.profile;
+    if (fetched.keptFrom) {
+        report(QStringLiteral("Using the profile from the catalog kept %1 — the live catalog could not be loaded: %2")
+                   .arg(catalogAgeText(*fetched.keptFrom, QDateTime::currentDateTimeUtc()), fetched.liveFailure));
+    }
 
     report(QStringLiteral("Starting the built-in VPN…"));
     // Requests are named locals: GCC 12 destroys a braced temporary inside co_await twice.
@@ -198,10 +205,12 @@ NativeRequest NativeTunnelProvider::stopRequest() const {
     return stop;
 }
 
-QCoro::Task<QString> NativeTunnelProvider::profileFor(const Relay& relay) {
+QCoro::Task<ProfileFetch> NativeTunnelProvider::profileFor(const Relay& relay) {
     // While the block holds, only the relay is reachable: the list read before it closed serves.
-    if (!(blockHeld_ && heldCatalog_)) heldCatalog_ = co_await catalog_.catalogBody();
-    co_return profileFromCatalog(*heldCatalog_, relay);
+    if (blockHeld_ && heldCatalog_) co_return ProfileFetch{profileFromCatalog(*heldCatalog_, relay), {}, {}, *heldCatalog_};
+    ProfileFetch fetched = co_await catalog_.openVPNConfigurationWithFallback(relay);
+    heldCatalog_ = fetched.catalog;
+    co_return fetched;
 }
 
 QCoro::Task<void> NativeTunnelProvider::recoverStaleConnections() {

@@ -49,6 +49,9 @@ public:
         std::function<bool(const QString&)> interfaceExists;    // defaults to the system's list
         TunnelTimings timings;
         TunnelClock clock = TunnelClock::system();
+        // Where profiles are downloaded from; shared with the catalog refresh. Null: the
+        // endpoints' catalog alone, nothing kept.
+        std::shared_ptr<CatalogAccess> catalogAccess;
     };
 
     NativeTunnelProvider();
@@ -71,7 +74,7 @@ private:
     QCoro::Task<NativeReply> request(NativeRequest request);
     bool serviceInstalled() const;
     NativeRequest stopRequest() const;
-    QCoro::Task<QString> profileFor(const Relay& relay);
+    QCoro::Task<ProfileFetch> profileFor(const Relay& relay);
     void checkAttempt(const QUuid& attempt) const;
 
     VPNGateProvider catalog_;

@@ -2,6 +2,8 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 
@@ -26,6 +28,11 @@ DesktopServices DesktopServices::system(AppIdentity identity) {
         clipboard->setText(text);
     };
     services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    services.chooseFile = [](const QString& title, const QString& filter) -> std::optional<QString> {
+        const QString path = QFileDialog::getOpenFileName(nullptr, title, QDir::homePath(), filter);
+        if (path.isEmpty()) return std::nullopt;
+        return path;
+    };
     services.identity = std::move(identity);
     return services;
 }

@@ -33,6 +33,8 @@ struct DesktopServices {
     std::function<bool()> serviceAvailable;
     std::function<void(const QString&)> copyText;
     std::function<void(const QUrl&)> openUrl;
+    // Asks the user for a file to open (title, name filter); nothing when cancelled.
+    std::function<std::optional<QString>(const QString&, const QString&)> chooseFile;
     AppIdentity identity;
 
     // The real desktop: XDG autostart, the session bus's notification server, the clipboard,

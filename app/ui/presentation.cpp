@@ -100,6 +100,11 @@ CatalogStatus catalogStatus(bool offline, bool loading) {
     return {ColorRole::green, QStringLiteral("Catalog current")};
 }
 
+CatalogStatus catalogStatus(bool offline, bool loading, const std::optional<QString>& keptAge) {
+    if (offline || loading || !keptAge) return catalogStatus(offline, loading);
+    return {ColorRole::orange, QStringLiteral("Catalog from %1").arg(*keptAge)};
+}
+
 std::optional<Notification> notificationFor(const ConnectionState& state) {
     switch (state.kind) {
     case Kind::connecting: return std::nullopt;

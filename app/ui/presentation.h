@@ -71,6 +71,8 @@ struct CatalogStatus {
     QString text;
 };
 CatalogStatus catalogStatus(bool offline, bool loading);
+// The same while the relays shown are the kept catalog of `keptAge` ("3 hours ago").
+CatalogStatus catalogStatus(bool offline, bool loading, const std::optional<QString>& keptAge);
 
 // A desktop notification for a new connection state; none for connecting.
 struct Notification {

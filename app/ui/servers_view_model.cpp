@@ -43,7 +43,7 @@ void ServersViewModel::attach(Shell& shell) {
                         &AppModel::offlineChanged, &AppModel::catalogMessageChanged, &AppModel::selectedChanged,
                         &AppModel::favoritesChanged, &AppModel::mismatchedRelayIDsChanged,
                         &AppModel::serverSearchChanged, &AppModel::countrySearchChanged,
-                        &AppModel::lastUpdatedChanged}) {
+                        &AppModel::lastUpdatedChanged, &AppModel::keptCatalogDateChanged}) {
         connect(&m, signal, this, &ServersViewModel::changed);
     }
 }
@@ -246,6 +246,18 @@ void ServersViewModel::rebuildRows() {
 
 void ServersViewModel::refresh() {
     if (ready()) model().requestRefresh();
+}
+
+void ServersViewModel::importCatalog() {
+    if (!ready() || !shell()->services().chooseFile) return;
+    const auto path = shell()->services().chooseFile(QStringLiteral("Import Catalog"),
+                                                     QStringLiteral("VPN Gate catalog (*.csv *.txt);;All files (*)"));
+    if (path) model().importCatalog(*path);
+}
+
+QString ServersViewModel::catalogNotice() const {
+    if (favoritesOnly_ || !ready() || model().relays().empty()) return {};
+    return model().catalogMessage().value_or(QString());
 }
 
 void ServersViewModel::toggleCountry(const QString& country) {

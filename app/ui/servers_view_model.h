@@ -28,6 +28,9 @@ class ServersViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QString refreshLabel READ refreshLabel NOTIFY changed)
     Q_PROPERTY(QString refreshIcon READ refreshIcon NOTIFY changed)
     Q_PROPERTY(QString filterCaption READ filterCaption NOTIFY changed)
+    // The catalog's message while relays are listed (for example the kept catalog's age and
+    // why the live one failed); empty otherwise.
+    Q_PROPERTY(QString catalogNotice READ catalogNotice NOTIFY changed)
     Q_PROPERTY(QString serverSearch READ serverSearch WRITE setServerSearch NOTIFY changed)
     Q_PROPERTY(QString countrySearch READ countrySearch WRITE setCountrySearch NOTIFY changed)
     Q_PROPERTY(QString contentState READ contentState NOTIFY rowsChanged)
@@ -54,6 +57,7 @@ public:
     QString refreshLabel() const;
     QString refreshIcon() const;
     QString filterCaption() const;
+    QString catalogNotice() const;
     QString serverSearch() const;
     void setServerSearch(const QString& text);
     QString countrySearch() const;
@@ -73,6 +77,9 @@ public:
     std::vector<ServerGroup> groups() const;
 
     Q_INVOKABLE void refresh();
+    // Asks for a saved catalog file and shows its relays as the kept catalog; a file that is
+    // not a catalog is said in the catalog notice and changes nothing else.
+    Q_INVOKABLE void importCatalog();
     Q_INVOKABLE void toggleCountry(const QString& country);
     Q_INVOKABLE void selectRelay(const QString& id);
     Q_INVOKABLE void toggleFavorite(const QString& id);

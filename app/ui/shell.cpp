@@ -2,6 +2,7 @@
 
 #include <QVariantMap>
 
+#include "catalog/catalog_cache.h"
 #include "model/app_model.h"
 #include "model/preferences.h"
 #include "ui/connection_notifier.h"
@@ -47,6 +48,7 @@ Shell::Shell(AppModel& model, Preferences& preferences, std::unique_ptr<Notifica
     connect(&model_, &AppModel::favoritesChanged, this, &Shell::pagesChanged);
     connect(&model_, &AppModel::offlineChanged, this, &Shell::catalogStatusChanged);
     connect(&model_, &AppModel::loadingChanged, this, &Shell::catalogStatusChanged);
+    connect(&model_, &AppModel::keptCatalogDateChanged, this, &Shell::catalogStatusChanged);
     connect(&preferences_, &Preferences::changed, this, [this](const QString& key) {
         if (key == QLatin1String(PreferenceKey::appearance)) emit darkChanged();
     });
@@ -96,8 +98,19 @@ QString Shell::screen() const {
     return QStringLiteral("home");
 }
 
-QString Shell::catalogStatusText() const { return catalogStatus(model_.offline(), model_.loading()).text; }
-QString Shell::catalogStatusColor() const { return catalogStatus(model_.offline(), model_.loading()).colorRole; }
+namespace {
+std::optional<QString> keptAge(const AppModel& model, const QDateTime& now) {
+    if (!model.keptCatalogDate()) return std::nullopt;
+    return catalogAgeText(*model.keptCatalogDate(), now);
+}
+}  // namespace
+
+QString Shell::catalogStatusText() const {
+    return catalogStatus(model_.offline(), model_.loading(), keptAge(model_, now())).text;
+}
+QString Shell::catalogStatusColor() const {
+    return catalogStatus(model_.offline(), model_.loading(), keptAge(model_, now())).colorRole;
+}
 
 bool Shell::dark() const {
     return isDarkAppearance(preferences_.stringValue(PreferenceKey::appearance).value_or(QStringLiteral("System")),

@@ -15,6 +15,7 @@
 
 namespace orlune {
 class AppModel;
+class CatalogAccess;
 class Preferences;
 }  // namespace orlune
 
@@ -50,6 +51,9 @@ public:
     Preferences& preferences() const { return preferences_; }
     const DesktopServices& services() const { return services_; }
     void setServices(DesktopServices services) { services_ = std::move(services); }
+    // Where catalog downloads go; the settings hand it the session's proxy password. May be null.
+    const std::shared_ptr<CatalogAccess>& catalogAccess() const { return catalogAccess_; }
+    void setCatalogAccess(std::shared_ptr<CatalogAccess> access) { catalogAccess_ = std::move(access); }
     QDateTime now() const { return clock_(); }
 
     QVariantList pages() const;
@@ -102,6 +106,7 @@ private:
     std::unique_ptr<ConnectionNotifier> notifier_;
     Clock clock_;
     DesktopServices services_;
+    std::shared_ptr<CatalogAccess> catalogAccess_;
     QTimer refreshTimer_;
     bool systemDark_ = false;
     bool trayAvailable_ = false;

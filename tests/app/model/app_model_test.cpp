@@ -110,6 +110,41 @@ TEST_F(AppModelTest, AFailedRefreshKeepsTheCatalogAndSaysWhoIsAtFault) {
               "No Internet Connection: the physical network interface is down. Existing server data is kept.");
 }
 
+TEST_F(AppModelTest, TheKeptCatalogStandsInWithItsAgeAndConnectsOnlyWhileYoungEnough) {
+    fixture.catalog->error = std::make_exception_ptr(std::runtime_error("Connection refused"));
+    CatalogFetch kept;
+    kept.relays = {jp1, jp2};
+    kept.keptFrom = fixture.clock->current.addSecs(-3 * 3600);
+    kept.liveFailure = "Connection refused";
+    fixture.catalog->kept = kept;
+    EXPECT_FALSE(await(model().refreshCatalog())) << "a kept catalog is not a successful refresh";
+    EXPECT_FALSE(model().catalogRefreshSucceeded());
+    EXPECT_FALSE(model().lastUpdated().has_value());
+    EXPECT_EQ(model().relays().size(), 2u);
+    EXPECT_EQ(*model().catalogMessage(),
+              "Catalog from 3 hours ago — the live catalog could not be loaded: Connection refused.");
+    connectTo("JP");
+    ASSERT_TRUE(model().connectionState().isConnected()) << model().connectionState().text.toStdString();
+    await(model().disconnect());
+
+    fixture.catalog->kept->keptFrom = fixture.clock->current.addDays(-8);
+    await(model().refreshCatalog());
+    EXPECT_EQ(*model().catalogMessage(),
+              "Catalog from 8 days ago — the live catalog could not be loaded: Connection refused. It is older than 7 "
+              "days: its relays are shown, not used to connect.");
+    EXPECT_EQ(model().relays().size(), 2u);
+    connectTo("JP");
+    EXPECT_TRUE(model().connectionState().isFailed());
+    EXPECT_TRUE(model().connectionState().text.startsWith("Catalog from 8 days ago"));
+    EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u) << "no relay of the old catalog was contacted";
+
+    // The live catalog back: the kept one's date is gone.
+    fixture.catalog->error = nullptr;
+    load();
+    EXPECT_FALSE(model().keptCatalogDate().has_value());
+    EXPECT_FALSE(model().catalogMessage().has_value());
+}
+
 TEST_F(AppModelTest, ACatalogThatMeetsNoLimitIsASuccessWithAMessage) {
     fixture.catalog->relays = {makeRelay("slow", "Japan", "JP", 400, 1'000'000)};
     EXPECT_TRUE(await(model().refreshCatalog()));

@@ -48,6 +48,17 @@ QCoro::Task<std::vector<Relay>> FakeCatalog::fetch() {
     co_return std::vector<Relay>(relays);  // a copy: QCoro moves from a returned lvalue
 }
 
+QCoro::Task<CatalogFetch> FakeCatalog::fetchWithFallback() {
+    CatalogFetch fetched;
+    try {
+        fetched.relays = co_await fetch();
+    } catch (...) {
+        if (!kept) throw;
+        fetched = *kept;
+    }
+    co_return fetched;
+}
+
 TunnelVerification FakeTunnel::verified(const Relay& relay) {
     return {true, "exit-" + relay.hostname, relay.countryCode.toUpper(), QStringLiteral("tun0")};
 }

@@ -54,6 +54,10 @@ struct FakeCatalog final : ServerCatalogProvider {
     int pending = 0;           // fetches asked and not yet answered
 
     QCoro::Task<std::vector<Relay>> fetch() override;
+
+    // When set and `error` is set too: what the fallback offers instead (the kept catalog).
+    std::optional<CatalogFetch> kept;
+    QCoro::Task<CatalogFetch> fetchWithFallback() override;
 };
 
 struct FakeTunnel final : TunnelConnectionProvider {

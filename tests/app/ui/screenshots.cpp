@@ -137,6 +137,19 @@ int main(int argc, char** argv) {
              a.model().toggleFavorite(a.catalog().relays[0]);
              a.shell->setPage("Servers");
          }},
+        {"servers-kept-catalog", [](ScriptedApp& a) {
+             orlune::CatalogFetch kept;
+             kept.relays = a.catalog().relays;
+             kept.keptFrom = a.fixture.clock->current.addSecs(-3 * 3600 - 600);
+             kept.liveFailure = QStringLiteral("primary www.vpngate.net: Connection refused; mirror "
+                                               "mirror.example: the catalog service did not return a valid VPN Gate "
+                                               "relay list (HTTP 429)");
+             a.catalog().kept = kept;
+             a.catalog().error = std::make_exception_ptr(std::runtime_error("refused"));
+             orlune::test::await(a.model().refreshCatalog());
+             a.model().selectCountry("JP");
+             a.shell->setPage("Servers");
+         }},
         {"favorites-unavailable", [](ScriptedApp& a) {
              load(a);
              a.model().toggleFavorite(a.catalog().relays[0]);

@@ -17,12 +17,16 @@ CLIENT_ADDR6=2001:db8:1::10
 INET_CLIENT_ADDR6=2001:db8:1::1
 INET_RELAY_ADDR=198.51.100.1
 MAX_RELAYS=16
-ENDPOINT_NAMES=(catalog connectivity trace echo1 echo2 echo3 ipinfo)
+ENDPOINT_NAMES=(catalog connectivity trace echo1 echo2 echo3 ipinfo mirror1 mirror2)
 declare -A SERVICE_ADDR=(
   [catalog]=192.0.2.10 [connectivity]=192.0.2.20 [trace]=192.0.2.30
-  [echo1]=192.0.2.41 [echo2]=192.0.2.42 [echo3]=192.0.2.43 [ipinfo]=192.0.2.50)
+  [echo1]=192.0.2.41 [echo2]=192.0.2.42 [echo3]=192.0.2.43 [ipinfo]=192.0.2.50
+  [mirror1]=192.0.2.11 [mirror2]=192.0.2.12)
 # Faults an endpoint can show: nginx-level ones are flag files, packet-level ones nft sets.
-ENDPOINT_FAULTS=(ok hang 429 html silent refused)
+# `blocked` refuses the client host only: the internet host itself (its proxy) still gets through.
+ENDPOINT_FAULTS=(ok hang 429 html empty silent refused blocked)
+# The catalog proxy (tinyproxy, `lab proxy start`) on the internet host's client-side address.
+PROXY_PORT=8888
 
 relay_addr() { echo "198.51.100.$((10 + $1))"; }
 # Each relay hands its tunnel clients a /29 of 192.0.2.128/25 and masquerades it.

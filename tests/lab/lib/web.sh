@@ -8,7 +8,7 @@ ECHO_MODULE=/usr/lib/nginx/modules/ngx_http_echo_module.so
 # Everything one endpoint answers; nginx variables give the echo answers.
 endpoint_locations() { # name
   case $1 in
-    catalog) cat <<EOF
+    catalog|mirror1|mirror2) cat <<EOF
     location = /api/iphone/ {
       root $S/www;
       try_files /catalog.csv =404;
@@ -86,11 +86,13 @@ EOF
     if (-f $f.hang) { rewrite ^ /.lab-fault/hang last; }
     if (-f $f.429) { rewrite ^ /.lab-fault/429 last; }
     if (-f $f.html) { rewrite ^ /.lab-fault/html last; }
+    if (-f $f.empty) { rewrite ^ /.lab-fault/empty last; }
 EOF
       endpoint_locations "$name"
       cat <<'EOF'
     location = /.lab-fault/hang { internal; echo_sleep 86400; }
     location = /.lab-fault/429 { internal; return 429 "Too Many Requests\n"; }
+    location = /.lab-fault/empty { internal; return 200 ""; }
     location = /.lab-fault/html {
       internal;
       default_type text/html;
@@ -110,10 +112,12 @@ web_nft() {
 table ip olab_web {
   set silent { type ipv4_addr; }
   set refused { type ipv4_addr; }
+  set blocked { type ipv4_addr; }
   chain input {
     type filter hook input priority filter; policy accept;
     ip daddr @silent tcp dport 443 drop
     ip daddr @refused tcp dport 443 reject with tcp reset
+    iifname != "lo" ip daddr @blocked tcp dport 443 reject with tcp reset
   }
 }
 EOF
@@ -136,12 +140,12 @@ set_endpoint_fault() { # endpoint fault
   valid_endpoint_fault "$fault" || die "unknown endpoint fault '$fault' (${ENDPOINT_FAULTS[*]})"
   ns=$(ns_name inet); addr=${SERVICE_ADDR[$name]}
   [ "$fault" != hang ] || [ -f "$ECHO_MODULE" ] || die "the hang fault needs nginx's echo module ($ECHO_MODULE)"
-  for k in hang 429 html; do rm -f "$S/www/faults/$name.$k"; done
-  for k in silent refused; do in_ns "$ns" nft delete element ip olab_web "$k" "{ $addr }" 2>/dev/null || true; done
+  for k in hang 429 html empty; do rm -f "$S/www/faults/$name.$k"; done
+  for k in silent refused blocked; do in_ns "$ns" nft delete element ip olab_web "$k" "{ $addr }" 2>/dev/null || true; done
   case $fault in
     ok) ;;
-    hang|429|html) : > "$S/www/faults/$name.$fault" ;;
-    silent|refused) run in_ns "$ns" nft add element ip olab_web "$fault" "{ $addr }" ;;
+    hang|429|html|empty) : > "$S/www/faults/$name.$fault" ;;
+    silent|refused|blocked) run in_ns "$ns" nft add element ip olab_web "$fault" "{ $addr }" ;;
   esac
   echo "$fault" > "$S/www/faults/$name"
 }
@@ -151,7 +155,7 @@ endpoint_fault() { cat "$S/www/faults/$1" 2>/dev/null || echo ok; }
 endpoint_url() { # name
   local a=${SERVICE_ADDR[$1]}
   case $1 in
-    catalog) echo "https://$a/api/iphone/" ;;
+    catalog|mirror1|mirror2) echo "https://$a/api/iphone/" ;;
     connectivity) echo "https://$a/generate_204" ;;
     trace) echo "https://$a/cdn-cgi/trace" ;;
     echo1|echo2) echo "https://$a/" ;;
@@ -169,7 +173,43 @@ write_endpoints_file() {
     printf '  "plainEchoes": [%s, %s, %s],\n' "$(json_str "$(endpoint_url echo1)")" \
       "$(json_str "$(endpoint_url echo2)")" "$(json_str "$(endpoint_url echo3)")"
     printf '  "ipInformation": %s,\n' "$(json_str "$(endpoint_url ipinfo)")"
+    # Mirrors only when asked (`up --mirrors`): without them a catalog fault stays a failure.
+    [ ! -f "$S/mirrors" ] ||
+      printf '  "catalogMirrors": [%s, %s],\n' "$(json_str "$(endpoint_url mirror1)")" "$(json_str "$(endpoint_url mirror2)")"
     printf '  "caCertificates": %s\n}\n' "$(json_str "$S/public/ca.crt")"
   } > "$S/public/endpoints.json"
   chmod 644 "$S/public/endpoints.json"
+}
+
+# The catalog proxy: Debian's tinyproxy on the internet host, for the client host only. It reaches
+# the services over the internet host's loopback, which the `blocked` fault leaves open.
+start_proxy() {
+  local ns conf=$S/proxy/tinyproxy.conf
+  command -v tinyproxy >/dev/null || die "tinyproxy is not installed (scripts/bootstrap lab)"
+  [ ! -f "$S/proxy/tinyproxy.pid" ] || ! kill -0 "$(cat "$S/proxy/tinyproxy.pid")" 2>/dev/null || return 0
+  ns=$(ns_name inet)
+  mkdir -p "$S/proxy"
+  cat > "$conf" <<EOF
+Port $PROXY_PORT
+Listen $INET_CLIENT_ADDR
+Timeout 60
+LogFile "$S/logs/tinyproxy.log"
+LogLevel Info
+PidFile "$S/proxy/tinyproxy.pid"
+MaxClients 20
+Allow ${CLIENT_ADDR%.*}.0/24
+ConnectPort 443
+DisableViaHeader Yes
+EOF
+  : > "$S/logs/tinyproxy.log"
+  run_daemon "$S/logs/tinyproxy.log" in_ns "$ns" tinyproxy -c "$conf"
+  wait_for 5 test -s "$S/proxy/tinyproxy.pid" || die "tinyproxy wrote no pid file (see $S/logs/tinyproxy.log)"
+  adopt_pidfile tinyproxy "$S/proxy/tinyproxy.pid" || die "tinyproxy did not start (see $S/logs/tinyproxy.log)"
+}
+
+stop_proxy() {
+  local pid
+  pid=$(tr -dc 0-9 < "$S/proxy/tinyproxy.pid" 2>/dev/null) || return 0
+  [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
+  rm -f "$S/proxy/tinyproxy.pid"
 }

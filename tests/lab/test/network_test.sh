@@ -126,6 +126,8 @@ html|0|200|^<!DOCTYPE html>
 hang|28|000|
 silent|28|000|
 refused|7|000|
+empty|0|200|
+blocked|7|000|
 ok|0|200|^203\.0\.113\.10
 EOF
 check_eq "other endpoints keep answering while one is faulty" "203.0.113.10" "$(get https://192.0.2.41/)"

@@ -32,10 +32,26 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
             }
             PlainButton {
+                visible: !page.favoritesOnly
+                text: "Import Catalog…"
+                tip: "Load a relay list saved from VPN Gate when the live catalog cannot be reached"
+                onClicked: vm.importCatalog()
+            }
+            PlainButton {
                 text: vm.refreshLabel
                 iconSymbol: vm.refreshIcon
                 onClicked: vm.refresh()
             }
+        }
+
+        Text {
+            objectName: "catalogNotice"
+            visible: text !== ""
+            text: vm.catalogNotice
+            color: Theme.orange
+            font.pixelSize: 12
+            wrapMode: Text.WordWrap
+            Layout.fillWidth: true
         }
 
         Text {

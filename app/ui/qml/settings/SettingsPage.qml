@@ -194,6 +194,11 @@ Item {
                 }
             }
 
+            CatalogSection {
+                shell: page.shell
+                Layout.fillWidth: true
+            }
+
             SettingsSection {
                 title: "Privacy"
                 Layout.fillWidth: true
