@@ -10,8 +10,13 @@ AbstractButton {
     hoverEnabled: true
     padding: 2
     Accessible.role: Accessible.Link
+    // The control sets its own role as accessibility comes on; this one is meant.
+    Component.onCompleted: Accessible.role = Accessible.Link
     Accessible.name: text
 
+    background: Item {
+        FocusRing { shown: link.visualFocus }
+    }
     contentItem: Row {
         spacing: 6
         Icon {
@@ -25,7 +30,7 @@ AbstractButton {
             anchors.verticalCenter: parent.verticalCenter
             text: link.text
             color: Theme.accent
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             font.underline: link.hovered
         }
     }
