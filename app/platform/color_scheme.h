@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 
@@ -31,7 +31,8 @@ signals:
     void changed();
 
 private slots:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    // The portal's SettingChanged(group, key, value).
+    void settingChanged(const QDBusMessage& message);
 
 private:
     void apply(const QVariant& value);

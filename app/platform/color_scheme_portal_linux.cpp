@@ -39,7 +39,7 @@ ColorSchemeWatch::ColorSchemeWatch(QString connectionName, QObject* parent)
     QDBusConnection connection = bus(connectionName_);
     if (!connection.isConnected()) return;
     connection.connect(kPortal, kPath, kSettings, QStringLiteral("SettingChanged"), this,
-                       SLOT(settingChanged(QString,QString,QDBusVariant)));
+                       SLOT(settingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(kPortal, kPath, kSettings, QStringLiteral("Read"));
     read << kGroup << kKey;
     // Asynchronous: a missing or slow portal never holds up the window.
@@ -51,8 +51,11 @@ ColorSchemeWatch::ColorSchemeWatch(QString connectionName, QObject* parent)
     });
 }
 
-void ColorSchemeWatch::settingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
-    if (group == kGroup && key == kKey) apply(value.variant());
+void ColorSchemeWatch::settingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() == 3 && arguments[0].toString() == kGroup && arguments[1].toString() == kKey) {
+        apply(arguments[2]);
+    }
 }
 
 void ColorSchemeWatch::apply(const QVariant& value) {

@@ -22,8 +22,6 @@ ColumnLayout {
         ToolTip.delay: 600
         ToolTip.text: picker.home.pickerTooltip
         Accessible.role: Accessible.ButtonMenu
-        // The control sets its own role as accessibility comes on; this one is meant.
-        Component.onCompleted: Accessible.role = Accessible.ButtonMenu
         Accessible.name: "Country, " + picker.home.pickerName
         Accessible.description: enabled ? picker.home.pickerTooltip : picker.home.pickerReason
         onClicked: menu.open()

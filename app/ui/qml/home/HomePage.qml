@@ -13,12 +13,12 @@ Item {
         shell: page.shell
     }
 
+    KeepFocusVisible { flickable: scroll.contentItem as Flickable }
+
     ScrollView {
         id: scroll
         anchors.fill: parent
         contentWidth: availableWidth
-
-        KeepFocusVisible { flickable: scroll.contentItem as Flickable }
 
         ColumnLayout {
             id: column

@@ -10,8 +10,6 @@ AbstractButton {
     hoverEnabled: true
     padding: 2
     Accessible.role: Accessible.Link
-    // The control sets its own role as accessibility comes on; this one is meant.
-    Component.onCompleted: Accessible.role = Accessible.Link
     Accessible.name: text
 
     background: Item {

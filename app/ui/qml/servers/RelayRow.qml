@@ -26,8 +26,6 @@ Item {
         ToolTip.delay: 700
         ToolTip.text: row.entry.tooltip
         Accessible.role: Accessible.ListItem
-        // The control sets its own role as accessibility comes on; this one is meant.
-        Component.onCompleted: Accessible.role = Accessible.ListItem
         Accessible.name: row.entry.accessibleName
         Accessible.selectable: true
         Accessible.selected: row.entry.selected === true
@@ -126,7 +124,6 @@ Item {
         ToolTip.delay: 500
         ToolTip.text: row.entry.favoriteTooltip
         Accessible.role: Accessible.CheckBox
-        Component.onCompleted: Accessible.role = Accessible.CheckBox
         Accessible.name: row.entry.favoriteAccessibleName
         Accessible.checkable: true
         Accessible.checked: row.entry.favorite === true

@@ -13,8 +13,6 @@ AbstractButton {
     implicitHeight: 36
     hoverEnabled: true
     Accessible.role: Accessible.PageTab
-    // The control sets its own role as accessibility comes on; this one is meant.
-    Component.onCompleted: Accessible.role = Accessible.PageTab
     Accessible.name: badge === "" ? text : text + ", " + badge
     Accessible.selectable: true
     Accessible.selected: selected
