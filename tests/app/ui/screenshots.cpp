@@ -65,7 +65,11 @@ void focusByKeyboard(QQuickItem* content, const char* name, std::initializer_lis
     QQuickWindow* window = content->window();
     for (int i = 0; i < 40; ++i) {
         QTest::keyClick(window, Qt::Key_Tab);
-        if (window->activeFocusItem() && window->activeFocusItem()->objectName() == QLatin1String(name)) break;
+        bool reached = false;  // a list hands its focus on to its current row
+        for (QQuickItem* at = window->activeFocusItem(); at && !reached; at = at->parentItem()) {
+            reached = at->objectName() == QLatin1String(name);
+        }
+        if (reached) break;
     }
     for (Qt::Key key : then) QTest::keyClick(window, key);
 }

@@ -13,7 +13,8 @@ Item {
     signal clicked()
     signal favoriteToggled()
 
-    implicitHeight: 64
+    // Grows with the text (the desktop's text scaling) and the badges' lines.
+    implicitHeight: Math.max(64, body.implicitHeight)
 
     AbstractButton {
         id: body
@@ -21,6 +22,8 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         focusPolicy: Qt.NoFocus
+        topPadding: 10
+        bottomPadding: 10
         rightPadding: 52
         ToolTip.visible: hovered && !star.hovered
         ToolTip.delay: 700
@@ -67,6 +70,8 @@ Item {
                         text: row.entry.country
                         color: Theme.secondaryText
                         font.pointSize: Theme.pt(11)
+                        width: Math.min(implicitWidth, parent.width)
+                        elide: Text.ElideRight
                     }
                     Repeater {
                         model: row.entry.badges
