@@ -1,6 +1,10 @@
 #include "ui/shell.h"
 
+#include <QFont>
+#include <QGuiApplication>
 #include <QVariantMap>
+
+#include <algorithm>
 
 #include "model/app_model.h"
 #include "model/preferences.h"
@@ -102,6 +106,11 @@ QString Shell::catalogStatusColor() const { return catalogStatus(model_.offline(
 bool Shell::dark() const {
     return isDarkAppearance(preferences_.stringValue(PreferenceKey::appearance).value_or(QStringLiteral("System")),
                             systemDark_);
+}
+
+double Shell::textScale() const {
+    const double points = QGuiApplication::font().pointSizeF();
+    return points > 0 ? std::max(1.0, points / 10.0) : 1.0;
 }
 
 void Shell::setSystemDark(bool dark) {

@@ -79,6 +79,11 @@ ApplicationWindow {
         property: "dark"
         value: root.shell.dark
     }
+    Binding {
+        target: Theme
+        property: "textScale"
+        value: root.shell.textScale
+    }
 
     RowLayout {
         anchors.fill: parent

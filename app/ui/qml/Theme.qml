@@ -39,9 +39,9 @@ QtObject {
     readonly property int pageMaxWidth: 900
 
     // Text sizes follow the desktop: its font (family and size) and its text scaling, which
-    // reaches Qt as the logical DPI behind point sizes. `textScale` is the desktop's font size
-    // against the 10 pt the layout was drawn for, never below it.
-    property real textScale: Math.max(1, Qt.application.font.pointSize / 10)
+    // reaches Qt as the logical DPI behind point sizes. `textScale` (set from the shell) is the
+    // desktop's font size against the 10 pt the layout was drawn for, never below it.
+    property real textScale: 1
     function pt(pixels: real): real { return pixels * 0.75 * textScale }
 
     // The colour of a role named by the view models.

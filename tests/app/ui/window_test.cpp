@@ -495,6 +495,17 @@ void checkLayout(QQuickWindow* window, const std::string& state) {
                               at->property("contentWidth").toReal() <= at->width() + 1;
             EXPECT_TRUE(fits) << what << " overflows: " << at->property("contentWidth").toReal() << " > " << at->width();
         }
+        // Texts side by side or one under the other never run into each other.
+        QList<QRectF> texts;
+        for (QQuickItem* child : at->childItems()) {
+            if (!child->isVisible() || !child->inherits("QQuickText") || child->height() <= 0) continue;
+            const QRectF box = child->mapRectToScene(QRectF(0, 0, child->width(), child->height())).adjusted(1, 1, -1, -1);
+            for (const QRectF& other : texts) {
+                EXPECT_FALSE(box.intersects(other)) << state << ": '" << child->property("text").toString().left(40).toStdString()
+                                                   << "' runs into a neighbouring text";
+            }
+            texts << box;
+        }
         for (QQuickItem* child : at->childItems()) walk(child, card);
     };
     walk(window->contentItem(), nullptr);

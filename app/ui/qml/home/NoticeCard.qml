@@ -29,17 +29,21 @@ Card {
                 font.pointSize: Theme.pt(14)
                 font.bold: true
             }
-            Repeater {
-                model: card.home.noticeParagraphs
-                delegate: Text {
-                    required property string modelData
-                    text: modelData
-                    color: Theme.secondaryText
-                    font.pointSize: Theme.pt(12)
-                    wrapMode: Text.Wrap
-                    lineHeight: 1.15
-                    Layout.fillWidth: true
-                    Layout.topMargin: 3
+            // A column, not the layout: it places each paragraph by its wrapped height.
+            Column {
+                spacing: 6
+                Layout.fillWidth: true
+                Repeater {
+                    model: card.home.noticeParagraphs
+                    delegate: Text {
+                        required property string modelData
+                        width: parent.width
+                        text: modelData
+                        color: Theme.secondaryText
+                        font.pointSize: Theme.pt(12)
+                        wrapMode: Text.Wrap
+                        lineHeight: 1.15
+                    }
                 }
             }
         }

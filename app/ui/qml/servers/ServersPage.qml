@@ -126,8 +126,14 @@ Item {
             }
             // A collapse or a removed favourite rebuilds the rows; the cursor stays on its entry.
             function keep(match) {
-                const at = vm.rows.findIndex(match)
-                list.currentIndex = at >= 0 ? at : Math.min(list.currentIndex, list.count - 1)
+                const rows = vm.rows
+                for (let at = 0; at < rows.length; ++at) {
+                    if (match(rows[at])) {
+                        list.currentIndex = at
+                        return
+                    }
+                }
+                list.currentIndex = Math.min(list.currentIndex, list.count - 1)
             }
 
             visible: vm.contentState === "list"

@@ -10,7 +10,7 @@ Rectangle {
     objectName: "focusRing"
     anchors.fill: parent
     anchors.margins: inset ? 0 : -3
-    radius: parent && parent.radius !== undefined ? parent.radius + (inset ? 0 : 3) : 6
+    radius: ((parent as Rectangle)?.radius ?? 6) + (inset ? 0 : 3)
     color: "transparent"
     border.width: 2
     border.color: Theme.focusRing

@@ -1,5 +1,4 @@
 import QtQuick
-import Orlune.Ui
 
 // Scrolls `flickable` so that the item holding the keyboard focus stays in sight when the
 // focus moves to an item inside it.
