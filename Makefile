@@ -88,6 +88,7 @@ bench: bootstrap
 
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots --scale 2
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

@@ -16,7 +16,7 @@ namespace {
 
 const QColor kTint = QColor::fromRgbF(0.96f, 0.36f, 0.12f);
 
-bool systemIsDark() {
+bool paletteIsDark() {
     const QPalette palette = QGuiApplication::palette();
     return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
 }
@@ -36,6 +36,7 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
     engine_.addImageProvider(QStringLiteral("icon"), new IconImageProvider);
     engine_.setInitialProperties({{QStringLiteral("shell"), QVariant::fromValue(&shell_)}});
     shell_.setSystemDark(systemIsDark());
+    connect(&colorScheme_, &ColorSchemeWatch::changed, this, [this] { shell_.setSystemDark(systemIsDark()); });
     QCoreApplication::instance()->installEventFilter(this);
     const bool tray = options.useTray && QSystemTrayIcon::isSystemTrayAvailable();
     shell_.setTrayAvailable(tray);
@@ -68,6 +69,8 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
 }
 
 AppWindows::~AppWindows() = default;
+
+bool AppWindows::systemIsDark() const { return colorScheme_.prefersDark().value_or(paletteIsDark()); }
 
 void AppWindows::putUpTray() {
     tray_ = std::make_unique<QSystemTrayIcon>();

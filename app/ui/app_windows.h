@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "platform/color_scheme.h"
+
 class QSystemTrayIcon;
 
 namespace orlune::ui {
@@ -40,12 +42,14 @@ public:
     void showMenuWindow();
 
 protected:
-    // Follows the desktop's switch between light and dark while running; decides on quitting
-    // when the main window is closed.
+    // Follows the palette's switch between light and dark while running (the fallback when the
+    // desktop states no preference); decides on quitting when the main window is closed.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void putUpTray();
+    // The desktop's colour-scheme preference, else the palette's lightness.
+    bool systemIsDark() const;
 
     Shell& shell_;
     QQmlApplicationEngine engine_;
@@ -53,6 +57,7 @@ private:
     QPointer<QQuickWindow> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer trayWatch_;
+    ColorSchemeWatch colorScheme_;
 };
 
 }  // namespace orlune::ui

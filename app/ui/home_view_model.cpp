@@ -10,8 +10,9 @@ namespace {
 const QString kUnavailable = QStringLiteral("Unavailable");
 const QString kNotSelected = QStringLiteral("Not selected");
 
-QVariantMap row(const QString& label, const QString& value) {
-    return {{QStringLiteral("label"), label}, {QStringLiteral("value"), value}};
+QVariantMap row(const QString& label, const QString& value, bool muted = false) {
+    muted = muted || value == kUnavailable || value == kNotSelected;
+    return {{QStringLiteral("label"), label}, {QStringLiteral("value"), value}, {QStringLiteral("muted"), muted}};
 }
 
 }  // namespace
@@ -135,6 +136,23 @@ bool HomeViewModel::pickerEnabled() const {
     return !f.loading && !f.connected() && !f.busy() && !model().countryChoices().empty();
 }
 
+QString HomeViewModel::pickerReason() const {
+    if (!ready() || pickerEnabled()) return {};
+    const ConnectionFacts f = facts();
+    if (f.connected()) return QStringLiteral("Disconnect to choose another country");
+    if (f.busy()) return QStringLiteral("Wait until the connection attempt has ended");
+    if (f.loading) return QStringLiteral("Loading the server list…");
+    return QStringLiteral("No countries yet: refresh the server list");
+}
+
+QString HomeViewModel::pickerTooltip() const {
+    return QStringLiteral("Choose a country; its current best listed relay is selected automatically");
+}
+
+QString HomeViewModel::pickerCaption() const {
+    return QStringLiteral("Best provider-listed speed/ping relay · refreshes every 5 minutes");
+}
+
 QVariantList HomeViewModel::pickerEntries() const {
     QVariantList entries;
     if (!ready()) return entries;
@@ -166,7 +184,7 @@ QVariantList HomeViewModel::detailRows() const {
                 row(QStringLiteral("Connected server"), relay ? relay->name : kNotSelected),
                 row(QStringLiteral("Protocol"), protocol),
                 row(QStringLiteral("Provider ping"), ping),
-                row(QStringLiteral("Download"), QStringLiteral("Unavailable from current provider")),
+                row(QStringLiteral("Download"), QStringLiteral("Unavailable from current provider"), true),
                 row(QStringLiteral("Original IP → VPN IP"), original + QStringLiteral(" → ") + state.vpnIP),
                 row(QStringLiteral("Connection duration"), durationText(state.since, shell()->now()))};
     }
@@ -193,17 +211,17 @@ QString HomeViewModel::noticeTitle() const {
     return facts().offline ? QStringLiteral("No Internet Connection") : QStringLiteral("Community relay privacy varies");
 }
 
-QString HomeViewModel::noticeText() const {
+QStringList HomeViewModel::noticeParagraphs() const {
     const bool ipv6Blocked = ready() && model().leakProtection().any();
     const QString ipv6 = ipv6Blocked
                              ? QStringLiteral("This VPN protects IPv4. IPv6 is blocked while connected, so it cannot "
                                               "bypass the VPN.")
                              : QStringLiteral("This VPN protects IPv4. IPv6 remains available for hotspot "
                                               "compatibility and may bypass the VPN.");
-    if (ready() && model().catalogMessage()) return ipv6 + u'\n' + *model().catalogMessage();
-    return ipv6 + QStringLiteral(
-                      "\nVPN Gate relays are run by independent volunteers. Orlune does not own or operate them. "
-                      "VPN Gate documents connection logging, including source IP and connection metadata.");
+    if (ready() && model().catalogMessage()) return {ipv6, *model().catalogMessage()};
+    return {ipv6, QStringLiteral("VPN Gate relays are run by independent volunteers. Orlune does not own or operate "
+                                 "them. VPN Gate documents connection logging, including source IP and connection "
+                                 "metadata.")};
 }
 
 void HomeViewModel::refresh() {

@@ -32,6 +32,7 @@ class HomeViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QString mainButtonLabel READ mainButtonLabel NOTIFY changed)
     Q_PROPERTY(bool mainButtonEnabled READ mainButtonEnabled NOTIFY changed)
     Q_PROPERTY(QString mainButtonTooltip READ mainButtonTooltip NOTIFY changed)
+    Q_PROPERTY(QString mainButtonReason READ mainButtonReason NOTIFY changed)
     Q_PROPERTY(QString progressText READ progressText NOTIFY changed)
     Q_PROPERTY(QString readyCaption READ readyCaption NOTIFY changed)
     Q_PROPERTY(QString selectionNote READ selectionNote NOTIFY changed)
@@ -41,13 +42,16 @@ class HomeViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QString pickerName READ pickerName NOTIFY changed)
     Q_PROPERTY(QString pickerCount READ pickerCount NOTIFY changed)
     Q_PROPERTY(bool pickerEnabled READ pickerEnabled NOTIFY changed)
+    Q_PROPERTY(QString pickerReason READ pickerReason NOTIFY changed)
+    Q_PROPERTY(QString pickerTooltip READ pickerTooltip CONSTANT)
+    Q_PROPERTY(QString pickerCaption READ pickerCaption CONSTANT)
     Q_PROPERTY(QVariantList pickerEntries READ pickerEntries NOTIFY changed)
     Q_PROPERTY(QString detailsHeading READ detailsHeading NOTIFY changed)
     Q_PROPERTY(QVariantList detailRows READ detailRows NOTIFY detailRowsChanged)
     Q_PROPERTY(QString detailsNote READ detailsNote NOTIFY changed)
     Q_PROPERTY(QString noticeSymbol READ noticeSymbol NOTIFY changed)
     Q_PROPERTY(QString noticeTitle READ noticeTitle NOTIFY changed)
-    Q_PROPERTY(QString noticeText READ noticeText NOTIFY changed)
+    Q_PROPERTY(QStringList noticeParagraphs READ noticeParagraphs NOTIFY changed)
 
 public:
     explicit HomeViewModel(QObject* parent = nullptr);
@@ -67,6 +71,7 @@ public:
     QString mainButtonLabel() const { return ui::mainButtonLabel(facts()); }
     bool mainButtonEnabled() const { return ui::mainButtonEnabled(facts()); }
     QString mainButtonTooltip() const { return ui::mainButtonTooltip(facts()); }
+    QString mainButtonReason() const { return ui::mainButtonDisabledReason(facts()); }
     QString progressText() const;
     QString readyCaption() const;
     QString selectionNote() const;
@@ -76,13 +81,18 @@ public:
     QString pickerName() const;
     QString pickerCount() const;
     bool pickerEnabled() const;
+    // Why the picker is disabled, written under it; empty while it is enabled.
+    QString pickerReason() const;
+    QString pickerTooltip() const;
+    QString pickerCaption() const;
     QVariantList pickerEntries() const;
     QString detailsHeading() const;
+    // Each row: label, value, and muted for a value that is not a live figure.
     QVariantList detailRows() const;
     QString detailsNote() const;
     QString noticeSymbol() const;
     QString noticeTitle() const;
-    QString noticeText() const;
+    QStringList noticeParagraphs() const;
 
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void mainAction();

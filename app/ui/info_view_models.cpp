@@ -12,8 +12,12 @@ namespace {
 const QString kUnavailable = QStringLiteral("Unavailable");
 const QString kNoByteCounters = QStringLiteral("Unavailable from current provider");
 
+// A value that is not a live figure (unavailable, or never measured) is marked muted.
 QVariantMap tile(const QString& symbol, const QString& label, const QString& value) {
-    return {{QStringLiteral("symbol"), symbol}, {QStringLiteral("label"), label}, {QStringLiteral("value"), value}};
+    return {{QStringLiteral("symbol"), symbol},
+            {QStringLiteral("label"), label},
+            {QStringLiteral("value"), value},
+            {QStringLiteral("muted"), value == kUnavailable || value == kNoByteCounters}};
 }
 
 QVariantList linkList(const QList<Link>& links) {
@@ -172,6 +176,21 @@ void AboutViewModel::openDocumentLink(int section, int index) {
     const LegalDocument doc = legalDocument(*selected_);
     if (section < 0 || section >= doc.sections.size()) return;
     open(shell(), doc.sections[section].links, index);
+}
+
+QString StatisticsViewModel::historyNote() const {
+    return QStringLiteral("No traffic history is retained. Upload and download totals require tunnel byte counters, "
+                          "which are not present in this build.");
+}
+
+QString AboutViewModel::ownershipText() const {
+    return QStringLiteral(
+        "Independent Orlune application. VPN Gate relays are operated by third parties; Orlune does not own them.");
+}
+
+QString AboutViewModel::updatesText() const {
+    return QStringLiteral("The app checks current relay data when refreshed. Automatic software update delivery is "
+                          "not configured in this development build.");
 }
 
 }  // namespace orlune::ui

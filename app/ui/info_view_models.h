@@ -23,6 +23,7 @@ class StatisticsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QVariantList tiles READ tiles NOTIFY tilesChanged)
     // How many tiles there are, fixed: the tiles stay in place while their values change.
     Q_PROPERTY(int tileCount READ tileCount CONSTANT)
+    Q_PROPERTY(QString historyNote READ historyNote CONSTANT)
 
 public:
     explicit StatisticsViewModel(QObject* parent = nullptr);
@@ -33,6 +34,7 @@ public:
     QVariantList tiles() const;
     static constexpr int kTileCount = 6;
     int tileCount() const { return kTileCount; }
+    QString historyNote() const;
     // The clock's step; tests call it by hand.
     void tick();
 
@@ -90,6 +92,8 @@ class AboutViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(QVariantList links READ links CONSTANT)
     Q_PROPERTY(QString selectedDocument READ selectedDocument NOTIFY selectedDocumentChanged)
     Q_PROPERTY(QVariantMap document READ document NOTIFY selectedDocumentChanged)
+    Q_PROPERTY(QString ownershipText READ ownershipText CONSTANT)
+    Q_PROPERTY(QString updatesText READ updatesText CONSTANT)
 
 public:
     explicit AboutViewModel(QObject* parent = nullptr) : ShellBound(parent) {}
@@ -97,6 +101,8 @@ public:
     // "Version " and the version, or "Version Development" for a build without one.
     QString versionText() const;
     QVariantList links() const;
+    QString ownershipText() const;
+    QString updatesText() const;
     // "privacy", "terms", or empty while no sheet is shown.
     QString selectedDocument() const;
     // The selected document: title, lastUpdated, sections (title, text, links).

@@ -67,6 +67,13 @@ QString mainButtonTooltip(const ConnectionFacts& facts) {
     return QStringLiteral("Attempt a real VPN connection");
 }
 
+QString mainButtonDisabledReason(const ConnectionFacts& facts) {
+    if (mainButtonEnabled(facts)) return {};
+    if (facts.stopping) return QStringLiteral("Wait until the tunnel has stopped");
+    if (!facts.hasSelection) return QStringLiteral("Select a server first");
+    return QStringLiteral("No Internet connection");
+}
+
 QString emblemSymbol(const ConnectionFacts& facts) {
     if (facts.connected()) return QStringLiteral("checkmark.shield.fill");
     if (facts.connecting()) return QStringLiteral("arrow.trianglehead.2.clockwise.rotate.90");

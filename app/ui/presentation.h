@@ -51,6 +51,9 @@ QString mainButtonLabel(const ConnectionFacts& facts);
 bool mainButtonDisconnects(const ConnectionFacts& facts);
 bool mainButtonEnabled(const ConnectionFacts& facts);
 QString mainButtonTooltip(const ConnectionFacts& facts);
+// Why the main button is disabled, written under it (a disabled button shows no tooltip);
+// empty while it is enabled.
+QString mainButtonDisabledReason(const ConnectionFacts& facts);
 // The emblem's centre symbol.
 QString emblemSymbol(const ConnectionFacts& facts);
 

@@ -23,7 +23,7 @@ QVariantMap listEntry(const QVariantMap& values) {
         {QStringLiteral("id"), QString()}, {QStringLiteral("name"), QString()},
         {QStringLiteral("selected"), false}, {QStringLiteral("available"), true},
         {QStringLiteral("favorite"), false}, {QStringLiteral("markIcon"), QString()},
-        {QStringLiteral("badges"), QStringList()}, {QStringLiteral("metrics"), QVariantList()},
+        {QStringLiteral("badges"), QVariantList()}, {QStringLiteral("metrics"), QVariantList()},
         {QStringLiteral("favoriteIcon"), QString()}, {QStringLiteral("favoriteTooltip"), QString()},
         {QStringLiteral("favoriteAccessibleName"), QString()}, {QStringLiteral("tooltip"), QString()}};
     QVariantMap map = defaults;
@@ -201,10 +201,15 @@ void ServersViewModel::rebuildRows() {
                 const bool favorite = favorites.contains(relay.id);
                 const bool isSelected = selected && *selected == relay;
                 const bool isMismatched = mismatched.contains(relay.id);
-                QStringList badges;
-                if (isSelected) badges << QStringLiteral("SELECTED");
-                if (!entry.available) badges << QStringLiteral("UNAVAILABLE");
-                if (isMismatched) badges << QStringLiteral("COUNTRY MISMATCH");
+                // Each badge names its colour role; the view never infers it from the words.
+                QVariantList badges;
+                const auto badge = [&badges](const char* text, const char* role) {
+                    badges.append(QVariantMap{{QStringLiteral("text"), QString::fromLatin1(text)},
+                                              {QStringLiteral("role"), QString::fromLatin1(role)}});
+                };
+                if (isSelected) badge("SELECTED", "accent");
+                if (!entry.available) badge("UNAVAILABLE", "orange");
+                if (isMismatched) badge("COUNTRY MISMATCH", "orange");
                 rows.append(listEntry({
                     {QStringLiteral("kind"), QStringLiteral("relay")},
                     {QStringLiteral("id"), relay.id},

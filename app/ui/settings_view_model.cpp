@@ -237,6 +237,22 @@ QVariantList SettingsViewModel::vpnRows() const {
             row(QStringLiteral("DNS while connected"), QStringLiteral("1.1.1.1 and 8.8.8.8"))};
 }
 
+QString SettingsViewModel::connectOnLaunchNote() const {
+    return QStringLiteral("When enabled, the app tries the last selected country’s best live relay after refreshing the "
+                          "catalog. A real verified tunnel is still required before Connected appears.");
+}
+
+QString SettingsViewModel::autoReconnectNote() const {
+    return QStringLiteral("If the network drops during a verified connection, Orlune VPN stops the old tunnel and "
+                          "retries the selected country after the network returns. It never changes countries "
+                          "automatically.");
+}
+
+QString SettingsViewModel::serverQualityNote() const {
+    return QStringLiteral("These limits use provider-reported catalog values and affect the server list and "
+                          "same-country failover. They are not live speed-test results.");
+}
+
 QStringList SettingsViewModel::vpnNotes() const {
     return {QStringLiteral("Your previous DNS setting is restored when the VPN stops. IPv6 stays available so "
                            "mobile hotspots keep working; IPv6 traffic may bypass this IPv4 VPN."),

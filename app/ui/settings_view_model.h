@@ -60,6 +60,9 @@ class SettingsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(bool blockIPv6 READ blockIPv6 WRITE setBlockIPv6 NOTIFY changed)
     Q_PROPERTY(QVariantList vpnRows READ vpnRows NOTIFY changed)
     Q_PROPERTY(QStringList vpnNotes READ vpnNotes CONSTANT)
+    Q_PROPERTY(QString connectOnLaunchNote READ connectOnLaunchNote CONSTANT)
+    Q_PROPERTY(QString autoReconnectNote READ autoReconnectNote CONSTANT)
+    Q_PROPERTY(QString serverQualityNote READ serverQualityNote CONSTANT)
     Q_PROPERTY(QString privacyText READ privacyText NOTIFY changed)
 
 public:
@@ -82,6 +85,9 @@ public:
     int appearanceIndex() const;
     QVariantList vpnRows() const;
     QStringList vpnNotes() const;
+    QString connectOnLaunchNote() const;
+    QString autoReconnectNote() const;
+    QString serverQualityNote() const;
     QString privacyText() const;
     // The tunnel backend's row: "OpenVPN " and the version the service reported.
     QString engineText() const;

@@ -1,6 +1,10 @@
 #include "ui/shell.h"
 
+#include <QFont>
+#include <QGuiApplication>
 #include <QVariantMap>
+
+#include <algorithm>
 
 #include "catalog/catalog_cache.h"
 #include "model/app_model.h"
@@ -115,6 +119,11 @@ QString Shell::catalogStatusColor() const {
 bool Shell::dark() const {
     return isDarkAppearance(preferences_.stringValue(PreferenceKey::appearance).value_or(QStringLiteral("System")),
                             systemDark_);
+}
+
+double Shell::textScale() const {
+    const double points = QGuiApplication::font().pointSizeF();
+    return points > 0 ? std::max(1.0, points / 10.0) : 1.0;
 }
 
 void Shell::setSystemDark(bool dark) {

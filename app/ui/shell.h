@@ -37,6 +37,8 @@ class Shell : public QObject {
     Q_PROPERTY(QString catalogStatusText READ catalogStatusText NOTIFY catalogStatusChanged)
     Q_PROPERTY(QString catalogStatusColor READ catalogStatusColor NOTIFY catalogStatusChanged)
     Q_PROPERTY(bool dark READ dark NOTIFY darkChanged)
+    // The desktop's font size against the 10 pt the window was drawn for, at least 1.
+    Q_PROPERTY(double textScale READ textScale CONSTANT)
     Q_PROPERTY(bool trayAvailable READ trayAvailable NOTIFY trayAvailableChanged)
 
 public:
@@ -64,6 +66,7 @@ public:
     QString catalogStatusText() const;
     QString catalogStatusColor() const;
     bool dark() const;
+    double textScale() const;
     bool trayAvailable() const { return trayAvailable_; }
 
     void setSystemDark(bool dark);

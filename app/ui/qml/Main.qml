@@ -25,11 +25,64 @@ ApplicationWindow {
     palette.toolTipBase: Theme.card
     palette.toolTipText: Theme.text
     palette.placeholderText: Theme.secondaryText
+    // The roles the stock pop-ups, menus, scroll bars and spinners draw with: a highlighted
+    // entry on the hover tint under the normal text, outlines and marks in control colours.
+    palette.light: Theme.hover
+    palette.midlight: Theme.hover
+    palette.mid: Theme.controlBorder
+    palette.dark: Theme.secondaryText
+    palette.shadow: "#000000"
+    palette.alternateBase: Theme.field
+    palette.link: Theme.accent
+
+    // The desktop's conventions: quit, close the window, find a server, refresh, and the pages by
+    // their place in the sidebar.
+    MenuViewModel {
+        id: actions
+        shell: root.shell
+    }
+    Shortcut {
+        sequences: [StandardKey.Quit]
+        context: Qt.ApplicationShortcut
+        onActivated: root.shell.quit()
+    }
+    Shortcut {
+        sequences: [StandardKey.Close]
+        onActivated: root.close()
+    }
+    Shortcut {
+        sequences: [StandardKey.Find]
+        onActivated: {
+            if (root.shell.screen !== "servers" && root.shell.screen !== "favorites") root.shell.setPage("Servers")
+            const page = detail.item as ServersPage
+            if (page) page.focusSearch()
+        }
+    }
+    Shortcut {
+        sequences: ["Ctrl+R", StandardKey.Refresh]
+        onActivated: actions.refresh()
+    }
+    Repeater {
+        model: 7
+        delegate: Item {
+            id: pageKey
+            required property int index
+            Shortcut {
+                sequence: "Ctrl+" + (pageKey.index + 1)
+                onActivated: root.shell.setPage(root.shell.pages[pageKey.index].title)
+            }
+        }
+    }
 
     Binding {
         target: Theme
         property: "dark"
         value: root.shell.dark
+    }
+    Binding {
+        target: Theme
+        property: "textScale"
+        value: root.shell.textScale
     }
 
     RowLayout {

@@ -1,5 +1,6 @@
 // Renders the window's important states offscreen into PNG files, from a model of fakes:
-//   ui_screenshots OUTPUT-FOLDER
+//   ui_screenshots OUTPUT-FOLDER [--scale 2]
+// With --scale, a few states at that device pixel ratio, named with an "-2x" suffix.
 #include <QApplication>
 #include <QDir>
 #include <QHostAddress>
@@ -49,9 +50,29 @@ struct Scene {
     const char* name;
     std::function<void(ScriptedApp&)> prepare;
     bool menu = false;
-    // Runs once the window shows the page: scrolling, opening a sheet.
+    // Runs once the window shows the page: scrolling, opening a sheet, keys.
     std::function<void(QQuickItem*)> shown = {};
+    QSize size = {};         // the window's size, if not its default
+    double textScale = 1.0;  // the desktop's text scaling
+    bool scaled = false;     // also rendered by a --scale run
 };
+
+constexpr QSize kMinimum{940, 660};
+
+// Presses Tab until the item named `name` holds the keyboard focus, then the extra keys.
+void focusByKeyboard(QQuickItem* content, const char* name, std::initializer_list<Qt::Key> then = {}) {
+    settle();
+    QQuickWindow* window = content->window();
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(window, Qt::Key_Tab);
+        bool reached = false;  // a list hands its focus on to its current row
+        for (QQuickItem* at = window->activeFocusItem(); at && !reached; at = at->parentItem()) {
+            reached = at->objectName() == QLatin1String(name);
+        }
+        if (reached) break;
+    }
+    for (Qt::Key key : then) QTest::keyClick(window, key);
+}
 
 // Scrolls the page's scroll view to its end.
 void scrollToEnd(QQuickItem* content) {
@@ -81,12 +102,14 @@ void failAll(ScriptedApp& app) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool scaledRun = argc == 4 && QByteArray(argv[2]) == "--scale";
+    if (scaledRun) qputenv("QT_SCALE_FACTOR", argv[3]);
     QTemporaryDir runtime;
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: ui_screenshots OUTPUT-FOLDER\n");
+    if (argc != 2 && !scaledRun) {
+        std::fprintf(stderr, "usage: ui_screenshots OUTPUT-FOLDER [--scale FACTOR]\n");
         return 2;
     }
     // Nothing here may leave the machine.
@@ -103,7 +126,31 @@ int main(int argc, char** argv) {
         {"home-selected", [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
+         }, false, {}, {}, 1.0, true},
+        {"home-minimum-size", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+         }, false, {}, kMinimum},
+        {"home-keyboard-focus", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("JP");
+         }, false, [](QQuickItem* content) { focusByKeyboard(content, "mainButton"); }},
+        {"servers-minimum-size-text-2x", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("KR");
+             a.shell->setPage("Servers");
+         }, false, {}, kMinimum, 2.0},
+        {"servers-keyboard-focus", [](ScriptedApp& a) {
+             load(a);
+             a.model().selectCountry("KR");
+             a.shell->setPage("Servers");
+         }, false, [](QQuickItem* content) {
+             focusByKeyboard(content, "serverList", {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right});
          }},
+        {"settings-minimum-size-text-2x", [](ScriptedApp& a) {
+             load(a);
+             a.shell->setPage("Settings");
+         }, false, {}, kMinimum, 2.0},
         {"home-connecting", [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
@@ -136,7 +183,7 @@ int main(int argc, char** argv) {
              a.model().selectCountry("KR");
              a.model().toggleFavorite(a.catalog().relays[0]);
              a.shell->setPage("Servers");
-         }},
+         }, false, {}, {}, 1.0, true},
         {"servers-kept-catalog", [](ScriptedApp& a) {
              orlune::CatalogFetch kept;
              kept.relays = a.catalog().relays;
@@ -195,22 +242,26 @@ int main(int argc, char** argv) {
              load(a);
              a.model().selectCountry("JP");
              orlune::test::await(a.model().connectSelected());
-         }, true},
+         }, true, {}, {}, 1.0, true},
         {"menu-disconnected", [](ScriptedApp& a) { load(a); }, true},
     };
 
     bool ok = true;
     for (const char* appearance : {"Light", "Dark"}) {
         for (const Scene& scene : scenes) {
+            if (scaledRun && !scene.scaled) continue;
             ScriptedApp scripted;
             scripted.fixture.preferences().setValue("appearance", appearance);
             scene.prepare(scripted);
             scripted.open(!scene.menu);
             if (!scripted.windows->loaded()) return 1;
             QQuickWindow* window = scene.menu ? scripted.windows->menuWindow() : scripted.windows->mainWindow();
+            if (scene.size.isValid()) window->resize(scene.size);
+            if (scene.textScale != 1.0) orlune::test::theme(scripted.windows->engine())->setProperty("textScale", scene.textScale);
             if (scene.menu) scripted.windows->showMenuWindow();
             if (scene.shown) scene.shown(window->contentItem());
-            const QString name = QString::fromLatin1(scene.name) + "-" + QString::fromLatin1(appearance).toLower();
+            const QString name = QString::fromLatin1(scene.name) + "-" + QString::fromLatin1(appearance).toLower() +
+                                 (scaledRun ? QStringLiteral("-") + QString::fromLatin1(argv[3]) + "x" : QString());
             ok = save(window, out.filePath(name + ".png")) && ok;
         }
     }

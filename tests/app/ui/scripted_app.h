@@ -3,6 +3,8 @@
 // A window over a model of fakes, for the smoke test and the screenshots: no network, no
 // service, no desktop.
 
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QQuickItem>
 
 #include <functional>
@@ -31,6 +33,16 @@ inline QObject* findObject(QObject* root, const std::function<bool(QObject*)>& m
         }
     }
     return nullptr;
+}
+
+// The Theme singleton of an engine (its colours, `dark`, `textScale`), or null.
+inline QObject* theme(QQmlEngine& engine) {
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport Orlune.Ui\nQtObject { property QtObject theme: Theme }", QUrl());
+    QObject* holder = component.create();
+    if (!holder) return nullptr;
+    holder->setParent(&engine);
+    return holder->property("theme").value<QObject*>();
 }
 
 struct SilentSink final : ui::NotificationSink {

@@ -13,6 +13,15 @@
 namespace orlune::ui {
 namespace {
 
+// A row's badges as "text:colour role".
+QStringList badges(const QVariantMap& row) {
+    QStringList list;
+    for (const QVariant& badge : row.value("badges").toList()) {
+        list << badge.toMap().value("text").toString() + ':' + badge.toMap().value("role").toString();
+    }
+    return list;
+}
+
 using test::await;
 using test::makeRelay;
 
@@ -62,13 +71,14 @@ TEST_F(ViewModelTest, HomeWithoutSelectionAsksForOne) {
     EXPECT_EQ(home.statusTitle(), "DISCONNECTED");
     EXPECT_EQ(home.mainButtonLabel(), "CONNECT");
     EXPECT_FALSE(home.mainButtonEnabled());
-    EXPECT_EQ(home.mainButtonTooltip(), "Select a server first");
+    EXPECT_EQ(home.mainButtonReason(), "Select a server first");  // written out: a disabled button has no hover
     EXPECT_EQ(home.bannerLine(), "Choose a country here or browse servers to prepare a connection");
     EXPECT_EQ(home.pickerName(), "Choose a country");
     EXPECT_TRUE(home.pickerEnabled());
     EXPECT_EQ(home.readyCaption(), "");
     EXPECT_EQ(home.detailsHeading(), "SERVER SELECTION");
     EXPECT_EQ(detail("Selected server").value("value"), "Not selected");
+    EXPECT_TRUE(detail("Selected server").value("muted").toBool());
     EXPECT_EQ(detail("Original public IP").value("value").toString(), "Unavailable");  // not looked up yet
     EXPECT_EQ(home.detailsNote(), "Tunnel capability is checked when you connect.");
     EXPECT_EQ(home.noticeTitle(), "Community relay privacy varies");
@@ -80,6 +90,9 @@ TEST_F(ViewModelTest, HomeWithSelectionOffersConnectAndListsTheCountries) {
     load();
     home.chooseCountry("JP");
     EXPECT_TRUE(home.mainButtonEnabled());
+    EXPECT_EQ(home.mainButtonReason(), "");
+    EXPECT_EQ(home.pickerReason(), "");
+    EXPECT_FALSE(detail("Provider speed").value("muted").toBool());
     EXPECT_EQ(home.readyCaption(), "SERVER SELECTED · READY TO CONNECT");
     EXPECT_EQ(home.bannerLine(), QString::fromUtf8("🇯🇵  Japan · jp-best"));
     EXPECT_EQ(home.pickerCount(), "2 recommended");
@@ -107,6 +120,8 @@ TEST_F(ViewModelTest, HomeConnectedShowsTheTunnelAndTicksTheDuration) {
     EXPECT_EQ(home.detailRows().first().toMap().value("label"), "Verified exit country");
     EXPECT_EQ(detail("Original IP → VPN IP").value("value"), "203.0.113.10 → exit-198.51.100.11");
     EXPECT_EQ(detail("Download").value("value"), "Unavailable from current provider");
+    EXPECT_TRUE(detail("Download").value("muted").toBool());  // not set like a live figure
+    EXPECT_EQ(home.pickerReason(), "Disconnect to choose another country");
     EXPECT_EQ(detail("Connection duration").value("value"), "00:00:00");
     fixture.clock->current = fixture.clock->current.addSecs(61);
     int redraws = 0;
@@ -186,7 +201,9 @@ TEST_F(ViewModelTest, FailureCardAndOfflineNotice) {
     EXPECT_FALSE(home.mainButtonEnabled());
     EXPECT_EQ(home.noticeTitle(), "No Internet Connection");
     EXPECT_EQ(home.noticeSymbol(), "wifi.slash");
-    EXPECT_TRUE(home.noticeText().endsWith("Existing server data is kept."));
+    EXPECT_EQ(home.mainButtonReason(), "No Internet connection");
+    ASSERT_EQ(home.noticeParagraphs().size(), 2);  // two paragraphs, set apart
+    EXPECT_TRUE(home.noticeParagraphs()[1].endsWith("Existing server data is kept."));
     EXPECT_EQ(home.detailsNote(), "No Internet Connection");
     EXPECT_EQ(menu.statusLine(), "No Internet Connection");
     EXPECT_FALSE(menu.connectEnabled());
@@ -207,7 +224,7 @@ TEST_F(ViewModelTest, ServersRowsCarryTextsBadgesAndCollapse) {
     EXPECT_EQ(header.value("chevron"), "chevron.down");
     const QVariantMap selected = rows[2].toMap();
     EXPECT_EQ(selected.value("name"), "jp-second");
-    EXPECT_EQ(selected.value("badges").toStringList(), QStringList({"SELECTED"}));
+    EXPECT_EQ(badges(selected), QStringList({"SELECTED:accent"}));
     EXPECT_EQ(selected.value("markIcon"), "checkmark.circle.fill");
     EXPECT_EQ(selected.value("tooltip"), "Select jp-second; this does not connect the VPN");
     EXPECT_EQ(selected.value("accessibleName"), "jp-second, Japan, available in current catalog, selected");
@@ -268,7 +285,7 @@ TEST_F(ViewModelTest, FavoritesListAnUnavailableFavouriteLastWithItsTooltip) {
     EXPECT_EQ(rows[1].toMap().value("name"), "jp-second");
     const QVariantMap gone = rows[2].toMap();
     EXPECT_EQ(gone.value("name"), "jp-third");
-    EXPECT_EQ(gone.value("badges").toStringList(), QStringList({"UNAVAILABLE"}));
+    EXPECT_EQ(badges(gone), QStringList({"UNAVAILABLE:orange"}));
     EXPECT_EQ(gone.value("tooltip"), "This favorite is no longer in the live catalog");
     EXPECT_EQ(gone.value("favoriteIcon"), "star.fill");
     EXPECT_EQ(gone.value("favoriteTooltip"), "Remove from Favorites");

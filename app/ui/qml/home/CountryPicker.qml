@@ -17,16 +17,20 @@ ColumnLayout {
         enabled: picker.home.pickerEnabled
         hoverEnabled: true
         opacity: enabled ? 1 : 0.55
+        objectName: "countryPicker"
         ToolTip.visible: hovered
         ToolTip.delay: 600
-        ToolTip.text: "Choose a country; its current best listed relay is selected automatically"
+        ToolTip.text: picker.home.pickerTooltip
+        Accessible.role: Accessible.ButtonMenu
         Accessible.name: "Country, " + picker.home.pickerName
+        Accessible.description: enabled ? picker.home.pickerTooltip : picker.home.pickerReason
         onClicked: menu.open()
 
         background: Rectangle {
             radius: 10
             color: face.hovered ? Theme.hover : Theme.field
-            border.color: Theme.cardBorder
+            border.color: Theme.controlBorder
+            FocusRing { shown: face.visualFocus }
         }
         contentItem: RowLayout {
             spacing: 10
@@ -42,14 +46,14 @@ ColumnLayout {
                 Text {
                     text: "COUNTRY"
                     color: Theme.secondaryText
-                    font.pixelSize: 10
+                    font.pointSize: Theme.pt(11)
                     font.bold: true
                     font.letterSpacing: 0.8
                 }
                 Text {
                     text: (picker.home.pickerFlag === "" ? "" : picker.home.pickerFlag + "  ") + picker.home.pickerName
                     color: Theme.text
-                    font.pixelSize: 14
+                    font.pointSize: Theme.pt(14)
                     font.weight: Font.DemiBold
                     elide: Text.ElideRight
                     Layout.fillWidth: true
@@ -58,7 +62,7 @@ ColumnLayout {
             Text {
                 text: picker.home.pickerCount
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
             }
             Icon {
                 symbol: "chevron.up.chevron.down"
@@ -78,13 +82,16 @@ ColumnLayout {
                     id: item
                     required property var modelData
                     text: item.modelData.text
+                    checkable: true
+                    checked: item.modelData.checked
+                    indicator: null
                     onTriggered: picker.home.chooseCountry(item.modelData.code)
                     contentItem: RowLayout {
                         spacing: 8
                         Text {
                             text: item.text
                             color: Theme.text
-                            font.pixelSize: 13
+                            font.pointSize: Theme.pt(13)
                             Layout.fillWidth: true
                         }
                         Icon {
@@ -100,10 +107,14 @@ ColumnLayout {
             }
         }
     }
+    // A disabled picker gets no hover, so the reason takes the caption's place.
     Text {
-        text: "Best provider-listed speed/ping relay · refreshes every 5 minutes"
+        objectName: "pickerCaption"
+        text: picker.home.pickerEnabled ? picker.home.pickerCaption : picker.home.pickerReason
         color: Theme.secondaryText
-        font.pixelSize: 11
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+        font.pointSize: Theme.pt(11)
         Layout.leftMargin: 4
     }
 }

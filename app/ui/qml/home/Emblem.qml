@@ -8,8 +8,9 @@ Item {
     property string symbol: "power"
     property color statusColor: Theme.secondaryText
 
-    implicitWidth: 196
-    implicitHeight: 196
+    // Room for the halo at its largest (192 × 1.03) and its soft edge, so it is never cut flat.
+    implicitWidth: 212
+    implicitHeight: 212
 
     Rectangle {
         id: halo

@@ -9,7 +9,7 @@ Card {
 
     implicitHeight: column.implicitHeight + 32
     border.color: Qt.rgba(Theme.orange.r, Theme.orange.g, Theme.orange.b, 0.55)
-    color: Qt.rgba(Theme.orange.r, Theme.orange.g, Theme.orange.b, Theme.dark ? 0.10 : 0.06)
+    color: Theme.warningSoft
 
     ColumnLayout {
         id: column
@@ -26,7 +26,7 @@ Card {
             Text {
                 text: "CONNECTION FAILED"
                 color: Theme.orange
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 font.bold: true
                 font.letterSpacing: 1
             }
@@ -34,7 +34,7 @@ Card {
         Text {
             text: card.home.failureMessage
             color: Theme.text
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }

@@ -13,6 +13,8 @@ Item {
         shell: page.shell
     }
 
+    KeepFocusVisible { flickable: scroll.contentItem as Flickable }
+
     ScrollView {
         id: scroll
         anchors.fill: parent
@@ -20,7 +22,7 @@ Item {
 
         ColumnLayout {
             id: column
-            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 860)
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, Theme.pageMaxWidth)
             x: (scroll.availableWidth - width) / 2
             spacing: 16
 
@@ -74,12 +76,12 @@ Item {
                     ToolTip.delay: 500
                     ToolTip.text: vm.mainButtonTooltip
                     Accessible.name: text
-                    Accessible.description: vm.mainButtonTooltip
+                    Accessible.description: enabled ? vm.mainButtonTooltip : vm.mainButtonReason
                     onClicked: vm.mainAction()
                     contentItem: Text {
                         text: mainButton.text
                         color: mainButton.enabled ? Theme.accentText : Theme.secondaryText
-                        font.pixelSize: 14
+                        font.pointSize: Theme.pt(14)
                         font.bold: true
                         font.letterSpacing: 0.6
                         horizontalAlignment: Text.AlignHCenter
@@ -89,18 +91,30 @@ Item {
                         implicitWidth: 205
                         implicitHeight: 46
                         radius: 13
-                        color: mainButton.enabled ? (mainButton.down ? Qt.darker(Theme.accent, 1.15) : Theme.accent)
+                        color: mainButton.enabled ? (mainButton.down ? Theme.accentPressed : Theme.accent)
                                                   : Theme.hover
                         border.width: mainButton.enabled ? 0 : 1
                         border.color: Theme.cardBorder
+                        FocusRing { shown: mainButton.visualFocus }
                     }
+                }
+                // A disabled button gets no hover, so its reason is written out under it.
+                Text {
+                    objectName: "mainButtonReason"
+                    visible: text !== ""
+                    text: vm.mainButtonReason
+                    color: Theme.secondaryText
+                    font.pointSize: Theme.pt(12)
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
                 }
 
                 Text {
                     visible: text !== ""
                     text: vm.progressText
                     color: Theme.orange
-                    font.pixelSize: 13
+                    font.pointSize: Theme.pt(13)
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.Wrap
                     Layout.fillWidth: true
@@ -109,7 +123,7 @@ Item {
                     visible: text !== ""
                     text: vm.readyCaption
                     color: Theme.green
-                    font.pixelSize: 11
+                    font.pointSize: Theme.pt(11)
                     font.bold: true
                     font.letterSpacing: 1
                     Layout.alignment: Qt.AlignHCenter
@@ -118,7 +132,7 @@ Item {
                     visible: text !== ""
                     text: vm.selectionNote
                     color: Theme.secondaryText
-                    font.pixelSize: 12
+                    font.pointSize: Theme.pt(12)
                     Layout.alignment: Qt.AlignHCenter
                 }
                 Row {

@@ -26,16 +26,25 @@ Card {
             Text {
                 text: card.home.noticeTitle
                 color: Theme.text
-                font.pixelSize: 14
+                font.pointSize: Theme.pt(14)
                 font.bold: true
             }
-            Text {
-                text: card.home.noticeText
-                color: Theme.secondaryText
-                font.pixelSize: 12
-                wrapMode: Text.Wrap
-                lineHeight: 1.15
+            // A column, not the layout: it places each paragraph by its wrapped height.
+            Column {
+                spacing: 6
                 Layout.fillWidth: true
+                Repeater {
+                    model: card.home.noticeParagraphs
+                    delegate: Text {
+                        required property string modelData
+                        width: parent.width
+                        text: modelData
+                        color: Theme.secondaryText
+                        font.pointSize: Theme.pt(12)
+                        wrapMode: Text.Wrap
+                        lineHeight: 1.15
+                    }
+                }
             }
         }
     }

@@ -26,7 +26,7 @@ Card {
             Text {
                 text: banner.home.statusTitle
                 color: Theme.role(banner.home.statusColor)
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 font.bold: true
                 font.letterSpacing: 1
             }
@@ -34,7 +34,7 @@ Card {
         Text {
             text: banner.home.bannerLine
             color: banner.home.bannerIsCaption ? Theme.secondaryText : Theme.text
-            font.pixelSize: banner.home.bannerIsCaption ? 12 : 15
+            font.pointSize: Theme.pt(banner.home.bannerIsCaption ? 12 : 15)
             font.weight: banner.home.bannerIsCaption ? Font.Normal : Font.DemiBold
             elide: Text.ElideRight
             Layout.fillWidth: true

@@ -14,6 +14,8 @@ Item {
         shell: page.shell
     }
 
+    KeepFocusVisible { flickable: scroll.contentItem as Flickable }
+
     ScrollView {
         id: scroll
         anchors.fill: parent
@@ -42,7 +44,7 @@ Item {
             Text {
                 text: "Orlune VPN"
                 color: Theme.text
-                font.pixelSize: 28
+                font.pointSize: Theme.pt(28)
                 font.bold: true
                 Layout.alignment: Qt.AlignHCenter
             }
@@ -50,13 +52,13 @@ Item {
                 objectName: "version"
                 text: vm.versionText
                 color: Theme.secondaryText
-                font.pixelSize: 13
+                font.pointSize: Theme.pt(13)
                 Layout.alignment: Qt.AlignHCenter
             }
             Text {
-                text: "Independent Orlune application. VPN Gate relays are operated by third parties; Orlune does not own them."
+                text: vm.ownershipText
                 color: Theme.text
-                font.pixelSize: 13
+                font.pointSize: Theme.pt(13)
                 wrapMode: Text.WordWrap
                 horizontalAlignment: Text.AlignHCenter
                 Layout.fillWidth: true
@@ -76,9 +78,9 @@ Item {
                 }
             }
             Text {
-                text: "The app checks current relay data when refreshed. Automatic software update delivery is not configured in this development build."
+                text: vm.updatesText
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 wrapMode: Text.WordWrap
                 horizontalAlignment: Text.AlignHCenter
                 Layout.fillWidth: true

@@ -13,13 +13,15 @@ Item {
         shell: page.shell
     }
 
+    KeepFocusVisible { flickable: scroll.contentItem as Flickable }
+
     ScrollView {
         id: scroll
         anchors.fill: parent
         contentWidth: availableWidth
 
         ColumnLayout {
-            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 820)
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, Theme.pageMaxWidth)
             x: (scroll.availableWidth - width) / 2
             spacing: 18
 
@@ -55,14 +57,14 @@ Item {
                             Text {
                                 text: helpCard.modelData.title
                                 color: Theme.text
-                                font.pixelSize: 14
+                                font.pointSize: Theme.pt(14)
                                 font.weight: Font.DemiBold
                                 Layout.fillWidth: true
                             }
                             Text {
                                 text: helpCard.modelData.text
                                 color: Theme.secondaryText
-                                font.pixelSize: 13
+                                font.pointSize: Theme.pt(13)
                                 wrapMode: Text.WordWrap
                                 lineHeight: 1.1
                                 Layout.fillWidth: true
@@ -97,13 +99,13 @@ Item {
                     Text {
                         text: "Diagnostics"
                         color: Theme.text
-                        font.pixelSize: 14
+                        font.pointSize: Theme.pt(14)
                         font.weight: Font.DemiBold
                     }
                     Text {
                         text: vm.diagnosticsNote
                         color: Theme.secondaryText
-                        font.pixelSize: 13
+                        font.pointSize: Theme.pt(13)
                         wrapMode: Text.WordWrap
                         Layout.fillWidth: true
                     }

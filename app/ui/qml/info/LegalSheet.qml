@@ -48,7 +48,7 @@ Popup {
                 objectName: "sheetTitle"
                 text: sheet.doc.title ?? ""
                 color: Theme.text
-                font.pixelSize: 20
+                font.pointSize: Theme.pt(20)
                 font.bold: true
                 Layout.fillWidth: true
                 Accessible.role: Accessible.Heading
@@ -81,7 +81,7 @@ Popup {
                 Text {
                     text: sheet.doc.lastUpdated ?? ""
                     color: Theme.secondaryText
-                    font.pixelSize: 12
+                    font.pointSize: Theme.pt(12)
                 }
                 Repeater {
                     model: sheet.doc.sections ?? []
@@ -95,7 +95,7 @@ Popup {
                             visible: text !== ""
                             text: section.modelData.title
                             color: Theme.text
-                            font.pixelSize: 14
+                            font.pointSize: Theme.pt(14)
                             font.weight: Font.DemiBold
                             Layout.fillWidth: true
                         }
@@ -103,7 +103,7 @@ Popup {
                             visible: text !== ""
                             text: section.modelData.text
                             color: Theme.text
-                            font.pixelSize: 13
+                            font.pointSize: Theme.pt(13)
                             wrapMode: Text.WordWrap
                             lineHeight: 1.1
                             Layout.fillWidth: true

@@ -12,6 +12,9 @@ AbstractButton {
     Accessible.role: Accessible.Link
     Accessible.name: text
 
+    background: Item {
+        FocusRing { shown: link.visualFocus }
+    }
     contentItem: Row {
         spacing: 6
         Icon {
@@ -25,7 +28,7 @@ AbstractButton {
             anchors.verticalCenter: parent.verticalCenter
             text: link.text
             color: Theme.accent
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             font.underline: link.hovered
         }
     }

@@ -8,6 +8,7 @@ Card {
     property string symbol: ""
     property string label: ""
     property string value: ""
+    property bool muted: false
 
     implicitHeight: Math.max(100, column.implicitHeight + 32)
     Accessible.role: Accessible.StaticText
@@ -28,16 +29,16 @@ Card {
             Text {
                 text: tile.label
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 elide: Text.ElideRight
                 Layout.fillWidth: true
             }
         }
         Text {
             text: tile.value
-            color: Theme.text
-            font.pixelSize: 16
-            font.weight: Font.DemiBold
+            color: tile.muted ? Theme.secondaryText : Theme.text
+            font.pointSize: Theme.pt(tile.muted ? 13 : 16)
+            font.weight: tile.muted ? Font.Normal : Font.DemiBold
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
         }

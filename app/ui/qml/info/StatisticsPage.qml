@@ -19,30 +19,16 @@ Item {
         contentWidth: availableWidth
 
         ColumnLayout {
-            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 860)
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, Theme.pageMaxWidth)
             x: (scroll.availableWidth - width) / 2
             spacing: 18
 
             Item { implicitHeight: Theme.pagePadding - 18 }
 
-            ColumnLayout {
-                spacing: 4
+            PageHeader {
+                title: "Statistics"
+                subtitle: vm.subtitle
                 Layout.fillWidth: true
-                Text {
-                    text: "Statistics"
-                    color: Theme.text
-                    font.pixelSize: 28
-                    font.bold: true
-                    Accessible.role: Accessible.Heading
-                }
-                Text {
-                    objectName: "subtitle"
-                    text: vm.subtitle
-                    color: Theme.secondaryText
-                    font.pixelSize: 13
-                    wrapMode: Text.WordWrap
-                    Layout.fillWidth: true
-                }
             }
 
             GridLayout {
@@ -58,6 +44,7 @@ Item {
                         symbol: entry.symbol
                         label: entry.label
                         value: entry.value
+                        muted: entry.muted
                         Layout.fillWidth: true
                         Layout.fillHeight: true
                         Layout.preferredWidth: 1
@@ -66,9 +53,9 @@ Item {
             }
 
             Text {
-                text: "No traffic history is retained. Upload and download totals require tunnel byte counters, which are not present in this build."
+                text: vm.historyNote
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 wrapMode: Text.WordWrap
                 Layout.fillWidth: true
             }

@@ -32,7 +32,7 @@ Item {
         Text {
             text: state.title
             color: Theme.text
-            font.pixelSize: 17
+            font.pointSize: Theme.pt(17)
             font.bold: true
             horizontalAlignment: Text.AlignHCenter
             Layout.fillWidth: true
@@ -41,7 +41,7 @@ Item {
             visible: text !== ""
             text: state.text
             color: Theme.secondaryText
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
             Layout.fillWidth: true

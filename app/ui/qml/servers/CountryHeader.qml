@@ -7,22 +7,29 @@ import Orlune.Ui
 AbstractButton {
     id: header
     property var entry: ({})
+    // The list's keyboard cursor is on this header.
+    property bool cursor: false
 
+    objectName: "countryHeader"
     implicitHeight: 40
     hoverEnabled: true
+    focusPolicy: Qt.NoFocus
+    Accessible.role: Accessible.Button
+    Accessible.focused: cursor
     Accessible.name: entry.accessibleName
     Accessible.description: entry.accessibleHint
 
     background: Rectangle {
         radius: 8
         color: header.hovered ? Theme.hover : "transparent"
+        FocusRing { shown: header.cursor; inset: true }
     }
     contentItem: RowLayout {
         spacing: 8
         Text {
             text: header.entry.flag + "  " + header.entry.country
             color: Theme.text
-            font.pixelSize: 14
+            font.pointSize: Theme.pt(14)
             font.bold: true
             Layout.leftMargin: 8
         }

@@ -3,116 +3,145 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Orlune.Ui
 
-// One relay: the selection mark, name and country with badges, five metrics and the star.
-AbstractButton {
+// One relay: the selection mark, name and country with badges, five metrics, and beside the
+// row (not inside it) its star. Figures of a relay no longer listed are shown muted.
+Item {
     id: row
     property var entry: ({})
+    // The list's keyboard cursor is on this row (`body`) or on its star (`star`), or "".
+    property string cursor: ""
+    signal clicked()
     signal favoriteToggled()
 
-    implicitHeight: 64
-    hoverEnabled: true
-    rightPadding: 52
-    ToolTip.visible: hovered && !star.hovered
-    ToolTip.delay: 700
-    ToolTip.text: entry.tooltip
-    Accessible.name: entry.accessibleName
+    // Grows with the text (the desktop's text scaling) and the badges' lines.
+    implicitHeight: Math.max(64, body.implicitHeight)
 
-    background: Rectangle {
-        radius: 10
-        color: row.entry.selected ? Theme.accentSoft : (row.hovered ? Theme.hover : Theme.card)
-        border.color: row.entry.selected ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5) : Theme.cardBorder
-        opacity: row.entry.available ? 1 : 0.75
-    }
+    AbstractButton {
+        id: body
+        objectName: "relayRow"
+        anchors.fill: parent
+        hoverEnabled: true
+        focusPolicy: Qt.NoFocus
+        topPadding: 10
+        bottomPadding: 10
+        rightPadding: 52
+        ToolTip.visible: hovered && !star.hovered
+        ToolTip.delay: 700
+        ToolTip.text: row.entry.tooltip
+        Accessible.role: Accessible.ListItem
+        Accessible.name: row.entry.accessibleName
+        Accessible.selectable: true
+        Accessible.selected: row.entry.selected === true
+        Accessible.focused: row.cursor === "body"
+        onClicked: row.clicked()
 
-    contentItem: RowLayout {
-        spacing: 14
-        Item { implicitWidth: 2 }
-        Icon {
-            symbol: row.entry.markIcon
-            tint: row.entry.selected ? Theme.accent : Theme.secondaryText
-            size: 18
+        background: Rectangle {
+            radius: 10
+            color: row.entry.selected ? Theme.accentSoft : (body.hovered ? Theme.hover : Theme.card)
+            border.color: row.entry.selected ? Theme.accent : Theme.cardBorder
+            FocusRing { shown: row.cursor === "body"; inset: true }
         }
-        ColumnLayout {
-            spacing: 3
-            Layout.preferredWidth: 240
-            Layout.minimumWidth: 120
-            Layout.fillWidth: true
-            Text {
-                text: row.entry.name
-                color: row.entry.available ? Theme.text : Theme.secondaryText
-                font.pixelSize: 14
-                font.weight: Font.DemiBold
-                elide: Text.ElideRight
-                Layout.fillWidth: true
+
+        contentItem: RowLayout {
+            spacing: 10
+            Item { implicitWidth: 2 }
+            Icon {
+                symbol: row.entry.markIcon
+                tint: row.entry.selected ? Theme.accent : Theme.secondaryText
+                size: 18
             }
-            Row {
-                spacing: 6
+            ColumnLayout {
+                spacing: 3
+                Layout.preferredWidth: 240
+                Layout.minimumWidth: 110
+                Layout.fillWidth: true
                 Text {
-                    text: row.entry.country
-                    color: Theme.secondaryText
-                    font.pixelSize: 11
-                    anchors.verticalCenter: parent.verticalCenter
+                    text: row.entry.name
+                    color: row.entry.available ? Theme.text : Theme.secondaryText
+                    font.pointSize: Theme.pt(14)
+                    font.weight: Font.DemiBold
+                    elide: Text.ElideRight
+                    Layout.fillWidth: true
                 }
-                Repeater {
-                    model: row.entry.badges
-                    delegate: Badge {
-                        id: rowBadge
-                        required property string modelData
-                        text: rowBadge.modelData
-                        tint: rowBadge.modelData === "SELECTED" ? Theme.accent : Theme.orange
-                        anchors.verticalCenter: parent.verticalCenter
+                Flow {
+                    spacing: 6
+                    Layout.fillWidth: true
+                    Text {
+                        text: row.entry.country
+                        color: Theme.secondaryText
+                        font.pointSize: Theme.pt(11)
+                        width: Math.min(implicitWidth, parent.width)
+                        elide: Text.ElideRight
+                    }
+                    Repeater {
+                        model: row.entry.badges
+                        delegate: Badge {
+                            id: rowBadge
+                            required property var modelData
+                            text: rowBadge.modelData.text
+                            tint: Theme.role(rowBadge.modelData.role)
+                        }
                     }
                 }
             }
-        }
-        Repeater {
-            model: row.entry.metrics
-            delegate: ColumnLayout {
-                id: metric
-                required property var modelData
-                spacing: 2
-                Layout.preferredWidth: 86
-                Layout.minimumWidth: 86
-                Layout.maximumWidth: 86
-                Text {
-                    text: metric.modelData.label
-                    color: Theme.secondaryText
-                    font.pixelSize: 10
-                    elide: Text.ElideRight
+            Repeater {
+                model: row.entry.metrics
+                delegate: ColumnLayout {
+                    id: metric
+                    required property var modelData
+                    spacing: 2
+                    Layout.preferredWidth: 86
+                    Layout.minimumWidth: 58
+                    Layout.maximumWidth: 86
                     Layout.fillWidth: true
-                }
-                Text {
-                    text: metric.modelData.value
-                    color: Theme.text
-                    font.pixelSize: 12
-                    font.weight: Font.Medium
-                    elide: Text.ElideRight
-                    Layout.fillWidth: true
+                    Text {
+                        text: metric.modelData.label
+                        color: Theme.secondaryText
+                        font.pointSize: Theme.pt(11)
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
+                    Text {
+                        text: metric.modelData.value
+                        color: row.entry.available ? Theme.text : Theme.secondaryText
+                        font.pointSize: Theme.pt(12)
+                        font.weight: row.entry.available ? Font.Medium : Font.Normal
+                        font.italic: !row.entry.available
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
                 }
             }
+            Item { implicitWidth: 2 }
         }
-        Item { implicitWidth: 2 }
     }
     AbstractButton {
         id: star
+        objectName: "star"
         anchors.right: parent.right
         anchors.rightMargin: 12
         anchors.verticalCenter: parent.verticalCenter
         implicitWidth: 30
         implicitHeight: 30
         hoverEnabled: true
+        focusPolicy: Qt.NoFocus
         ToolTip.visible: hovered
         ToolTip.delay: 500
         ToolTip.text: row.entry.favoriteTooltip
+        Accessible.role: Accessible.CheckBox
         Accessible.name: row.entry.favoriteAccessibleName
+        Accessible.checkable: true
+        Accessible.checked: row.entry.favorite === true
+        Accessible.focused: row.cursor === "star"
         onClicked: row.favoriteToggled()
         background: Rectangle {
             radius: 15
             color: star.hovered ? Theme.hover : "transparent"
+            FocusRing { shown: row.cursor === "star"; inset: true }
         }
         contentItem: Icon {
             symbol: row.entry.favoriteIcon
-            tint: row.entry.favorite ? "#f5b400" : Theme.secondaryText
+            tint: row.entry.favorite ? Theme.star : Theme.secondaryText
             size: 17
         }
     }

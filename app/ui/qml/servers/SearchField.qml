@@ -10,16 +10,23 @@ TextField {
     implicitHeight: 34
     leftPadding: 32
     rightPadding: clear.visible ? 30 : 10
-    font.pixelSize: 13
+    font.pointSize: Theme.pt(13)
     color: Theme.text
     placeholderTextColor: Theme.secondaryText
     selectByMouse: true
+    Accessible.role: Accessible.EditableText
     Accessible.name: placeholderText
+    Accessible.searchEdit: true
+    Keys.onEscapePressed: event => {
+        event.accepted = field.text !== ""
+        field.clear()
+    }
 
     background: Rectangle {
         radius: 8
         color: Theme.field
-        border.color: field.activeFocus ? Theme.accent : Theme.cardBorder
+        border.color: field.activeFocus ? Theme.focusRing : Theme.controlBorder
+        border.width: field.activeFocus ? 2 : 1
     }
 
     Icon {
@@ -39,6 +46,9 @@ TextField {
         width: 20
         height: 20
         visible: field.text !== ""
+        // Escape clears the field from the keyboard; the button is for the pointer.
+        focusPolicy: Qt.NoFocus
+        Accessible.role: Accessible.Button
         Accessible.name: "Clear " + field.placeholderText
         onClicked: field.clear()
         contentItem: Icon {

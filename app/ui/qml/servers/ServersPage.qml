@@ -9,15 +9,22 @@ Item {
     required property Shell shell
     property bool favoritesOnly: false
 
+    function focusSearch() { search.forceActiveFocus(Qt.ShortcutFocusReason) }
+
     ServersViewModel {
         id: vm
+        objectName: "serversViewModel"
         shell: page.shell
         favoritesOnly: page.favoritesOnly
     }
 
     ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: Theme.pagePadding
+        width: Math.min(page.width - 2 * Theme.pagePadding, Theme.pageMaxWidth)
+        x: (page.width - width) / 2
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
+        anchors.topMargin: Theme.pagePadding
+        anchors.bottomMargin: Theme.pagePadding
         spacing: 14
 
         PageHeader {
@@ -28,7 +35,7 @@ Item {
                 visible: text !== ""
                 text: vm.updatedText
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
                 anchors.verticalCenter: parent.verticalCenter
             }
             PlainButton {
@@ -58,7 +65,7 @@ Item {
             visible: text !== ""
             text: vm.filterCaption
             color: Theme.secondaryText
-            font.pixelSize: 12
+            font.pointSize: Theme.pt(12)
             elide: Text.ElideRight
             Layout.fillWidth: true
         }
@@ -67,6 +74,8 @@ Item {
             spacing: 10
             Layout.fillWidth: true
             SearchField {
+                id: search
+                objectName: "serverSearch"
                 placeholderText: "Search servers or hosts"
                 iconSymbol: "magnifyingglass"
                 text: vm.serverSearch
@@ -74,43 +83,27 @@ Item {
                 Layout.fillWidth: true
             }
             SearchField {
+                objectName: "countrySearch"
                 placeholderText: "Search countries"
                 iconSymbol: "globe.americas"
                 text: vm.countrySearch
                 onTextChanged: vm.countrySearch = text
-                Layout.preferredWidth: 220
+                Layout.preferredWidth: 200
+                Layout.minimumWidth: 140
             }
             Text {
                 text: "Sort"
                 color: Theme.secondaryText
-                font.pixelSize: 13
+                font.pointSize: Theme.pt(13)
             }
-            ComboBox {
+            Choice {
                 id: sort
+                objectName: "sort"
                 model: vm.sortOptions
                 currentIndex: vm.sortIndex
                 onActivated: index => vm.sortIndex = index
                 Layout.preferredWidth: 170
-                implicitHeight: 34
-                hoverEnabled: true
-                font.pixelSize: 13
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: "Sort servers"
-                Accessible.name: "Sort"
-                background: Rectangle {
-                    radius: 8
-                    color: sort.hovered ? Theme.hover : Theme.card
-                    border.color: Theme.cardBorder
-                }
-                contentItem: Text {
-                    leftPadding: 10
-                    text: sort.displayText
-                    color: Theme.text
-                    font: sort.font
-                    verticalAlignment: Text.AlignVCenter
-                    elide: Text.ElideRight
-                }
+                Accessible.name: "Sort: " + displayText
             }
         }
 
@@ -126,32 +119,83 @@ Item {
             Layout.fillHeight: true
         }
 
+        // One stop of the Tab chain: the arrow keys move through the rows (Left and Right between
+        // a row and its star), Space or Return acts, and the list scrolls with the cursor.
         ListView {
             id: list
             objectName: "serverList"
+            property bool onStar: false
+            readonly property var current: currentIndex >= 0 && currentIndex < vm.rows.length ? vm.rows[currentIndex] : null
+
+            function act() {
+                const entry = list.current
+                if (!entry) return
+                if (entry.kind === "header") {
+                    vm.toggleCountry(entry.country)
+                    list.keep(e => e.kind === "header" && e.country === entry.country)
+                } else if (list.onStar) {
+                    vm.toggleFavorite(entry.id)
+                    list.keep(e => e.id === entry.id)
+                } else {
+                    vm.selectRelay(entry.id)
+                }
+            }
+            // A collapse or a removed favourite rebuilds the rows; the cursor stays on its entry.
+            function keep(match) {
+                const rows = vm.rows
+                for (let at = 0; at < rows.length; ++at) {
+                    if (match(rows[at])) {
+                        list.currentIndex = at
+                        return
+                    }
+                }
+                list.currentIndex = Math.min(list.currentIndex, list.count - 1)
+            }
+
             visible: vm.contentState === "list"
             clip: true
             spacing: 6
             model: vm.rowModel
+            activeFocusOnTab: true
+            keyNavigationEnabled: true
+            highlightFollowsCurrentItem: false
             boundsBehavior: Flickable.StopAtBounds
             ScrollBar.vertical: ScrollBar {}
             Layout.fillWidth: true
             Layout.fillHeight: true
+            Accessible.role: Accessible.List
+            Accessible.name: vm.title
+            onCurrentIndexChanged: onStar = false
+            Keys.onLeftPressed: onStar = false
+            Keys.onRightPressed: onStar = current !== null && current.kind === "relay"
+            Keys.onSpacePressed: act()
+            Keys.onReturnPressed: act()
+            Keys.onEnterPressed: act()
             delegate: Column {
                 id: listEntry
                 required property var entry
+                required property int index
+                readonly property bool cursor: list.activeFocus && ListView.isCurrentItem
                 width: list.width - 12
                 CountryHeader {
                     width: parent.width
                     visible: listEntry.entry.kind === "header"
                     entry: listEntry.entry
-                    onClicked: vm.toggleCountry(listEntry.entry.country)
+                    cursor: listEntry.cursor
+                    onClicked: {
+                        list.currentIndex = listEntry.index
+                        vm.toggleCountry(listEntry.entry.country)
+                    }
                 }
                 RelayRow {
                     width: parent.width
                     visible: listEntry.entry.kind === "relay"
                     entry: listEntry.entry
-                    onClicked: vm.selectRelay(listEntry.entry.id)
+                    cursor: listEntry.cursor ? (list.onStar ? "star" : "body") : ""
+                    onClicked: {
+                        list.currentIndex = listEntry.index
+                        vm.selectRelay(listEntry.entry.id)
+                    }
                     onFavoriteToggled: vm.toggleFavorite(listEntry.entry.id)
                 }
             }

@@ -6,7 +6,7 @@ import Orlune.Ui
 Text {
     property bool warning: false
     color: warning ? Theme.orange : Theme.secondaryText
-    font.pixelSize: 12
+    font.pointSize: Theme.pt(12)
     wrapMode: Text.WordWrap
     visible: text !== ""
     Layout.fillWidth: true

@@ -17,13 +17,15 @@ Item {
         shell: page.shell
     }
 
+    KeepFocusVisible { flickable: scroll.contentItem as Flickable }
+
     ScrollView {
         id: scroll
         anchors.fill: parent
         contentWidth: availableWidth
 
         ColumnLayout {
-            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, 720)
+            width: Math.min(scroll.availableWidth - 2 * Theme.pagePadding, Theme.pageMaxWidth)
             x: (scroll.availableWidth - width) / 2
             spacing: 22
 
@@ -53,13 +55,13 @@ Item {
                 ToggleRow {
                     label: "Connect on Launch"
                     on: vm.connectOnLaunch
-                    note: "When enabled, the app tries the last selected country’s best live relay after refreshing the catalog. A real verified tunnel is still required before Connected appears."
+                    note: vm.connectOnLaunchNote
                     onSwitched: checked => vm.connectOnLaunch = checked
                 }
                 ToggleRow {
                     label: "Auto Reconnect after Internet Returns"
                     on: vm.autoReconnect
-                    note: "If the network drops during a verified connection, Orlune VPN stops the old tunnel and retries the selected country after the network returns. It never changes countries automatically."
+                    note: vm.autoReconnectNote
                     onSwitched: checked => vm.autoReconnect = checked
                 }
                 ToggleRow {
@@ -80,17 +82,17 @@ Item {
                     Text {
                         text: "Refresh Interval"
                         color: Theme.text
-                        font.pixelSize: 13
+                        font.pointSize: Theme.pt(13)
                         opacity: vm.refreshIntervalEnabled ? 1 : 0.45
                         Layout.fillWidth: true
                     }
-                    ComboBox {
+                    Choice {
                         id: interval
                         objectName: "refreshInterval"
                         model: vm.refreshIntervalLabels
                         currentIndex: vm.refreshIntervalIndex
                         enabled: vm.refreshIntervalEnabled
-                        implicitWidth: 160
+                        Layout.preferredWidth: 160
                         Accessible.name: "Refresh Interval"
                         onActivated: index => {
                             vm.refreshIntervalIndex = index
@@ -163,7 +165,7 @@ Item {
                     }
                 }
                 Note {
-                    text: "These limits use provider-reported catalog values and affect the server list and same-country failover. They are not live speed-test results."
+                    text: vm.serverQualityNote
                 }
             }
 
@@ -177,14 +179,14 @@ Item {
                     Text {
                         text: "Appearance"
                         color: Theme.text
-                        font.pixelSize: 13
+                        font.pointSize: Theme.pt(13)
                         Layout.fillWidth: true
                     }
-                    ComboBox {
+                    Choice {
                         objectName: "appearance"
                         model: vm.appearanceOptions
                         currentIndex: vm.appearanceIndex
-                        implicitWidth: 160
+                        Layout.preferredWidth: 160
                         Accessible.name: "Appearance"
                         onActivated: index => {
                             vm.appearanceIndex = index
@@ -206,7 +208,7 @@ Item {
                 Text {
                     text: vm.privacyText
                     color: Theme.text
-                    font.pixelSize: 13
+                    font.pointSize: Theme.pt(13)
                     wrapMode: Text.WordWrap
                     Layout.fillWidth: true
                 }

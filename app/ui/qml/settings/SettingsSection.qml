@@ -13,7 +13,7 @@ ColumnLayout {
     Text {
         text: section.title
         color: Theme.secondaryText
-        font.pixelSize: 12
+        font.pointSize: Theme.pt(12)
         font.bold: true
         font.letterSpacing: 0.6
         Layout.leftMargin: 4

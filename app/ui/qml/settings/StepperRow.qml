@@ -16,19 +16,25 @@ RowLayout {
     Text {
         text: row.label
         color: Theme.text
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
         Layout.fillWidth: true
     }
+    // A button that reaches its limit is disabled and would drop the keyboard focus; the focus
+    // moves to its partner instead.
     PlainButton {
+        id: minus
         iconSymbol: "minus"
         enabled: row.canDecrease
+        onActiveFocusChanged: if (!activeFocus && !enabled) plus.forceActiveFocus(Qt.TabFocusReason)
         tip: "Decrease"
         Accessible.name: "Decrease " + row.label
         onClicked: row.stepped(-1)
     }
     PlainButton {
+        id: plus
         iconSymbol: "plus"
         enabled: row.canIncrease
+        onActiveFocusChanged: if (!activeFocus && !enabled) minus.forceActiveFocus(Qt.TabFocusReason)
         tip: "Increase"
         Accessible.name: "Increase " + row.label
         onClicked: row.stepped(1)

@@ -17,7 +17,7 @@ Item {
         anchors.top: parent.top
         text: row.label
         color: Theme.secondaryText
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
     }
     Text {
         id: shown
@@ -27,7 +27,7 @@ Item {
         anchors.top: parent.top
         text: row.value
         color: Theme.text
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
         horizontalAlignment: Text.AlignRight
         wrapMode: Text.WordWrap
     }

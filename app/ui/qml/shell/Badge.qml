@@ -11,14 +11,17 @@ Rectangle {
     implicitWidth: Math.max(label.implicitWidth + 12, implicitHeight)
     implicitHeight: label.implicitHeight + 4
     radius: height / 2
-    color: strong ? tint : Qt.rgba(tint.r, tint.g, tint.b, 0.16)
+    // The word on the card's own colour, outlined in the tint, reads on any row behind it.
+    color: strong ? tint : Theme.card
+    border.width: strong ? 0 : 1
+    border.color: Qt.rgba(tint.r, tint.g, tint.b, 0.6)
 
     Text {
         id: label
         anchors.centerIn: parent
         text: badge.text
         color: badge.strong ? Theme.accentText : badge.tint
-        font.pixelSize: 10
+        font.pointSize: Theme.pt(11)
         font.bold: true
         font.letterSpacing: 0.4
     }

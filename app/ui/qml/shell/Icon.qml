@@ -15,8 +15,9 @@ Item {
         anchors.centerIn: parent
         width: icon.size
         height: icon.size
-        sourceSize.width: icon.size * 2
-        sourceSize.height: icon.size * 2
+        // Rendered at the screen's own pixel density (1x, 1.5x, 2x, 3x), so edges stay crisp.
+        sourceSize.width: Math.ceil(icon.size * Screen.devicePixelRatio)
+        sourceSize.height: Math.ceil(icon.size * Screen.devicePixelRatio)
         fillMode: Image.PreserveAspectFit
         smooth: true
         source: icon.symbol === "" ? "" : "image://icon/" + icon.symbol + "/" + icon.tint.toString().substring(1)

@@ -14,15 +14,16 @@ AbstractButton {
 
     background: Rectangle {
         radius: 6
-        color: control.down ? Theme.accentPressed : (control.hovered && control.enabled ? Theme.hover : "transparent")
+        color: control.down ? Theme.accentSoft : (control.hovered && control.enabled ? Theme.hover : "transparent")
+        FocusRing { shown: control.visualFocus; inset: true }
     }
     contentItem: Row {
         leftPadding: 8
         spacing: 9
         Icon {
             anchors.verticalCenter: parent.verticalCenter
+            // An action without a symbol keeps its place, so every label starts at one x.
             symbol: control.iconSymbol
-            visible: control.iconSymbol !== ""
             tint: Theme.text
             size: 15
         }
@@ -30,7 +31,7 @@ AbstractButton {
             anchors.verticalCenter: parent.verticalCenter
             text: control.text
             color: Theme.text
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
         }
     }
 }

@@ -14,8 +14,10 @@ Window {
     visible: false
     color: Theme.card
 
-    // It closes like a menu: when it loses focus, or on Escape.
+    // It closes like a menu: when it loses focus, or on Escape. Opened, the keyboard starts at
+    // its first action; the arrow keys move like Tab.
     onActiveChanged: if (!active && visible) root.hide()
+    onVisibleChanged: if (visible) content.nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
 
     MenuViewModel {
         id: menu
@@ -39,6 +41,8 @@ Window {
         anchors.fill: parent
         anchors.margins: 12
         spacing: 4
+        Keys.onDownPressed: root.activeFocusItem.nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
+        Keys.onUpPressed: root.activeFocusItem.nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
 
         RowLayout {
             spacing: 8
@@ -51,14 +55,14 @@ Window {
             Text {
                 text: "Orlune VPN"
                 color: Theme.text
-                font.pixelSize: 15
+                font.pointSize: Theme.pt(15)
                 font.bold: true
             }
         }
         Text {
             text: menu.statusLine
             color: Theme.text
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             wrapMode: Text.Wrap
             Layout.fillWidth: true
             Layout.leftMargin: 6
@@ -68,7 +72,7 @@ Window {
             visible: text !== ""
             text: menu.captionLine
             color: Theme.secondaryText
-            font.pixelSize: 11
+            font.pointSize: Theme.pt(11)
             elide: Text.ElideRight
             Layout.fillWidth: true
             Layout.leftMargin: 6
@@ -78,6 +82,7 @@ Window {
         MenuAction {
             visible: menu.showConnect
             enabled: menu.connectEnabled
+            objectName: "menuConnect"
             text: "Connect"
             iconSymbol: "bolt.fill"
             Layout.fillWidth: true
@@ -86,6 +91,7 @@ Window {
         MenuAction {
             visible: menu.showConnect
             enabled: menu.quickConnectEnabled
+            objectName: "menuQuickConnect"
             text: "Quick Connect"
             iconSymbol: "bolt.circle"
             Layout.fillWidth: true
@@ -94,6 +100,7 @@ Window {
         MenuAction {
             visible: !menu.showConnect
             enabled: menu.disconnectEnabled
+            objectName: "menuDisconnect"
             text: "Disconnect"
             iconSymbol: "power"
             Layout.fillWidth: true
@@ -101,12 +108,14 @@ Window {
         }
         MenuAction {
             enabled: menu.refreshEnabled
+            objectName: "menuRefresh"
             text: "Refresh Servers"
             iconSymbol: "arrow.clockwise"
             Layout.fillWidth: true
             onClicked: menu.refresh()
         }
         MenuAction {
+            objectName: "menuOpen"
             text: "Open Orlune VPN"
             iconSymbol: "macwindow"
             Layout.fillWidth: true
@@ -117,6 +126,7 @@ Window {
         }
         Rectangle { implicitHeight: 1; color: Theme.cardBorder; Layout.fillWidth: true; Layout.topMargin: 4; Layout.bottomMargin: 4 }
         MenuAction {
+            objectName: "menuQuit"
             text: "Quit Orlune VPN"
             Layout.fillWidth: true
             onClicked: menu.quit()

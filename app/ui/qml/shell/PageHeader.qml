@@ -17,13 +17,15 @@ RowLayout {
         Text {
             text: header.title
             color: Theme.text
-            font.pixelSize: 26
+            Accessible.role: Accessible.Heading
+            Accessible.name: text
+            font.pointSize: Theme.pt(26)
             font.bold: true
         }
         Text {
             text: header.subtitle
             color: Theme.secondaryText
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             visible: text !== ""
             elide: Text.ElideRight
             Layout.fillWidth: true

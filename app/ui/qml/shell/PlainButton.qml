@@ -15,7 +15,7 @@ Button {
     padding: 8
     leftPadding: 12
     rightPadding: 12
-    font.pixelSize: 13
+    font.pointSize: Theme.pt(13)
     opacity: enabled ? 1 : 0.45
     ToolTip.visible: tip !== "" && hovered
     ToolTip.text: tip
@@ -42,11 +42,12 @@ Button {
     background: Rectangle {
         implicitHeight: 32
         radius: 8
-        color: control.prominent ? (control.down ? Qt.darker(Theme.accent, 1.15) : Theme.accent)
-                                 : (control.down ? Theme.accentPressed
+        color: control.prominent ? (control.down ? Theme.accentPressed : Theme.accent)
+                                 : (control.down ? Theme.accentSoft
                                                  : (control.hovered ? Theme.hover
                                                                     : (control.borderless ? "transparent" : Theme.card)))
         border.width: control.prominent || control.borderless ? 0 : 1
         border.color: Theme.cardBorder
+        FocusRing { shown: control.visualFocus }
     }
 }

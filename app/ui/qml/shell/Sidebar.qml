@@ -45,23 +45,27 @@ Rectangle {
                 Text {
                     text: "Orlune"
                     color: Theme.text
-                    font.pixelSize: 15
+                    font.pointSize: Theme.pt(15)
                     font.bold: true
                 }
                 Text {
                     text: "VPN"
                     color: Theme.secondaryText
-                    font.pixelSize: 11
+                    font.pointSize: Theme.pt(11)
                     font.weight: Font.DemiBold
                 }
             }
         }
 
+        // By count: the buttons stay while the pages' badges and selection change, so the one
+        // with the keyboard focus keeps it.
         Repeater {
-            model: sidebar.shell.pages
+            model: sidebar.shell.pages.length
             delegate: SidebarButton {
                 id: pageButton
-                required property var modelData
+                required property int index
+                readonly property var modelData: sidebar.shell.pages[index]
+                objectName: "page-" + modelData.title
                 Layout.fillWidth: true
                 text: modelData.title
                 iconSymbol: modelData.icon
@@ -96,7 +100,7 @@ Rectangle {
             Text {
                 text: sidebar.shell.catalogStatusText
                 color: Theme.secondaryText
-                font.pixelSize: 12
+                font.pointSize: Theme.pt(12)
             }
         }
     }

@@ -12,14 +12,28 @@ AbstractButton {
 
     implicitHeight: 36
     hoverEnabled: true
+    Accessible.role: Accessible.PageTab
     Accessible.name: badge === "" ? text : text + ", " + badge
+    Accessible.selectable: true
+    Accessible.selected: selected
+    Accessible.checkable: true
+    Accessible.checked: selected
     scale: down ? 0.99 : 1.0
     Behavior on scale { NumberAnimation { duration: 120; easing.type: Easing.OutQuad } }
 
     background: Rectangle {
         radius: 9
-        color: control.down ? Theme.accentPressed
-                            : (control.selected ? Theme.accentSoft : (control.hovered ? Theme.hover : "transparent"))
+        color: control.down || control.selected ? Theme.accentSoft : (control.hovered ? Theme.hover : "transparent")
+        // The selected page is marked by shape as well as tint.
+        Rectangle {
+            visible: control.selected
+            width: 3
+            height: parent.height - 14
+            radius: 1.5
+            anchors.verticalCenter: parent.verticalCenter
+            color: Theme.accent
+        }
+        FocusRing { shown: control.visualFocus; inset: true }
     }
 
     contentItem: RowLayout {
@@ -32,8 +46,8 @@ AbstractButton {
         }
         Text {
             text: control.text
-            color: control.selected ? Theme.accent : Theme.text
-            font.pixelSize: 13
+            color: Theme.text
+            font.pointSize: Theme.pt(13)
             font.weight: control.selected ? Font.DemiBold : Font.Normal
             elide: Text.ElideRight
             Layout.fillWidth: true
