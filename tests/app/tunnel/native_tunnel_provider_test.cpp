@@ -92,6 +92,7 @@ protected:
                               now += duration;
                               co_return;
                           }},
+                .catalogAccess = nullptr,
             });
         }
         return *provider_;
