@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
              orlune::CatalogFetch kept;
              kept.relays = a.catalog().relays;
              kept.keptFrom = a.fixture.clock->current.addSecs(-3 * 3600 - 600);
-             kept.liveFailure = QStringLiteral("primary www.vpngate.net: Connection refused; mirror "
-                                               "mirror.example: the catalog service did not return a valid VPN Gate "
+             kept.liveFailure = QStringLiteral("primary 192.0.2.10: Connection refused; mirror "
+                                               "192.0.2.11: the catalog service did not return a valid VPN Gate "
                                                "relay list (HTTP 429)");
              a.catalog().kept = kept;
              a.catalog().error = std::make_exception_ptr(std::runtime_error("refused"));
