@@ -39,12 +39,6 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
             }
             PlainButton {
-                visible: !page.favoritesOnly
-                text: "Import Catalog…"
-                tip: "Load a relay list saved from VPN Gate when the live catalog cannot be reached"
-                onClicked: vm.importCatalog()
-            }
-            PlainButton {
                 text: vm.refreshLabel
                 iconSymbol: vm.refreshIcon
                 onClicked: vm.refresh()
@@ -56,18 +50,31 @@ Item {
             visible: text !== ""
             text: vm.catalogNotice
             color: Theme.orange
-            font.pixelSize: 12
+            font.pointSize: Theme.pt(12)
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
         }
 
-        Text {
-            visible: text !== ""
-            text: vm.filterCaption
-            color: Theme.secondaryText
-            font.pointSize: Theme.pt(12)
-            elide: Text.ElideRight
+        // The filter's caption, and the way in for a saved list (out of the header, so that the
+        // header's controls keep fitting the narrowest window at large text).
+        RowLayout {
+            visible: caption.text !== "" || !page.favoritesOnly
+            spacing: 10
             Layout.fillWidth: true
+            Text {
+                id: caption
+                text: vm.filterCaption
+                color: Theme.secondaryText
+                font.pointSize: Theme.pt(12)
+                elide: Text.ElideRight
+                Layout.fillWidth: true
+            }
+            PlainButton {
+                visible: !page.favoritesOnly
+                text: "Import Catalog…"
+                tip: "Load a relay list saved from VPN Gate when the live catalog cannot be reached"
+                onClicked: vm.importCatalog()
+            }
         }
 
         RowLayout {
@@ -165,7 +172,11 @@ Item {
             Layout.fillHeight: true
             Accessible.role: Accessible.List
             Accessible.name: vm.title
-            onCurrentIndexChanged: onStar = false
+            // The view scrolls with the cursor: no highlight moves it here.
+            onCurrentIndexChanged: {
+                onStar = false
+                positionViewAtIndex(currentIndex, ListView.Contain)
+            }
             Keys.onLeftPressed: onStar = false
             Keys.onRightPressed: onStar = current !== null && current.kind === "relay"
             Keys.onSpacePressed: act()

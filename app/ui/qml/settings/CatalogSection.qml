@@ -19,7 +19,7 @@ SettingsSection {
     component Field: TextField {
         id: field
         implicitHeight: 32
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
         color: Theme.text
         placeholderTextColor: Theme.secondaryText
         selectByMouse: true
@@ -34,7 +34,7 @@ SettingsSection {
     Text {
         text: "Catalog mirrors"
         color: Theme.text
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
         Layout.fillWidth: true
     }
     TextArea {
@@ -42,7 +42,7 @@ SettingsSection {
         objectName: "catalogMirrors"
         text: vm.mirrorsText
         placeholderText: "https://mirror.example/api/iphone/ (one URL a line)"
-        font.pixelSize: 13
+        font.pointSize: Theme.pt(13)
         color: Theme.text
         placeholderTextColor: Theme.secondaryText
         wrapMode: TextEdit.NoWrap
@@ -50,10 +50,14 @@ SettingsSection {
         Accessible.name: "Catalog mirrors"
         Layout.fillWidth: true
         Layout.minimumHeight: 64
+        // One URL a line never holds a tab: Tab moves on, as everywhere else in the window.
+        Keys.onTabPressed: nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
+        Keys.onBacktabPressed: nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
         background: Rectangle {
             radius: 6
             color: Theme.field
             border.color: mirrors.activeFocus ? Theme.accent : Theme.cardBorder
+            FocusRing { shown: mirrors.activeFocus }
         }
     }
     Note {
@@ -75,10 +79,10 @@ SettingsSection {
         Text {
             text: "Catalog proxy"
             color: Theme.text
-            font.pixelSize: 13
+            font.pointSize: Theme.pt(13)
             Layout.fillWidth: true
         }
-        ComboBox {
+        Choice {
             id: mode
             objectName: "catalogProxyMode"
             model: vm.proxyModes
