@@ -26,6 +26,7 @@ if ! "$LAB" up --mirrors --owner $$ \
 fi
 eval "$("$LAB" env)"
 APP=$LAB_STATE/install/usr/bin/orlune-vpn
+# shellcheck disable=SC2034  # read by e2elib's helpers
 CLIENT_NET=$(readlink "/proc/$(awk '{print $1}' "$LAB_STATE/pids/client-holder")/ns/net")
 KEPT=$LAB_STATE/home/.cache/orlune-vpn/catalog.csv
 resolv_before=$(resolv)

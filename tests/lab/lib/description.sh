@@ -69,6 +69,7 @@ parse_description() { # file
         [ -z "$wan_seen" ] || die "$where: a second wan line (the first is at $wan_seen)"
         valid_wan_profile "$f1" || die "$where: unknown wan profile '$f1' (${WAN_PROFILES[*]})"
         [ -z "$f2$f3$f4$f5$f6$f7$f8$(trim "$extra")" ] || die "$where: a wan line names only its profile"
+        # shellcheck disable=SC2034  # read by the lab command after the description is loaded
         WAN_PROFILE=$f1; wan_seen=$where
         ;;
       *) die "$where: unknown line kind '$kind' (kind, relay, country, endpoint, wan)" ;;
