@@ -14,20 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2elib.sh"
 skip_unless_lab_possible
 command -v tinyproxy >/dev/null || { echo "skipped: tinyproxy is not installed (scripts/bootstrap lab)"; exit 77; }
-export LAB_ID
-LAB_ID=$(new_lab_id)
-LAB_SERVICE_CAPS=$(unit_capabilities)
-export LAB_SERVICE_CAPS
-WORK=$(mktemp -d)
-trap e2e_cleanup EXIT
-if ! "$LAB" up --mirrors --owner $$ \
-    --app "${1:?path of orlune-vpn}" --service "${2:?path of orlune-vpn-service}" >"$WORK/up.log" 2>&1; then
-  cat "$WORK/up.log"; echo "FAIL - the lab did not come up"; exit 1
-fi
-eval "$("$LAB" env)"
-APP=$LAB_STATE/install/usr/bin/orlune-vpn
-# shellcheck disable=SC2034  # read by e2elib's helpers
-CLIENT_NET=$(readlink "/proc/$(awk '{print $1}' "$LAB_STATE/pids/client-holder")/ns/net")
+e2e_up "$here/../lab/default.lab" "${1:?path of orlune-vpn}" "${2:?path of orlune-vpn-service}" --mirrors
 KEPT=$LAB_STATE/home/.cache/orlune-vpn/catalog.csv
 resolv_before=$(resolv)
 

@@ -13,14 +13,16 @@ unit_capabilities() {
 }
 
 # Brings a lab up for this test with both programs installed; sets LAB_ID, LAB_STATE, APP, WORK.
-e2e_up() { # description app service
+e2e_up() { # description app service [lab up options...]
+  local description=$1 app=$2 service=$3
+  shift 3
   export LAB_ID
   LAB_ID=$(new_lab_id)
   LAB_SERVICE_CAPS=$(unit_capabilities)
   export LAB_SERVICE_CAPS
   WORK=$(mktemp -d)
   trap e2e_cleanup EXIT
-  if ! "$LAB" up --description "$1" --owner $$ --app "$2" --service "$3" >"$WORK/up.log" 2>&1; then
+  if ! "$LAB" up --description "$description" --owner $$ --app "$app" --service "$service" "$@" >"$WORK/up.log" 2>&1; then
     cat "$WORK/up.log"; echo "FAIL - the lab did not come up"; exit 1
   fi
   eval "$("$LAB" env)"
