@@ -12,16 +12,31 @@ if(ORLUNE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# orlune_library(NAME SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
-# One static library per module; the module's folder is its include root's parent, so
-# code includes "control/native_wire.h", "engine/transport_observation.h" and the like.
-function(orlune_library name)
-  cmake_parse_arguments(ARG "" "INCLUDE_ROOT" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
-  if(NOT ARG_INCLUDE_ROOT)
-    set(ARG_INCLUDE_ROOT ${CMAKE_CURRENT_SOURCE_DIR}/..)
+# orlune_module_root(OUT MODULE_DIR)
+# Each module is its own include root: <build>/modules/<tree>/<module>/<module> links to the
+# module's folder, so "<module>/<file>.h" compiles only in targets that link the module (or in
+# the module itself). An include of a module nobody declared fails to compile.
+function(orlune_module_root out module_dir)
+  get_filename_component(module ${module_dir} NAME)
+  get_filename_component(tree ${module_dir} DIRECTORY)
+  get_filename_component(tree ${tree} NAME)
+  set(root ${PROJECT_BINARY_DIR}/modules/${tree}/${module})
+  if(NOT IS_SYMLINK ${root}/${module})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${module_dir} ${root}/${module} SYMBOLIC)
   endif()
-  target_include_directories(${name} PUBLIC ${ARG_INCLUDE_ROOT})
+  set(${out} ${root} PARENT_SCOPE)
+endfunction()
+
+# orlune_library(NAME SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# One static library per module (a module may hold more than one); its include root is the
+# module's own, so code includes "control/native_wire.h", "engine/transport_observation.h" and
+# the like, each from a module it links.
+function(orlune_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  orlune_module_root(root ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE orlune_warnings ${ARG_PRIVATE_LIBS})
 endfunction()
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 #include "tunnel/route_lookup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

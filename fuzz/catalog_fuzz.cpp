@@ -13,7 +13,7 @@
 #include "catalog/catalog_error.h"
 #include "catalog/catalog_parsing.h"
 #include "catalog/csv_reader.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "auth/client_manifest.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

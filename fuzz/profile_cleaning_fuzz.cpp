@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "catalog/profile_cleaning.h"
-#include "catalog/relay.h"
-#include "tunnel/tunnel_error.h"
+#include "core/relay.h"
+#include "core/tunnel_error.h"
 
 namespace {
 

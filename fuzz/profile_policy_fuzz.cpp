@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "policy/profile_policy.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "dns/dns_backend_resolved_linux.h"
 #include "dns/route_interface.h"
 #include "engine/engine_interface.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace {
 

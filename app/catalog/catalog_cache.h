@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune {
 

@@ -9,7 +9,7 @@
 #include "catalog/catalog_error.h"
 #include "catalog/csv_reader.h"
 #include "catalog/profile_cleaning.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune {
 

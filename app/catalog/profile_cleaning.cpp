@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "catalog/catalog_parsing.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringView>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune {
 

@@ -8,7 +8,7 @@
 #include "catalog/catalog_parsing.h"
 #include "network/endpoints.h"
 #include "network/http.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

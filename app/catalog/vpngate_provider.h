@@ -12,7 +12,7 @@
 
 #include "catalog/catalog_access.h"
 #include "catalog/catalog_provider.h"
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune {
 

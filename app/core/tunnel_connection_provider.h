@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "catalog/relay.h"
-#include "tunnel/tunnel_verification.h"
+#include "core/relay.h"
+#include "core/tunnel_verification.h"
 
 namespace orlune {
 

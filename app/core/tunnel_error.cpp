@@ -1,4 +1,4 @@
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 #include <stdexcept>
 #include <utility>

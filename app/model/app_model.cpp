@@ -5,7 +5,7 @@
 #include "model/detached_task.h"
 #include "model/model_messages.h"
 #include "model/relay_memory.h"
-#include "tunnel/tunnel_held_elsewhere.h"
+#include "core/tunnel_held_elsewhere.h"
 
 namespace orlune {
 

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "catalog/catalog_provider.h"
-#include "catalog/relay.h"
+#include "core/relay.h"
 #include "model/connection_state.h"
 #include "model/model_environment.h"
 #include "model/preferences.h"
 #include "model/relay_rankings.h"
-#include "tunnel/tunnel_connection_provider.h"
-#include "tunnel/tunnel_verification.h"
+#include "core/tunnel_connection_provider.h"
+#include "core/tunnel_verification.h"
 
 namespace orlune {
 

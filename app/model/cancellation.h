@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "tunnel/cancellation_error.h"
+#include "core/cancellation_error.h"
 
 namespace orlune {
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune {
 

@@ -7,7 +7,7 @@
 #include <exception>
 #include <optional>
 
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune::model_detail {
 

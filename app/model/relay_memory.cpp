@@ -6,7 +6,7 @@
 #include <QVariantMap>
 
 #include "model/cancellation.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 

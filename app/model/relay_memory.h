@@ -7,7 +7,7 @@
 
 #include <exception>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 #include "model/preferences.h"
 
 namespace orlune {

@@ -15,7 +15,7 @@
 
 #include "network/endpoints.h"
 #include "network/http.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune::PublicIPLookup {
 namespace {

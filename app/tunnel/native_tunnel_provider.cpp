@@ -12,9 +12,9 @@
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
-#include "tunnel/cancellation_error.h"
+#include "core/cancellation_error.h"
 #include "tunnel/exit_country_lookup.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 #include "catalog/catalog_parsing.h"
 
 namespace orlune {

@@ -16,7 +16,7 @@
 #include "control/native_paths.h"
 #include "tunnel/control_channel.h"
 #include "tunnel/route_lookup.h"
-#include "tunnel/tunnel_connection_provider.h"
+#include "core/tunnel_connection_provider.h"
 
 namespace orlune {
 

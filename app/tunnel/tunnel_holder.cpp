@@ -7,7 +7,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -10,8 +10,8 @@
 #include "control/native_messages.h"
 #include "control/native_paths.h"
 #include "tunnel/control_channel.h"
-#include "tunnel/tunnel_held_elsewhere.h"
-#include "tunnel/tunnel_connection_provider.h"
+#include "core/tunnel_held_elsewhere.h"
+#include "core/tunnel_connection_provider.h"
 
 namespace orlune {
 

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 #include "ui/presentation.h"
 #include "ui/shell_bound.h"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 #include "model/connection_state.h"
 
 namespace orlune::ui {

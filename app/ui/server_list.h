@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune::ui {
 

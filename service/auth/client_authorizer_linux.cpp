@@ -23,8 +23,8 @@
 #include <string_view>
 
 #include "control/unique_fd.h"
-#include "main/descriptor_reading.h"
-#include "main/service_failure.h"
+#include "core/descriptor_reading.h"
+#include "core/service_failure.h"
 
 #ifndef SO_PEERPIDFD
 #define SO_PEERPIDFD 77

@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "main/descriptor_reading.h"
-#include "main/service_failure.h"
+#include "core/descriptor_reading.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

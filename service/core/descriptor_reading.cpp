@@ -1,4 +1,4 @@
-#include "main/descriptor_reading.h"
+#include "core/descriptor_reading.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "control/unique_fd.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 

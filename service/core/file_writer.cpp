@@ -1,4 +1,4 @@
-#include "main/file_writer.h"
+#include "core/file_writer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "control/unique_fd.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

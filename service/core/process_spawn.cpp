@@ -1,4 +1,4 @@
-#include "main/process_spawn.h"
+#include "core/process_spawn.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 
 #include <cerrno>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

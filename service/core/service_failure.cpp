@@ -1,4 +1,4 @@
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 #include <cstdio>
 #include <cstring>

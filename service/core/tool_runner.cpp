@@ -1,5 +1,5 @@
-#include "main/tool_runner.h"
-#include "main/unicode_text.h"
+#include "core/tool_runner.h"
+#include "core/unicode_text.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "control/unique_fd.h"
-#include "main/process_spawn.h"
-#include "main/service_failure.h"
+#include "core/process_spawn.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

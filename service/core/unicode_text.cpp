@@ -1,4 +1,4 @@
-#include "main/unicode_text.h"
+#include "core/unicode_text.h"
 
 namespace orlune::UnicodeText {
 namespace {

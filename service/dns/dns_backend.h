@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 

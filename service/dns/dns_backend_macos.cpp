@@ -1,7 +1,7 @@
 #include "dns/dns_backend_macos.h"
 
-#include "main/service_failure.h"
-#include "main/unicode_text.h"
+#include "core/service_failure.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

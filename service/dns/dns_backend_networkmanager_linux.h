@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dns/dns_backend.h"
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune {
 

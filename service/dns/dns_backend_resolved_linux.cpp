@@ -3,8 +3,8 @@
 #include <net/if.h>
 
 #include "dns/route_interface.h"
-#include "main/service_failure.h"
-#include "main/unicode_text.h"
+#include "core/service_failure.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 namespace {

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include "dns/dns_record.h"
-#include "main/descriptor_reading.h"
-#include "main/file_writer.h"
-#include "main/service_failure.h"
+#include "core/descriptor_reading.h"
+#include "core/file_writer.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

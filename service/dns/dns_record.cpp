@@ -1,6 +1,6 @@
 #include "dns/dns_record.h"
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "control/default_route.h"
-#include "main/unicode_text.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "control/default_route.h"
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune {
 

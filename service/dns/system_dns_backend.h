@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "dns/dns_backend.h"
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune {
 

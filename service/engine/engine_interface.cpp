@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "control/native_messages.h"
-#include "main/unicode_text.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "engine/process_control.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

@@ -11,9 +11,9 @@
 
 #include "engine/state_files.h"
 #include "engine/transport_observation.h"
-#include "main/descriptor_reading.h"
-#include "main/file_writer.h"
-#include "main/service_failure.h"
+#include "core/descriptor_reading.h"
+#include "core/file_writer.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "control/unique_fd.h"
-#include "main/descriptor_reading.h"
-#include "main/process_spawn.h"
+#include "core/descriptor_reading.h"
+#include "core/process_spawn.h"
 
 namespace orlune {
 namespace {

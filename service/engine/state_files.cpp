@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "control/unique_fd.h"
-#include "main/unicode_text.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 std::optional<std::int32_t> parsePidFile(std::string_view text) {

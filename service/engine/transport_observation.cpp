@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "main/unicode_text.h"
+#include "core/unicode_text.h"
 
 namespace orlune {
 namespace {

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "firewall/firewall_error.h"
-#include "main/file_writer.h"
+#include "core/file_writer.h"
 
 namespace orlune {
 

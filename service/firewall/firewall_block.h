@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "firewall/firewall_rules.h"
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 

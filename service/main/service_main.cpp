@@ -20,8 +20,8 @@
 #include "engine/transport_observation.h"
 #include "engine/child_capabilities_linux.h"
 #include "firewall/firewall_block.h"
-#include "main/service_failure.h"
-#include "main/tool_runner.h"
+#include "core/service_failure.h"
+#include "core/tool_runner.h"
 #include "main/vpn_service.h"
 #include "policy/profile_policy.h"
 

@@ -17,8 +17,8 @@
 #include "engine/engine_interface.h"
 #include "firewall/firewall_error.h"
 #include "main/request_reader.h"
-#include "main/service_failure.h"
-#include "main/tool_runner.h"
+#include "core/service_failure.h"
+#include "core/tool_runner.h"
 #include "texts/platform_texts.h"
 
 namespace orlune {

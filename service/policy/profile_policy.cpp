@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "main/service_failure.h"
-#include "main/unicode_text.h"
+#include "core/service_failure.h"
+#include "core/unicode_text.h"
 
 namespace orlune::ProfilePolicy {
 namespace {

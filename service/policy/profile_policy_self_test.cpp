@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "policy/profile_policy.h"
 
 namespace orlune::ProfilePolicy {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/process_control.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune::testing {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 namespace orlune::testing {
 

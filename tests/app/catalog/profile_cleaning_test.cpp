@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/catalog_fixtures.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

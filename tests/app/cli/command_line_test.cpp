@@ -11,7 +11,7 @@
 #include "control/wire_failure.h"
 #include "model_fakes.h"
 #include "support/await.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -1,4 +1,4 @@
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 #include <QJsonDocument>
 

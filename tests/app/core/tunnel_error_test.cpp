@@ -1,4 +1,4 @@
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 #include <set>
 #include <stdexcept>

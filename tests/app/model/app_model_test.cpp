@@ -5,8 +5,8 @@
 #include "model/relay_memory.h"
 #include "model_fakes.h"
 #include "support/await.h"
-#include "tunnel/cancellation_error.h"
-#include "tunnel/tunnel_error.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

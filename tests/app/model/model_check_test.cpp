@@ -20,7 +20,7 @@
 #include "model/app_model.h"
 #include "model/relay_memory.h"
 #include "model_fakes.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -1,7 +1,7 @@
 #include "model_fakes.h"
 
-#include "tunnel/cancellation_error.h"
-#include "tunnel/tunnel_error.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune::test {
 

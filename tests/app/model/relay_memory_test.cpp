@@ -7,8 +7,8 @@
 
 #include "control/wire_failure.h"
 #include "model_fakes.h"
-#include "tunnel/cancellation_error.h"
-#include "tunnel/tunnel_error.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -7,7 +7,7 @@
 #include "support/await.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

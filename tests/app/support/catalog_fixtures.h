@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "catalog/relay.h"
+#include "core/relay.h"
 
 namespace orlune::test {
 

@@ -16,8 +16,8 @@
 #include "support/catalog_fixtures.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
-#include "tunnel/cancellation_error.h"
-#include "tunnel/tunnel_error.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 #include "tunnel/tunnel_holder.h"
 
 namespace orlune {

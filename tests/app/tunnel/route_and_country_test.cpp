@@ -6,7 +6,7 @@
 #include "support/test_https_server.h"
 #include "tunnel/exit_country_lookup.h"
 #include "tunnel/route_lookup.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

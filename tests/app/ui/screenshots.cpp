@@ -19,7 +19,7 @@
 #include "scripted_app.h"
 #include "support/await.h"
 #include "support/local_endpoints.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 
 Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
 

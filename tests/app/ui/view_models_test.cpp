@@ -3,7 +3,7 @@
 
 #include "model_fakes.h"
 #include "support/await.h"
-#include "tunnel/tunnel_error.h"
+#include "core/tunnel_error.h"
 #include "ui/home_view_model.h"
 #include "ui/menu_view_model.h"
 #include "ui/notification_sink.h"

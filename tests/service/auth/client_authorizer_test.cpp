@@ -19,7 +19,7 @@
 
 #include "auth/executable_hash.h"
 #include "control/unique_fd.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

@@ -1,4 +1,4 @@
-#include "main/file_writer.h"
+#include "core/file_writer.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fd_count.h"
 
 namespace orlune {

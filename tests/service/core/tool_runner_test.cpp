@@ -1,4 +1,4 @@
-#include "main/tool_runner.h"
+#include "core/tool_runner.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "control/unique_fd.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fd_count.h"
 
 namespace orlune {

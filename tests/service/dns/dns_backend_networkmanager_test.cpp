@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dns/dns_override.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

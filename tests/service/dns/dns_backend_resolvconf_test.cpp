@@ -10,7 +10,7 @@
 
 #include "dns/dns_override.h"
 #include "dns/dns_record.h"
-#include "main/file_writer.h"
+#include "core/file_writer.h"
 
 namespace orlune {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "dns/dns_backend_macos.h"
 #include "dns/dns_record.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

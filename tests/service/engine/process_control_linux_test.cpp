@@ -1,5 +1,5 @@
 #include "engine/process_control_linux.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 #include <fcntl.h>
 #include <signal.h>

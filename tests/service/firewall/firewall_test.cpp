@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "firewall/firewall_error.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

@@ -16,7 +16,7 @@
 
 #include "control/native_wire.h"
 #include "dns/dns_backend.h"
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "support/fake_processes.h"
 #include "support/fd_count.h"
 

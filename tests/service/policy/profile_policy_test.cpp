@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 
 namespace orlune {
 namespace {

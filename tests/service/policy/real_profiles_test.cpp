@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/service_failure.h"
+#include "core/service_failure.h"
 #include "policy/profile_policy.h"
 
 namespace orlune {
