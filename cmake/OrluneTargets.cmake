@@ -12,6 +12,15 @@ if(ORLUNE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The platform this build is for. A facility's platform side is a file with the platform as its
+# suffix (native_paths_linux.cpp, route_interface_macos.cpp); a module lists it once as
+# <stem>_${ORLUNE_PLATFORM}.cpp, and nothing in the shared code asks which platform it is.
+if(APPLE)
+  set(ORLUNE_PLATFORM macos)
+else()
+  set(ORLUNE_PLATFORM linux)
+endif()
+
 # orlune_module_root(OUT MODULE_DIR)
 # Each module is its own include root: <build>/modules/<tree>/<module>/<module> links to the
 # module's folder, so "<module>/<file>.h" compiles only in targets that link the module (or in

@@ -13,11 +13,6 @@
 namespace orlune {
 namespace {
 
-#if defined(__APPLE__)
-constexpr const char* kCatalogUserAgent = "Orlune-VPN/0.2 (macOS server catalog)";
-#else
-constexpr const char* kCatalogUserAgent = "Orlune-VPN/0.2 (Linux server catalog)";
-#endif
 constexpr const char* kProfileUserAgent = "Orlune-VPN/0.3 (OpenVPN configuration request)";
 
 const QString kNoUsableRelay = QStringLiteral("the list holds no usable relay");

@@ -16,6 +16,9 @@
 
 namespace orlune {
 
+// The user agent of catalog downloads, which names the platform (vpngate_provider_<platform>.cpp).
+extern const char* const kCatalogUserAgent;
+
 // A profile and the catalog it came from.
 struct ProfileFetch {
     QString profile;

@@ -2,24 +2,17 @@
 
 #include <QStringView>
 
-#include <array>
+#include <span>
 
 namespace orlune {
 
-// Interface names by role. Linux names wired links en*/eth*, Wi-Fi wl*, mobile ww*; the
-// route check also takes bridges. Tunnels, loopback and veth pairs never count as physical.
-#if defined(__APPLE__)
-inline constexpr std::array<QStringView, 1> kPhysicalInterfacePrefixes = {u"en"};
-inline constexpr std::array<QStringView, 2> kPhysicalRoutePrefixes = {u"en", u"bridge"};
-inline constexpr QStringView kTunnelInterfacePrefix = u"utun";
-#else
-inline constexpr std::array<QStringView, 4> kPhysicalInterfacePrefixes = {u"en", u"eth", u"wl", u"ww"};
-inline constexpr std::array<QStringView, 5> kPhysicalRoutePrefixes = {u"en", u"eth", u"wl", u"ww", u"br"};
-inline constexpr QStringView kTunnelInterfacePrefix = u"tun";
-#endif
+// Interface names by role, for the platform this build is for (interface_names_<platform>.cpp).
+// Tunnels, loopback and veth pairs never count as physical.
+extern const std::span<const QStringView> kPhysicalInterfacePrefixes;
+extern const std::span<const QStringView> kPhysicalRoutePrefixes;  // the route check also takes bridges
+extern const QStringView kTunnelInterfacePrefix;
 
-template <std::size_t N>
-bool hasPrefix(QStringView name, const std::array<QStringView, N>& prefixes) {
+inline bool hasPrefix(QStringView name, std::span<const QStringView> prefixes) {
     for (QStringView prefix : prefixes) {
         if (name.startsWith(prefix)) return true;
     }

@@ -108,10 +108,7 @@ inline constexpr PlatformTexts kLinuxTexts{
     .preferencesLocation = "on this computer, in your own account",
 };
 
-#if defined(__APPLE__)
-inline constexpr const PlatformTexts& kPlatformTexts = kMacOSTexts;
-#else
-inline constexpr const PlatformTexts& kPlatformTexts = kLinuxTexts;
-#endif
+// The texts of the platform this build is for (platform_texts_<platform>.cpp).
+extern const PlatformTexts& kPlatformTexts;
 
 }  // namespace orlune

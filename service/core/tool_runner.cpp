@@ -202,15 +202,6 @@ void stopOverrunningTool(SpawnedChild& child, OutputCollector& output, std::chro
 
 }  // namespace
 
-const std::vector<std::string>& toolEnvironment() {
-#if defined(__APPLE__)
-    static const std::vector<std::string> environment{"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C", "HOME=/var/root"};
-#else
-    static const std::vector<std::string> environment{"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C", "HOME=/root"};
-#endif
-    return environment;
-}
-
 std::string SystemToolRunner::run(const std::string& executable, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& input) {
     Pipe in = makePipe();

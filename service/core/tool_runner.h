@@ -22,6 +22,7 @@ struct ToolTimings {
 inline constexpr ToolTimings kToolTimings{};
 
 // The whole environment of every tool, and of the engine: nothing is inherited from the service.
+// It names the platform's home of root (tool_runner_<platform>.cpp).
 const std::vector<std::string>& toolEnvironment();
 
 // Runs a system tool to completion and returns its standard output.

@@ -1,7 +1,5 @@
 #include "dns/route_interface.h"
 
-#include <exception>
-
 #include "control/default_route.h"
 #include "core/unicode_text.h"
 
@@ -29,18 +27,6 @@ std::optional<std::string> parseRouteGet(std::string_view output) {
         return std::string(words.back());
     }
     return std::nullopt;
-}
-
-std::optional<std::string> routeInterface(ToolRunner& runner) {
-    try {
-#if defined(__APPLE__)
-        return parseRouteGet(runner.run("/sbin/route", {"-n", "get", "1.1.1.1"}));
-#else
-        return parseWholeDefaultRoute(runner.run("/sbin/ip", {"-4", "route", "show", "table", "main"}));
-#endif
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
 }
 
 }  // namespace orlune

@@ -16,11 +16,8 @@ inline constexpr std::string_view kEnginePidName = "engine.pid";
 inline constexpr std::string_view kEngineManagementName = "management.sock";
 
 // The do-nothing command given to the engine as its DNS hook: the service switches DNS itself.
-#if defined(__APPLE__)
-inline constexpr std::string_view kEngineDnsHook = "/usr/bin/true";
-#else
-inline constexpr std::string_view kEngineDnsHook = "/bin/true";
-#endif
+// Where it lives depends on the platform (engine_interface_<platform>.cpp).
+extern const std::string_view kEngineDnsHook;
 
 // How the engine is started: the executable and the arguments after it.
 struct EngineCommand {

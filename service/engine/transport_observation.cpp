@@ -58,11 +58,6 @@ std::string linuxOpened(std::string_view name) { return "TUN/TAP device " + std:
 
 const ObservationLines kMacOSObservationLines{"utun", macOSOpened, "Closing utun interface"};
 const ObservationLines kLinuxObservationLines{"tun", linuxOpened, "Closing TUN/TAP interface"};
-#if defined(__APPLE__)
-const ObservationLines& kHostObservationLines = kMacOSObservationLines;
-#else
-const ObservationLines& kHostObservationLines = kLinuxObservationLines;
-#endif
 
 std::string_view engineMessage(std::string_view line) {
     // "2026-12-09 02:13:00 " as the engine stamps each line it writes to standard output.

@@ -16,6 +16,7 @@ struct ObservationLines {
 
 extern const ObservationLines kMacOSObservationLines;
 extern const ObservationLines kLinuxObservationLines;
+// The lines of the platform this build is for (transport_observation_<platform>.cpp).
 extern const ObservationLines& kHostObservationLines;
 
 // What the engine's log says about the tunnel: whether start-up has completed on the current

@@ -1,0 +1,7 @@
+#include "texts/platform_texts.h"
+
+namespace orlune {
+
+const PlatformTexts& kPlatformTexts = kLinuxTexts;
+
+}  // namespace orlune

@@ -1,0 +1,7 @@
+#include "engine/transport_observation.h"
+
+namespace orlune {
+
+const ObservationLines& kHostObservationLines = kMacOSObservationLines;
+
+}  // namespace orlune
