@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "engine/state_files.h"
 #include "core/tool_runner.h"
+#include "engine/state_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/service_failure.h"
 #include "dns/dns_backend.h"
 #include "dns/dns_backend_macos.h"
 #include "dns/dns_backend_resolved_linux.h"
 #include "dns/route_interface.h"
 #include "engine/engine_interface.h"
-#include "core/service_failure.h"
 
 namespace {
 

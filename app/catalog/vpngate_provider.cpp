@@ -6,9 +6,9 @@
 
 #include "catalog/catalog_error.h"
 #include "catalog/catalog_parsing.h"
+#include "core/tunnel_error.h"
 #include "network/endpoints.h"
 #include "network/http.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "core/tunnel_held_elsewhere.h"
 #include "model/detached_task.h"
 #include "model/model_messages.h"
 #include "model/relay_memory.h"
-#include "core/tunnel_held_elsewhere.h"
 
 namespace orlune {
 

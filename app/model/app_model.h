@@ -16,12 +16,12 @@
 
 #include "catalog/catalog_provider.h"
 #include "core/relay.h"
+#include "core/tunnel_connection_provider.h"
+#include "core/tunnel_verification.h"
 #include "model/connection_state.h"
 #include "model/model_environment.h"
 #include "model/preferences.h"
 #include "model/relay_rankings.h"
-#include "core/tunnel_connection_provider.h"
-#include "core/tunnel_verification.h"
 
 namespace orlune {
 

@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include "model/cancellation.h"
 #include "core/tunnel_error.h"
+#include "model/cancellation.h"
 
 namespace orlune {
 

@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include "core/tunnel_error.h"
 #include "network/endpoints.h"
 #include "network/http.h"
-#include "core/tunnel_error.h"
 
 namespace orlune::PublicIPLookup {
 namespace {

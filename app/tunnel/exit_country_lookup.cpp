@@ -3,9 +3,9 @@
 #include <QRegularExpression>
 
 #include "catalog/catalog_parsing.h"
+#include "core/tunnel_error.h"
 #include "network/endpoints.h"
 #include "network/http.h"
-#include "core/tunnel_error.h"
 
 namespace orlune::ExitCountryLookup {
 

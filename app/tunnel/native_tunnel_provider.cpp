@@ -9,13 +9,13 @@
 #include <utility>
 
 #include "catalog/catalog_cache.h"
+#include "catalog/catalog_parsing.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
-#include "core/cancellation_error.h"
 #include "tunnel/exit_country_lookup.h"
-#include "core/tunnel_error.h"
-#include "catalog/catalog_parsing.h"
 
 namespace orlune {
 namespace {

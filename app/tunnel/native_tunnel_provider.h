@@ -14,9 +14,9 @@
 #include "catalog/vpngate_provider.h"
 #include "control/native_messages.h"
 #include "control/native_paths.h"
+#include "core/tunnel_connection_provider.h"
 #include "tunnel/control_channel.h"
 #include "tunnel/route_lookup.h"
-#include "core/tunnel_connection_provider.h"
 
 namespace orlune {
 

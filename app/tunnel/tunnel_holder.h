@@ -9,9 +9,9 @@
 
 #include "control/native_messages.h"
 #include "control/native_paths.h"
-#include "tunnel/control_channel.h"
-#include "core/tunnel_held_elsewhere.h"
 #include "core/tunnel_connection_provider.h"
+#include "core/tunnel_held_elsewhere.h"
+#include "tunnel/control_channel.h"
 
 namespace orlune {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dns/dns_backend.h"
 #include "core/tool_runner.h"
+#include "dns/dns_backend.h"
 
 namespace orlune {
 

@@ -2,9 +2,9 @@
 
 #include <net/if.h>
 
-#include "dns/route_interface.h"
 #include "core/service_failure.h"
 #include "core/unicode_text.h"
+#include "dns/route_interface.h"
 
 namespace orlune {
 namespace {

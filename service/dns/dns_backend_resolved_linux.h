@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "dns/dns_backend.h"
 #include "core/tool_runner.h"
+#include "dns/dns_backend.h"
 
 namespace orlune {
 

@@ -3,10 +3,10 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include "dns/dns_record.h"
 #include "core/descriptor_reading.h"
 #include "core/file_writer.h"
 #include "core/service_failure.h"
+#include "dns/dns_record.h"
 
 namespace orlune {
 namespace {

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <string_view>
 
-#include "engine/process_control.h"
 #include "core/service_failure.h"
+#include "engine/process_control.h"
 
 namespace orlune {
 namespace {

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/state_files.h"
-#include "engine/transport_observation.h"
 #include "core/descriptor_reading.h"
 #include "core/file_writer.h"
 #include "core/service_failure.h"
+#include "engine/state_files.h"
+#include "engine/transport_observation.h"
 
 namespace orlune {
 

@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "firewall/firewall_error.h"
 #include "core/file_writer.h"
+#include "firewall/firewall_error.h"
 
 namespace orlune {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "firewall/firewall_rules.h"
 #include "core/tool_runner.h"
+#include "firewall/firewall_rules.h"
 
 namespace orlune {
 

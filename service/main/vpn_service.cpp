@@ -14,11 +14,11 @@
 
 #include "control/native_wire.h"
 #include "control/wire_failure.h"
+#include "core/service_failure.h"
+#include "core/tool_runner.h"
 #include "engine/engine_interface.h"
 #include "firewall/firewall_error.h"
 #include "main/request_reader.h"
-#include "core/service_failure.h"
-#include "core/tool_runner.h"
 #include "texts/platform_texts.h"
 
 namespace orlune {

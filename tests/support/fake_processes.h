@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/process_control.h"
 #include "core/service_failure.h"
+#include "engine/process_control.h"
 
 namespace orlune::testing {
 

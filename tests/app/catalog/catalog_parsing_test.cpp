@@ -8,8 +8,8 @@
 
 #include "catalog/catalog_error.h"
 #include "catalog/csv_reader.h"
-#include "support/catalog_fixtures.h"
 #include "core/tunnel_error.h"
+#include "support/catalog_fixtures.h"
 
 namespace orlune {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/catalog_fixtures.h"
 #include "core/tunnel_error.h"
+#include "support/catalog_fixtures.h"
 
 namespace orlune {
 namespace {

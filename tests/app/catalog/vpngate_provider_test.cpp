@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "catalog/catalog_error.h"
+#include "core/tunnel_error.h"
 #include "network/http.h"
 #include "support/await.h"
 #include "support/catalog_fixtures.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

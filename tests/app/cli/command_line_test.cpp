@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 
 #include "control/wire_failure.h"
+#include "core/tunnel_error.h"
 #include "model_fakes.h"
 #include "support/await.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

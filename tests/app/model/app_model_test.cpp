@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 #include "model/relay_memory.h"
 #include "model_fakes.h"
 #include "support/await.h"
-#include "core/cancellation_error.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

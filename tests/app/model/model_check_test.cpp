@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "control/wire_failure.h"
+#include "core/tunnel_error.h"
 #include "model/app_model.h"
 #include "model/relay_memory.h"
 #include "model_fakes.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "control/wire_failure.h"
-#include "model_fakes.h"
 #include "core/cancellation_error.h"
 #include "core/tunnel_error.h"
+#include "model_fakes.h"
 
 namespace orlune {
 namespace {

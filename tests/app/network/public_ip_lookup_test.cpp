@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/tunnel_error.h"
 #include "support/await.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

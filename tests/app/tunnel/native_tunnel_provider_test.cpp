@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "control/wire_failure.h"
+#include "core/cancellation_error.h"
+#include "core/tunnel_error.h"
 #include "fake_control_service.h"
 #include "support/await.h"
 #include "support/catalog_fixtures.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
-#include "core/cancellation_error.h"
-#include "core/tunnel_error.h"
 #include "tunnel/tunnel_holder.h"
 
 namespace orlune {

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "core/tunnel_error.h"
 #include "network/http.h"
 #include "support/await.h"
 #include "support/local_endpoints.h"
 #include "support/test_https_server.h"
 #include "tunnel/exit_country_lookup.h"
 #include "tunnel/route_lookup.h"
-#include "core/tunnel_error.h"
 
 namespace orlune {
 namespace {

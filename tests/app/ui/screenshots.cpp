@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <functional>
 
+#include "core/tunnel_error.h"
 #include "network/endpoints.h"
 #include "network/http.h"
 #include "scripted_app.h"
 #include "support/await.h"
 #include "support/local_endpoints.h"
-#include "core/tunnel_error.h"
 
 Q_IMPORT_QML_PLUGIN(Orlune_UiPlugin)
 

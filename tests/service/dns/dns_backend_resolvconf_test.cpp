@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/file_writer.h"
 #include "dns/dns_override.h"
 #include "dns/dns_record.h"
-#include "core/file_writer.h"
 
 namespace orlune {
 namespace {

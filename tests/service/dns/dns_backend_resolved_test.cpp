@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dns/dns_override.h"
 #include "core/service_failure.h"
+#include "dns/dns_override.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

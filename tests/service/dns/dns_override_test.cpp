@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/service_failure.h"
 #include "dns/dns_backend_macos.h"
 #include "dns/dns_record.h"
-#include "core/service_failure.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "firewall/firewall_error.h"
 #include "core/service_failure.h"
+#include "firewall/firewall_error.h"
 #include "support/fake_tool_runner.h"
 
 namespace orlune {

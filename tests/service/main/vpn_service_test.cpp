@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "control/native_wire.h"
-#include "dns/dns_backend.h"
 #include "core/service_failure.h"
+#include "dns/dns_backend.h"
 #include "support/fake_processes.h"
 #include "support/fd_count.h"
 
