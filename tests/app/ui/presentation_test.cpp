@@ -37,7 +37,7 @@ TEST(StatusTest, TitleAndColourFollowTheirPriorities) {
     }
 }
 
-TEST(MainButtonTest, LabelActionEnabledAndTooltipInEveryState) {
+TEST(MainButtonTest, LabelActionEnabledTooltipAndReasonInEveryState) {
     const QString stopTip = QStringLiteral("Stop Orlune's tunnel and restore the normal Wi-Fi/Ethernet route");
     struct Case {
         ConnectionFacts facts;
@@ -45,19 +45,26 @@ TEST(MainButtonTest, LabelActionEnabledAndTooltipInEveryState) {
         bool disconnects;
         bool enabled;
         QString tooltip;
+        const char* reason;  // written out beside a disabled button: it has no hover
     };
     const Case cases[] = {
-        {facts(Kind::connected, true), "RESTORING INTERNET…", true, false, stopTip},
-        {facts(Kind::disconnected, true), "RESTORING INTERNET…", true, false, stopTip},
-        {facts(Kind::connected), "DISCONNECT", true, true, stopTip},
-        {facts(Kind::connected, false, true, false), "DISCONNECT", true, true, stopTip},
-        {facts(Kind::connecting, false, false, false), "STOP & RESTORE INTERNET", true, true, stopTip},
-        {facts(Kind::disconnected, false, false, false), "CONNECT", false, false, "Select a server first"},
-        {facts(Kind::disconnected), "CONNECT", false, true, "Attempt a real VPN connection"},
-        {facts(Kind::disconnected, false, true), "CONNECT", false, false, "Attempt a real VPN connection"},
-        {facts(Kind::failed), "CONNECT", false, true, "Retry the failed VPN connection"},
-        {facts(Kind::failed, false, false, false), "CONNECT", false, false, "Select a server first"},
-        {facts(Kind::failed, false, true), "CONNECT", false, false, "Retry the failed VPN connection"},
+        {facts(Kind::connected, true), "RESTORING INTERNET…", true, false, stopTip,
+         "Wait until the tunnel has stopped"},
+        {facts(Kind::disconnected, true), "RESTORING INTERNET…", true, false, stopTip,
+         "Wait until the tunnel has stopped"},
+        {facts(Kind::connected), "DISCONNECT", true, true, stopTip, ""},
+        {facts(Kind::connected, false, true, false), "DISCONNECT", true, true, stopTip, ""},
+        {facts(Kind::connecting, false, false, false), "STOP & RESTORE INTERNET", true, true, stopTip, ""},
+        {facts(Kind::disconnected, false, false, false), "CONNECT", false, false, "Select a server first",
+         "Select a server first"},
+        {facts(Kind::disconnected), "CONNECT", false, true, "Attempt a real VPN connection", ""},
+        {facts(Kind::disconnected, false, true), "CONNECT", false, false, "Attempt a real VPN connection",
+         "No Internet connection"},
+        {facts(Kind::failed), "CONNECT", false, true, "Retry the failed VPN connection", ""},
+        {facts(Kind::failed, false, false, false), "CONNECT", false, false, "Select a server first",
+         "Select a server first"},
+        {facts(Kind::failed, false, true), "CONNECT", false, false, "Retry the failed VPN connection",
+         "No Internet connection"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -65,6 +72,7 @@ TEST(MainButtonTest, LabelActionEnabledAndTooltipInEveryState) {
         EXPECT_EQ(mainButtonDisconnects(c.facts), c.disconnects);
         EXPECT_EQ(mainButtonEnabled(c.facts), c.enabled);
         EXPECT_EQ(mainButtonTooltip(c.facts), c.tooltip);
+        EXPECT_EQ(mainButtonDisabledReason(c.facts), c.reason);
     }
 }
 
