@@ -1,8 +1,9 @@
 # Shared compile settings for the project's own targets.
 
-# Warnings apply to our code only; third-party headers come in as SYSTEM includes.
+# Warnings apply to our code only; third-party headers come in as SYSTEM includes. A name that
+# shadows another is a warning too, so an error with ORLUNE_WERROR.
 add_library(orlune_warnings INTERFACE)
-target_compile_options(orlune_warnings INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_options(orlune_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow)
 if(ORLUNE_WERROR)
   target_compile_options(orlune_warnings INTERFACE -Werror)
 endif()

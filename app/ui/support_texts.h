@@ -23,8 +23,8 @@ struct Link {
 };
 
 struct LegalSection {
-    LegalSection(QString title, QString text, QList<Link> links = {})
-        : title(std::move(title)), text(std::move(text)), links(std::move(links)) {}
+    LegalSection(QString sectionTitle, QString sectionText, QList<Link> sectionLinks = {})
+        : title(std::move(sectionTitle)), text(std::move(sectionText)), links(std::move(sectionLinks)) {}
 
     QString title;  // empty for a block of links alone
     QString text;
