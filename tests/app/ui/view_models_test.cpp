@@ -1,9 +1,9 @@
 // The view models over a model of fakes: what each screen reads in the states that matter.
 #include <gtest/gtest.h>
 
+#include "core/tunnel_error.h"
 #include "model_fakes.h"
 #include "support/await.h"
-#include "core/tunnel_error.h"
 #include "ui/home_view_model.h"
 #include "ui/menu_view_model.h"
 #include "ui/notification_sink.h"
