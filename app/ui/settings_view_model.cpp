@@ -219,7 +219,7 @@ QCoro::Task<> SettingsViewModel::readEngineVersion() {
 }
 
 QString SettingsViewModel::engineText() const {
-    const QString prefix = platformText(kPlatformTexts.engineLabelPrefix).trimmed();
+    QString prefix = platformText(kPlatformTexts.engineLabelPrefix).trimmed();
     switch (engineState_) {
     case EngineVersion::known: return platformText(kPlatformTexts.engineLabelPrefix) + engineVersion_;
     case EngineVersion::unavailable: return prefix + QStringLiteral(" (version unknown: the VPN service did not answer)");
@@ -254,8 +254,13 @@ QString SettingsViewModel::serverQualityNote() const {
 }
 
 QStringList SettingsViewModel::vpnNotes() const {
-    return {QStringLiteral("Your previous DNS setting is restored when the VPN stops. IPv6 stays available so "
-                           "mobile hotspots keep working; IPv6 traffic may bypass this IPv4 VPN."),
+    // Either block keeps IPv6 from leaving while connected (the Home notice says the same).
+    const QString ipv6 = blockOutsideVPN() || blockIPv6()
+                             ? QStringLiteral("IPv6 is blocked while connected, so it cannot bypass this IPv4 VPN.")
+                             : QStringLiteral(
+                                   "IPv6 stays available so mobile hotspots keep working; IPv6 traffic "
+                                   "may bypass this IPv4 VPN.");
+    return {QStringLiteral("Your previous DNS setting is restored when the VPN stops. ") + ipv6,
             platformText(kPlatformTexts.installationNote)};
 }
 

@@ -59,7 +59,7 @@ class SettingsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(bool allowLocalNetworkEnabled READ blockOutsideVPN NOTIFY changed)
     Q_PROPERTY(bool blockIPv6 READ blockIPv6 WRITE setBlockIPv6 NOTIFY changed)
     Q_PROPERTY(QVariantList vpnRows READ vpnRows NOTIFY changed)
-    Q_PROPERTY(QStringList vpnNotes READ vpnNotes CONSTANT)
+    Q_PROPERTY(QStringList vpnNotes READ vpnNotes NOTIFY changed)
     Q_PROPERTY(QString connectOnLaunchNote READ connectOnLaunchNote CONSTANT)
     Q_PROPERTY(QString autoReconnectNote READ autoReconnectNote CONSTANT)
     Q_PROPERTY(QString serverQualityNote READ serverQualityNote CONSTANT)

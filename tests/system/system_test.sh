@@ -202,9 +202,9 @@ engine_running() { in_machine pgrep -x openvpn >/dev/null; }
 no_engine() { ! engine_running; }
 app_pids() { in_machine pgrep -f '^/usr/bin/orlune-vpn connect' || true; }
 
-# `orlune-vpn connect JP` as the user, in the background; waits for its Connected line.
-connect() { # name
-  as_user /usr/bin/orlune-vpn connect JP >"$work/$1.out" 2>"$work/$1.err" &
+# `orlune-vpn connect JP [options]` as the user, in the background; waits for its Connected line.
+connect() { # name [options...]
+  as_user /usr/bin/orlune-vpn connect JP "${@:2}" >"$work/$1.out" 2>"$work/$1.err" &
   RUNNER=$!
   for _ in $(seq 1 240); do
     grep -q '^Connected' "$work/$1.out" && return 0
@@ -248,6 +248,69 @@ within() { # seconds command...
   until "$@" >/dev/null 2>&1; do
     tries=$((tries - 1)); [ $tries -gt 0 ] || return 1; sleep 0.1
   done
+}
+
+# The traffic block: probes to addresses outside the tunnel (TCP, UDP and UDP-53, IPv4 and IPv6)
+# are counted where they are sent, inside the machine before any filter, and where they would
+# arrive, on the internet host's link to it.
+PROBE4=192.0.2.99 PROBE6=2001:db8:2::99
+setup_probe_counters() {
+  ip netns exec "$inet_ns" nft -f - <<EOF
+table inet olab_probe {
+  counter arrived { }
+  chain count {
+    type filter hook prerouting priority raw; policy accept;
+    iifname "cl-$LAB_ID" ip daddr $PROBE4 counter name arrived
+    iifname "cl-$LAB_ID" ip6 daddr $PROBE6 counter name arrived
+  }
+}
+EOF
+  ip netns exec "$client_ns" nft -f - <<EOF
+table inet olab_probe {
+  counter sent { }
+  chain output {
+    type filter hook output priority raw; policy accept;
+    ip daddr $PROBE4 counter name sent
+    ip6 daddr $PROBE6 counter name sent
+  }
+}
+EOF
+}
+probe_counter() { # namespace counter
+  ip netns exec "$1" nft list counter inet olab_probe "$2" | awk '{ for (i = 1; i <= NF; i++) if ($i == "packets") print $(i + 1) }'
+}
+# One round of probes as the user; prints "sent arrived" for it. A connect whose packet is
+# refused or dropped is given up after a second: its first packet has left by then.
+probe_round() {
+  ip netns exec "$client_ns" nft reset counters table inet olab_probe >/dev/null
+  ip netns exec "$inet_ns" nft reset counters table inet olab_probe >/dev/null
+  as_user bash -c 'for a in "$1" "$2"; do
+      timeout 1 bash -c "exec 3<>/dev/tcp/$a/9" & echo probe >"/dev/udp/$a/9"; echo probe >"/dev/udp/$a/53"
+    done 2>/dev/null; wait' probe "$PROBE4" "$PROBE6"
+  echo "$(probe_counter "$client_ns" sent) $(probe_counter "$inet_ns" arrived)"
+}
+our_table() { in_machine nft list table inet orlune_vpn; }
+no_table() { ! our_table; }
+
+# Connected with both settings on, under the unit and its sandbox: the service loads our table,
+# nothing it blocks arrives, and Disconnect takes the table away and lets the probes through.
+block_steps() {
+  group "the traffic block under the unit: nothing leaves beside the tunnel; Disconnect lifts it"
+  local t0=$EPOCHREALTIME
+  setup_probe_counters
+  connect block --fail-closed --block-ipv6 || not_ok "connected with --fail-closed --block-ipv6"
+  check "the service loaded our table" our_table
+  local counts
+  read -r -a counts <<<"$(probe_round)"
+  figure "block on, connected: ${counts[0]} probe packets sent, ${counts[1]} arrived"
+  check "probes were sent" test "${counts[0]:-0}" -gt 0
+  check_eq "none arrived beside the tunnel" 0 "${counts[1]:-x}"
+  if disconnect block; then ok "Ctrl-C disconnects"; else not_ok "Ctrl-C disconnects"; fi
+  check "our table is gone" no_table
+  read -r -a counts <<<"$(probe_round)"
+  figure "after Disconnect: ${counts[0]} probe packets sent, ${counts[1]} arrived"
+  check "the probes arrive again" test "${counts[1]:-0}" -gt 0
+  figure "traffic block steps $(elapsed "$t0") s"
 }
 
 show_outputs() {
@@ -327,6 +390,8 @@ check_eq "DNS is as before" "$state_before" "$(dns_state)"
 
 if [ "$scenario" = plain ]; then
   stop_on_failure
+  block_steps
+
   group "systemctl restart during a session"
   connect restart || not_ok "connected before the restart"
   old=$(main_pid)
@@ -341,8 +406,8 @@ if [ "$scenario" = plain ]; then
   check "the command line reports the loss" within 25 sh -c "awk '/^Connected/ {c = 1; next} c' '$work/restart.out' | grep -q ."
   end_session restart
 
-  group "kill -9 of the service during a session"
-  connect killed || not_ok "connected before the kill"
+  group "kill -9 of the service during a session, traffic blocked"
+  connect killed --fail-closed || not_ok "connected before the kill"
   old=$(main_pid)
   pause_app STOP
   t0=$EPOCHREALTIME
@@ -352,17 +417,19 @@ if [ "$scenario" = plain ]; then
   check "no engine is left" within 10 no_engine
   # The new start ends the old engine first, then gives DNS back: wait for both.
   check "DNS is restored by the new service" within 10 dns_is "$state_before"
+  check "the new service removed the table the killed one left" within 10 no_table
   pause_app CONT
   end_session killed
   if connect afterkill && disconnect afterkill; then ok "a connect works after the restart"; else not_ok "a connect works after the restart"; fi
 
-  group "apt-get remove during a session"
-  connect removal || not_ok "connected before the removal"
+  group "apt-get remove during a session, traffic blocked"
+  connect removal --fail-closed || not_ok "connected before the removal"
   check "apt-get remove orlune-vpn" in_machine env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q orlune-vpn
   check "the engine stopped" within 5 no_engine
   check_eq "DNS is as before" "$state_before" "$(dns_state)"
   check "no service is left running" sh -c "! nsenter -t $MACHINE_PID -a pgrep -f orlune-vpn-service"
   check "the unit is gone" sh -c "[ \"\$(nsenter -t $MACHINE_PID -a systemctl show -P LoadState orlune-vpn.service)\" = not-found ]"
+  check "our table is gone" no_table
   end_session removal
 
   group "an upgrade to a rebuilt package"
@@ -378,9 +445,14 @@ if [ "$scenario" = plain ]; then
   if connect upgraded && disconnect upgraded; then ok "a connect works after the upgrade"; else not_ok "a connect works after the upgrade"; fi
 
   group "purge"
+  # A table left by a service that could not lift it goes with the package; others stay.
+  in_machine systemctl stop orlune-vpn.service
+  in_machine nft -f - <<<$'table inet orlune_vpn { }\ntable inet someone_else { }'
   check "apt-get purge orlune-vpn" in_machine env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q orlune-vpn
   check "the service's state is gone" sh -c "! nsenter -t $MACHINE_PID -a test -e /var/lib/orlune-vpn"
   check "nothing of it runs" sh -c "! nsenter -t $MACHINE_PID -a pgrep -f orlune-vpn"
+  check "the table it left is gone" no_table
+  check "another table is untouched" in_machine nft list table inet someone_else
   check_eq "DNS is as before" "$state_before" "$(dns_state)"
 fi
 

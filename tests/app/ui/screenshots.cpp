@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
     if (!out.mkpath(QStringLiteral("."))) return 1;
 
     static orlune::test::Gate holdConnect;
+    // One entry per scene, laid out by hand: the formatter would spread each over many lines.
+    // clang-format off
     const Scene scenes[] = {
         {"home-no-selection", [](ScriptedApp& a) { load(a); }},
         {"home-selected", [](ScriptedApp& a) {
@@ -229,6 +231,12 @@ int main(int argc, char** argv) {
              a.fixture.preferences().setValue("minimumSpeedMbps", 250);
              a.shell->setPage("Settings");
          }, false, scrollToEnd},
+        {"settings-vpn", [](ScriptedApp& a) {
+             load(a);
+             a.fixture.preferences().setValue("blockOutsideVPN", true);
+             a.fixture.preferences().setValue("blockIPv6", true);
+             a.shell->setPage("Settings");
+         }},
         {"help", [](ScriptedApp& a) {
              load(a);
              a.shell->setPage("Help & Support");
@@ -245,6 +253,7 @@ int main(int argc, char** argv) {
          }, true, {}, {}, 1.0, true},
         {"menu-disconnected", [](ScriptedApp& a) { load(a); }, true},
     };
+    // clang-format on
 
     bool ok = true;
     for (const char* appearance : {"Light", "Dark"}) {

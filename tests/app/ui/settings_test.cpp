@@ -298,6 +298,9 @@ TEST_F(SettingsTest, VPNSectionShowsTheServicesEngineAndPrivacyNamesTheEchoHosts
     EXPECT_EQ(rows[1].toMap().value("label").toString(), "Tunnel backend");
     EXPECT_EQ(rows[2].toMap().value("value").toString(), "1.1.1.1 and 8.8.8.8");
     EXPECT_TRUE(settings->vpnNotes().value(1).contains(".deb"));
+    EXPECT_TRUE(settings->vpnNotes().value(0).contains("may bypass"));
+    settings->setBlockIPv6(true);
+    EXPECT_TRUE(settings->vpnNotes().value(0).contains("IPv6 is blocked while connected"));
 
     fixture.tunnel->engine.reset();
     auto withoutService = openSettings();

@@ -24,7 +24,7 @@ declare -A SERVICE_ADDR=(
   [mirror1]=192.0.2.11 [mirror2]=192.0.2.12)
 # Faults an endpoint can show: nginx-level ones are flag files, packet-level ones nft sets.
 # `blocked` refuses the client host only: the internet host itself (its proxy) still gets through.
-ENDPOINT_FAULTS=(ok hang 429 html empty silent refused blocked)
+ENDPOINT_FAULTS=(ok hang slow 429 html empty silent refused blocked)
 # The catalog proxy (tinyproxy, `lab proxy start`) on the internet host's client-side address.
 PROXY_PORT=8888
 

@@ -84,6 +84,11 @@ EOF
     listen ${SERVICE_ADDR[$name]}:443 ssl;
     server_name _;
     if (-f $f.hang) { rewrite ^ /.lab-fault/hang last; }
+    # slow: the usual answer, a few seconds late (the request comes back marked as served).
+    set \$lab_slow "";
+    if (-f $f.slow) { set \$lab_slow \$uri; }
+    if (\$arg_lab_slept) { set \$lab_slow ""; }
+    if (\$lab_slow) { rewrite ^ /.lab-fault/slow last; }
     if (-f $f.429) { rewrite ^ /.lab-fault/429 last; }
     if (-f $f.html) { rewrite ^ /.lab-fault/html last; }
     if (-f $f.empty) { rewrite ^ /.lab-fault/empty last; }
@@ -91,6 +96,7 @@ EOF
       endpoint_locations "$name"
       cat <<'EOF'
     location = /.lab-fault/hang { internal; echo_sleep 86400; }
+    location = /.lab-fault/slow { internal; echo_sleep 3; echo_exec $lab_slow lab_slept=1; }
     location = /.lab-fault/429 { internal; return 429 "Too Many Requests\n"; }
     location = /.lab-fault/empty { internal; return 200 ""; }
     location = /.lab-fault/html {
@@ -139,12 +145,12 @@ set_endpoint_fault() { # endpoint fault
   [ -n "${SERVICE_ADDR[$name]:-}" ] || die "unknown endpoint '$name' (${ENDPOINT_NAMES[*]})"
   valid_endpoint_fault "$fault" || die "unknown endpoint fault '$fault' (${ENDPOINT_FAULTS[*]})"
   ns=$(ns_name inet); addr=${SERVICE_ADDR[$name]}
-  [ "$fault" != hang ] || [ -f "$ECHO_MODULE" ] || die "the hang fault needs nginx's echo module ($ECHO_MODULE)"
-  for k in hang 429 html empty; do rm -f "$S/www/faults/$name.$k"; done
+  case $fault in hang|slow) [ -f "$ECHO_MODULE" ] || die "the $fault fault needs nginx's echo module ($ECHO_MODULE)" ;; esac
+  for k in hang slow 429 html empty; do rm -f "$S/www/faults/$name.$k"; done
   for k in silent refused blocked; do in_ns "$ns" nft delete element ip olab_web "$k" "{ $addr }" 2>/dev/null || true; done
   case $fault in
     ok) ;;
-    hang|429|html|empty) : > "$S/www/faults/$name.$fault" ;;
+    hang|slow|429|html|empty) : > "$S/www/faults/$name.$fault" ;;
     silent|refused|blocked) run in_ns "$ns" nft add element ip olab_web "$fault" "{ $addr }" ;;
   esac
   echo "$fault" > "$S/www/faults/$name"
