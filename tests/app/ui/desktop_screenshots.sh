@@ -29,7 +29,8 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
   skip "the lab needs root (run as root or with password-less sudo)"
 fi
-owner=${4#owner=}
+owner=${4:-}
+owner=${owner#owner=}
 # shellcheck source=../../lab/test/testlib.sh
 . "$here/../../lab/test/testlib.sh"
 probe="olabprobe-$$"
@@ -83,6 +84,7 @@ has_owner() { user dbus-send --session --print-reply --dest=org.freedesktop.DBus
   org.freedesktop.DBus.NameHasOwner "string:$1" | grep -q 'boolean true'; }
 wait_for 20 has_owner org.kde.StatusNotifierWatcher || fail "the panel's tray did not come up"
 wait_for 10 has_owner org.freedesktop.Notifications || fail "the notification server did not start"
+screen background 2f4f66  # after the window manager, which paints the desktop black
 sleep 1  # the panel draws itself
 
 service_connected() { timeout 10 "$LAB" exec --user -- "$installed" status --json | grep -q '"state":"connected"'; }
@@ -92,8 +94,9 @@ tray_items() {
 }
 service_stopped() { ! service_connected; }
 notified() { [ "$(user dunstctl count displayed)" -gt 0 ]; }
-# The icon's orange, looked for in the panel along the top of the screen.
-tray_icon() { screen find f55c1f 0 0 1920 40; }
+# The icon's orange, looked for in the tray at the right of the panel along the top (the
+# window list at its left shows the window's own icon).
+tray_icon() { screen find f55c1f 1520 0 400 40; }
 
 round() { # appearance scale
   local appearance=$1 scale=$2 name spot pid
@@ -105,10 +108,12 @@ round() { # appearance scale
   pid=$!
   wait_for 60 service_connected || fail "the app did not connect ($name)"
   wait_for 20 notified || fail "no notification was shown ($name)"
-  tray_items | grep -q '"[^"]*/StatusNotifierItem' || fail "the app's icon is not a StatusNotifier item ($name)"
+  tray_items | grep -q 'string "' || fail "the app's icon is not a StatusNotifier item ($name)"
   spot=$(tray_icon) || fail "the tray icon is not in the panel ($name)"
   sleep 1  # the notification's fade-in
   screen grab "$shots/desktop-connected-$name.png"
+  # The notification has been seen; it would cover the tray window, which opens beside it.
+  user dunstctl close-all
   # shellcheck disable=SC2086  # "X Y"
   screen click $spot
   sleep 1.5
