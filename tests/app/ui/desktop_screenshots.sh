@@ -105,6 +105,8 @@ round() { # appearance scale
   user sh -c 'printf "[General]\nappearance=%s\nconnectOnLaunch=true\nselectedCountryCode=JP\nnotificationsEnabled=true\n" \
     "$0" >"$HOME/.config/Orlune/Orlune VPN.conf"' "$appearance"
   user dunstctl close-all >/dev/null 2>&1 || true
+  # The pointer rests on the bare desktop, not on the tray icon (its tooltip) or the window.
+  screen move 1919 1199
   user --env "QT_SCALE_FACTOR=$scale" "$installed" >"$work/app-$name.log" 2>&1 &
   pid=$!
   wait_for 60 service_connected || fail "the app did not connect ($name)"

@@ -4,6 +4,7 @@
   x11_screen.py find RRGGBB X Y W H       prints "X Y", the centre of the pixels near that colour
                                           in the rectangle; exits 1 when there are none
   x11_screen.py click X Y                 moves the pointer there and clicks the first button
+  x11_screen.py move X Y                  moves the pointer there
   x11_screen.py background RRGGBB         paints the desktop behind the windows in that colour"""
 import ctypes
 import struct
@@ -117,13 +118,14 @@ def main():
         if spot is None:
             sys.exit(1)
         print(*spot)
-    elif command == "click" and len(sys.argv) == 4:
+    elif command in ("click", "move") and len(sys.argv) == 4:
         x, y = int(sys.argv[2]), int(sys.argv[3])
         xtst.XTestFakeMotionEvent(display, -1, x, y, 0)
         x11.XSync(display, 0)
-        xtst.XTestFakeButtonEvent(display, 1, 1, 30)
-        xtst.XTestFakeButtonEvent(display, 1, 0, 60)
-        x11.XSync(display, 0)
+        if command == "click":
+            xtst.XTestFakeButtonEvent(display, 1, 1, 30)
+            xtst.XTestFakeButtonEvent(display, 1, 0, 60)
+            x11.XSync(display, 0)
     elif command == "background" and len(sys.argv) == 3:
         # A 24-bit TrueColor screen takes the RGB value as its pixel.
         root = x11.XDefaultRootWindow(display)
