@@ -9,7 +9,7 @@
 #   make soak     SOAK_CYCLES (100) connects and disconnects on each kind and transport of relay (root)
 #   make package  the Debian package (build/package/orlune-vpn_*.deb)
 #   make install  build the package and install it on this machine (root or sudo)
-#   make screenshots  render the window's main states offscreen into build/screenshots/
+#   make screenshots  the window's main states into build/screenshots/, offscreen and on a desktop in the lab
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -86,9 +86,14 @@ bench: bootstrap
 	@cmake --build build-bench -j $(JOBS) --target catalog_bench orlune-status-bench orlune-vpn orlune-vpn-service
 	@bench/run build-bench
 
+# Offscreen from a scripted model (also at 1.5x and 2x pixel density), then the real app on a
+# real desktop in the lab (root; skipped with the reason without it or the desktop's packages).
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots --scale 1.5
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/tests/app/ui/ui_screenshots $(BUILD)/screenshots --scale 2
+	@scripts/bootstrap desktop || echo "the desktop's packages could not be installed"
+	@tests/app/ui/desktop_screenshots.sh $(BUILD)/app/orlune-vpn $(BUILD)/service/main/orlune-vpn-service $(BUILD)/screenshots
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

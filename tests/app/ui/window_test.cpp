@@ -436,6 +436,7 @@ TEST_F(WindowTest, EveryFocusableItemHasARoleAndANameAndTheSelectedPageIsExposed
             QQuickItem* button = item("page-" + pageTitle);
             ASSERT_NE(button, nullptr);
             QAccessibleInterface* face = QAccessible::queryAccessibleInterface(button);
+            EXPECT_EQ(face->role(), QAccessible::PageTab) << pageTitle.toStdString();
             EXPECT_EQ(bool(face->state().selected), pageTitle == QLatin1String(title)) << pageTitle.toStdString();
         }
     }
@@ -445,6 +446,11 @@ TEST_F(WindowTest, EveryFocusableItemHasARoleAndANameAndTheSelectedPageIsExposed
     QQuickItem* star = item("star");
     ASSERT_NE(star, nullptr);
     for (QQuickItem* at = star->parentItem(); at; at = at->parentItem()) EXPECT_FALSE(at->inherits("QQuickAbstractButton"));
+    // A row is a list item to a reader, its selection included, also after accessibility started.
+    QAccessibleInterface* row = QAccessible::queryAccessibleInterface(star->parentItem());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->role(), QAccessible::ListItem);
+    EXPECT_FALSE(row->text(QAccessible::Name).isEmpty());
 
     // Home's rows stay the same items while the duration ticks, so a reader keeps its place.
     page("Home");
@@ -525,7 +531,19 @@ TEST_F(WindowTest, EveryPageFitsTheMinimumSizeWithNormalAndDoubledText) {
             app.fixture.preferences().setValue("appearance", appearance);
             for (const char* title : {"Home", "Servers", "Favorites", "Statistics", "Settings", "Help & Support", "About"}) {
                 page(title);
-                checkLayout(window, std::string(title) + " at " + std::to_string(int(scale)) + "x text, " + appearance);
+                const std::string state =
+                    std::string(title) + " at " + std::to_string(int(scale)) + "x text, " + appearance;
+                checkLayout(window, state);
+                // A relay's figures are never cut: where its columns would cut them, they wrap.
+                const auto rows =
+                    items(window->contentItem(), [](QQuickItem* i) { return i->objectName() == "relayRow"; });
+                for (QQuickItem* row : rows) {
+                    for (QQuickItem* text :
+                         items(row, [](QQuickItem* i) { return i->inherits("QQuickText") && i->isVisible(); })) {
+                        EXPECT_FALSE(text->property("truncated").toBool())
+                            << state << ": '" << text->property("text").toString().toStdString() << "' is cut";
+                    }
+                }
             }
         }
     }

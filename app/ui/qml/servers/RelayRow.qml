@@ -5,6 +5,8 @@ import Orlune.Ui
 
 // One relay: the selection mark, name and country with badges, five metrics, and beside the
 // row (not inside it) its star. Figures of a relay no longer listed are shown muted.
+// The row itself, a plain item, is the list item a screen reader meets: a stock button would
+// take its own role back when accessibility starts.
 Item {
     id: row
     property var entry: ({})
@@ -15,6 +17,28 @@ Item {
 
     // Grows with the text (the desktop's text scaling) and the badges' lines.
     implicitHeight: Math.max(64, body.implicitHeight)
+
+    Accessible.role: Accessible.ListItem
+    Accessible.name: row.entry.accessibleName
+    Accessible.selectable: true
+    Accessible.selected: row.entry.selected === true
+    Accessible.focused: row.cursor === "body"
+    Accessible.onPressAction: row.clicked()
+
+    // The width each metric needs to show its label and figure whole.
+    FontMetrics { id: labelFont; font.pointSize: Theme.pt(11) }
+    FontMetrics { id: valueFont; font.pointSize: Theme.pt(12); font.weight: Font.Medium }
+    FontMetrics { id: nameFont; font.pointSize: Theme.pt(14); font.weight: Font.DemiBold }
+    readonly property var metricNeeds: (row.entry.metrics || []).map(
+        m => Math.ceil(Math.max(labelFont.advanceWidth(m.label), valueFont.advanceWidth(m.value))) + 4)
+    // When the columns would cut a figure (large text, a narrow window), the metrics leave them
+    // and wrap under the name as label and figure pairs.
+    readonly property bool metricsWrapped: {
+        const columns = metricNeeds.reduce((sum, need) => sum + need + 10, 0)
+        const name = Math.min(nameFont.advanceWidth(row.entry.name || ""), nameFont.averageCharacterWidth * 16)
+        // The row's padding, its star, the mark and the spacers around them.
+        return columns + name + 52 + 18 + 4 + 40 > row.width
+    }
 
     AbstractButton {
         id: body
@@ -28,11 +52,7 @@ Item {
         ToolTip.visible: hovered && !star.hovered
         ToolTip.delay: 700
         ToolTip.text: row.entry.tooltip
-        Accessible.role: Accessible.ListItem
-        Accessible.name: row.entry.accessibleName
-        Accessible.selectable: true
-        Accessible.selected: row.entry.selected === true
-        Accessible.focused: row.cursor === "body"
+        Accessible.ignored: true
         onClicked: row.clicked()
 
         background: Rectangle {
@@ -83,16 +103,47 @@ Item {
                         }
                     }
                 }
+                Flow {
+                    objectName: "wrappedMetrics"
+                    visible: row.metricsWrapped
+                    spacing: 14
+                    Layout.fillWidth: true
+                    Layout.topMargin: 2
+                    Repeater {
+                        model: row.metricsWrapped ? row.entry.metrics : []
+                        delegate: Row {
+                            id: pair
+                            required property var modelData
+                            spacing: 5
+                            Text {
+                                id: pairLabel
+                                text: pair.modelData.label
+                                color: Theme.secondaryText
+                                font.pointSize: Theme.pt(11)
+                            }
+                            Text {
+                                anchors.baseline: pairLabel.baseline
+                                text: pair.modelData.value
+                                color: row.entry.available ? Theme.text : Theme.secondaryText
+                                font.pointSize: Theme.pt(12)
+                                font.weight: row.entry.available ? Font.Medium : Font.Normal
+                                font.italic: !row.entry.available
+                            }
+                        }
+                    }
+                }
             }
             Repeater {
                 model: row.entry.metrics
                 delegate: ColumnLayout {
                     id: metric
                     required property var modelData
+                    required property int index
+                    visible: !row.metricsWrapped
                     spacing: 2
-                    Layout.preferredWidth: 86
-                    Layout.minimumWidth: 58
-                    Layout.maximumWidth: 86
+                    Layout.preferredWidth: Math.max(86, Layout.minimumWidth)
+                    Layout.minimumWidth: row.metricNeeds[metric.index] ?? 58
+                    Layout.maximumWidth: Layout.preferredWidth
                     Layout.fillWidth: true
                     Text {
                         text: metric.modelData.label
