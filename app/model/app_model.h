@@ -44,8 +44,8 @@ public:
         std::unique_ptr<NetworkChecks> network;
         std::unique_ptr<ModelClock> clock;
         std::unique_ptr<NetworkPathMonitor> pathMonitor;  // may be null: no path reports
-        std::unique_ptr<RelayHistoryStore> history;        // may be null: kept in memory only
-        std::unique_ptr<TunnelMeasurer> measurer;          // may be null: nothing measured
+        std::unique_ptr<RelayHistoryStore> history;       // may be null: kept in memory only
+        std::unique_ptr<TunnelMeasurer> measurer;         // may be null: nothing measured
     };
 
     // The figures measured through the tunnel to `relayId` while it is up.

@@ -22,8 +22,12 @@ namespace {
 constexpr int kFormatVersion = 1;
 constexpr int kLockWaitMilliseconds = 5'000;
 
-qint64 millis(const QDateTime& time) { return time.toMSecsSinceEpoch(); }
-QDateTime fromMillis(qint64 value) { return QDateTime::fromMSecsSinceEpoch(value, Qt::UTC); }
+qint64 millis(const QDateTime& time) {
+    return time.toMSecsSinceEpoch();
+}
+QDateTime fromMillis(qint64 value) {
+    return QDateTime::fromMSecsSinceEpoch(value, Qt::UTC);
+}
 
 bool attemptBefore(const RelayAttempt& a, const RelayAttempt& b) {
     if (a.at != b.at) return a.at < b.at;
@@ -78,7 +82,9 @@ int RelayRecord::workedCount() const {
     return int(std::count_if(attempts.begin(), attempts.end(), [](const auto& a) { return a.worked; }));
 }
 
-int RelayRecord::failedCount() const { return int(attempts.size()) - workedCount(); }
+int RelayRecord::failedCount() const {
+    return int(attempts.size()) - workedCount();
+}
 
 std::optional<QDateTime> RelayRecord::lastWorked() const {
     for (auto it = attempts.rbegin(); it != attempts.rend(); ++it) {
@@ -122,7 +128,7 @@ std::optional<RelayRecord> RelayRecord::fromJson(const QJsonObject& object) {
     record.relay = *relay;
     const QJsonValue attempts = object.value(u"attempts");
     if (!attempts.isArray()) return std::nullopt;
-    for (const QJsonValue& entry : attempts.toArray()) {
+    for (const auto& entry : attempts.toArray()) {
         const QJsonArray pair = entry.toArray();
         if (!entry.isArray() || pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isBool()) {
             return std::nullopt;
@@ -186,8 +192,7 @@ RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b) {
         mine.attempts.insert(mine.attempts.end(), theirs.attempts.begin(), theirs.attempts.end());
         boundAttempts(mine.attempts);
         takeLater(mine.rttMilliseconds, mine.rttAt, theirs.rttMilliseconds, theirs.rttAt);
-        takeLater(mine.throughputBitsPerSecond, mine.throughputAt, theirs.throughputBitsPerSecond,
-                  theirs.throughputAt);
+        takeLater(mine.throughputBitsPerSecond, mine.throughputAt, theirs.throughputBitsPerSecond, theirs.throughputAt);
     }
     boundHistory(a);
     return a;
@@ -209,7 +214,7 @@ void boundHistory(RelayHistory& history) {
 }
 
 QString megabitsText(qint64 bitsPerSecond) {
-    return QString::asprintf("%.1f Mbit/s", double(bitsPerSecond) / 1'000'000.0);
+    return QString::asprintf("%.1f Mbps", double(bitsPerSecond) / 1'000'000.0);
 }
 
 std::optional<QString> measuredFigures(std::optional<qint64> rtt, std::optional<qint64> throughput,
@@ -338,7 +343,8 @@ std::optional<QString> RelayHistoryStore::readStored(RelayHistory& stored, bool&
         path_ + QStringLiteral(".unreadable-") + QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'hhmmss");
     if (!QFile::rename(path_, aside)) {
         readable = false;
-        return QStringLiteral("The relay history %1 is not usable (%2) and could not be set aside.").arg(path_, problem);
+        return QStringLiteral("The relay history %1 is not usable (%2) and could not be set aside.")
+            .arg(path_, problem);
     }
     return QStringLiteral("The relay history %1 was not usable (%2); it was kept as %3 and a new one begun.")
         .arg(path_, problem, aside);
@@ -368,8 +374,9 @@ std::optional<QString> RelayHistoryStore::update(const std::function<void(RelayH
     if (!QDir().mkpath(folder) || !lock.tryLock(kLockWaitMilliseconds)) {
         change(history_);
         boundHistory(history_);
-        return QStringLiteral("The relay history %1 is busy or its folder cannot be made; this change is kept "
-                              "until the next one.")
+        return QStringLiteral(
+                   "The relay history %1 is busy or its folder cannot be made; this change is kept "
+                   "until the next one.")
             .arg(path_);
     }
     RelayHistory stored;

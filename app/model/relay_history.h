@@ -29,8 +29,8 @@ struct RelayAttempt {
 
 // What one relay did for this user.
 struct RelayRecord {
-    Relay relay;                          // the latest catalog record of it
-    std::vector<RelayAttempt> attempts;   // oldest first, at most kHistoryMaxAttempts
+    Relay relay;                            // the latest catalog record of it
+    std::vector<RelayAttempt> attempts;     // oldest first, at most kHistoryMaxAttempts
     std::optional<qint64> rttMilliseconds;  // through its tunnel
     std::optional<QDateTime> rttAt;
     std::optional<qint64> throughputBitsPerSecond;  // a download through its tunnel
@@ -67,13 +67,13 @@ RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b);
 // Drops attempts beyond each record's bound, then the relays tried longest ago beyond the bound.
 void boundHistory(RelayHistory& history);
 
-// "12.3 Mbit/s".
+// "12.3 Mbps".
 QString megabitsText(qint64 bitsPerSecond);
-// "42 ms, 12.3 Mbit/s — provider says 180.0 Mbit/s"; either figure may be missing. Nothing when
+// "42 ms, 12.3 Mbps — provider says 180.0 Mbps"; either figure may be missing. Nothing when
 // neither was measured.
 std::optional<QString> measuredFigures(std::optional<qint64> rtt, std::optional<qint64> throughput,
                                        const std::optional<qint64>& advertised);
-// The quiet line under a relay: "worked 2 hours ago · 12.3 Mbit/s measured", "failed 5 minutes
+// The quiet line under a relay: "worked 2 hours ago · 12.3 Mbps measured", "failed 5 minutes
 // ago (2 of 3 attempts failed)"; nothing for a relay never tried.
 std::optional<QString> historyLine(const RelayRecord& record, const QDateTime& now);
 // Ranks by what worked for this user: relays that worked before those that only failed, more

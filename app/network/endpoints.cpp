@@ -87,8 +87,8 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
     const QJsonObject object = document.object();
 
     static const QSet<QString> kKnown = {
-        QStringLiteral("catalog"),     QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
-        QStringLiteral("plainEchoes"), QStringLiteral("ipInformation"),     QStringLiteral("caCertificates"),
+        QStringLiteral("catalog"),        QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
+        QStringLiteral("plainEchoes"),    QStringLiteral("ipInformation"),     QStringLiteral("caCertificates"),
         QStringLiteral("catalogMirrors"), QStringLiteral("speedTest"),
     };
     for (auto it = object.begin(); it != object.end(); ++it) {
