@@ -107,5 +107,32 @@ TEST(RelayHistoryStore, AnUnusableFileIsSetAsideWithAMessageAndANewHistoryBegins
     }
 }
 
+// "Measured" ranks by what worked for this user; relays never tried keep the given order after them.
+TEST(RelayHistory, MeasuredOrderAndTheQuietLine) {
+    const Relay fast = relayNumber(1), slow = relayNumber(2), failing = relayNumber(3), untried = relayNumber(4),
+                rttOnly = relayNumber(5);
+    RelayHistory history;
+    recordAttempt(history, fast, kStart, true);
+    recordMeasurement(history, fast, kStart, 220, 12'300'000);
+    recordAttempt(history, slow, kStart, true);
+    recordMeasurement(history, slow, kStart, 180, 4'000'000);
+    recordAttempt(history, failing, kStart.addSecs(60), false);
+    recordAttempt(history, rttOnly, kStart.addSecs(-7'200), true);
+    recordAttempt(history, rttOnly, kStart.addSecs(-60), false);
+    recordMeasurement(history, rttOnly, kStart, 90, std::nullopt);
+    const auto ranked = measuredOrder({untried, failing, slow, rttOnly, fast}, history);
+    QStringList names;
+    for (const Relay& relay : ranked) names.append(relay.name);
+    EXPECT_EQ(names, (QStringList{"vpn1", "vpn2", "vpn5", "vpn3", "vpn4"}));
+
+    const QDateTime now = kStart.addSecs(2 * 3'600);
+    EXPECT_EQ(historyLine(history.value(fast.id), now), "worked 2 hours ago · 12.3 Mbps measured");
+    EXPECT_EQ(historyLine(history.value(failing.id), now), "failed 1 hour ago");
+    EXPECT_EQ(historyLine(history.value(rttOnly.id), now), "worked 4 hours ago · 90 ms measured · failed since");
+    EXPECT_EQ(measuredFigures(42, 12'300'000, 180'000'000), "42 ms, 12.3 Mbps — provider says 180.0 Mbps");
+    EXPECT_EQ(measuredFigures(42, std::nullopt, 180'000'000), "42 ms");
+    EXPECT_FALSE(measuredFigures(std::nullopt, std::nullopt, 180'000'000));
+}
+
 }  // namespace
 }  // namespace orlune
