@@ -219,7 +219,10 @@ int main(int argc, char** argv) {
              a.model().selectCountry("JP");
              orlune::test::await(a.model().connectSelected());
              a.fixture.clock->current = a.fixture.clock->current.addSecs(754);
-         }, false, {}, {1120, 960}},  // tall enough for the note under the tunnel's details
+         },
+         false,
+         {},
+         {1120, 960}},  // tall enough for the note under the tunnel's details
         {"statistics-measured",
          [](ScriptedApp& a) {
              load(a);
