@@ -40,7 +40,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
         fetched.liveError = std::current_exception();
     }
     // A kept catalog that had to be ignored is said after whatever else is said.
-    const auto withKeptProblem = [&fetched](QString message) {
+    const auto withKeptProblem = [&fetched](const QString& message) {
         return fetched.keptProblem.isEmpty() ? message : message + u' ' + fetched.keptProblem;
     };
 

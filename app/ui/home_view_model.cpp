@@ -110,7 +110,7 @@ QString HomeViewModel::pickerFlag() const {
 
 QString HomeViewModel::pickerName() const {
     if (!ready() || !model().selectedCountryCode()) return QStringLiteral("Choose a country");
-    const QString code = model().selectedCountryCode()->toUpper();
+    QString code = model().selectedCountryCode()->toUpper();
     for (const CountryChoice& choice : model().countryChoices()) {
         if (choice.code == code) return choice.name;
     }
