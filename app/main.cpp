@@ -58,6 +58,8 @@ std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences,
     dependencies.network = std::make_unique<orlune::SystemNetworkChecks>();
     dependencies.clock = std::make_unique<orlune::SystemClock>();
     dependencies.pathMonitor = std::make_unique<orlune::LinuxNetworkPathMonitor>();
+    dependencies.history = std::make_unique<orlune::RelayHistoryStore>(orlune::RelayHistoryStore::defaultPath());
+    dependencies.measurer = std::make_unique<orlune::SystemTunnelMeasurer>();
     return std::make_unique<orlune::AppModel>(std::move(dependencies));
 }
 

@@ -53,7 +53,7 @@ else
     [ "${list[-1]}" = _ ] && list[-1]=""
     check_eq "orlune-vpn $words" "$expected" "$(complete_words "${list[@]}")"
   done <<'CASES'
-_|connect countries disconnect help servers status
+_|connect countries disconnect help history servers status
 co|connect countries
 --|--help --version
 status --|--help --json

@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "catalog/catalog_cache.h"
 #include "cli/next_emission.h"
 #include "cli/unix_signals.h"
 #include "control/wire_failure.h"
@@ -47,6 +48,10 @@ const std::vector<CommandHelp>& commandHelp() {
          "between relays and after a loss); --block-ipv6 blocks IPv6 while connected. Either is also on\n"
          "when the same setting is on in the window.",
          1, 1},
+        {"history", "history [--json]",
+         "List the relays this user tried: attempts that worked and failed, when, the figures last\n"
+         "measured through their tunnels and when the catalog last listed them. Newest first.",
+         0, 0},
         {"status", "status [--json]", "Show the VPN service's status.", 0, 0},
         {"disconnect", "disconnect [--json]", "Stop the tunnel and wait for normal routing.", 0, 0},
         {"help", "help [COMMAND]", "Show the usage, or the help of COMMAND.", 0, 1},
@@ -101,6 +106,7 @@ QString CommandLine::usage() {
         "  countries                 countries that have recommended relays\n"
         "  servers [CODE]            recommended relays, optionally of one country\n"
         "  connect CODE|RELAY-ID     connect, then hold the tunnel until Ctrl-C\n"
+        "  history                   the relays tried: what worked, what failed, what was measured\n"
         "  status                    the VPN service's status\n"
         "  disconnect                stop the tunnel and wait for normal routing\n"
         "  help [COMMAND]            this usage, or the help of COMMAND\n"
@@ -204,6 +210,7 @@ QCoro::Task<int> CommandLine::run(QStringList arguments) {
     if (command == "servers") co_return co_await servers(arguments.value(0), json);
     if (command == "connect") co_return co_await connect(arguments.first(), json);
     if (command == "status") co_return co_await status(json);
+    if (command == "history") co_return history(json);
     co_return co_await disconnect(json);
 }
 
@@ -280,16 +287,52 @@ QCoro::Task<int> CommandLine::servers(const QString& code, bool json) {
     QJsonArray array;
     for (const Relay& relay : model_.recommendedRelays()) {
         if (!code.isEmpty() && relay.countryCode.compare(code, Qt::CaseInsensitive) != 0) continue;
+        const auto record = model_.relayHistory().constFind(relay.id);
+        const bool recorded = record != model_.relayHistory().constEnd();
         if (json) {
-            array.append(relay.toJson());
+            QJsonObject object = relay.toJson();
+            if (recorded) object.insert("history", historyFields(*record));
+            array.append(object);
         } else {
             io_.out << relay.id << "  " << relay.countryCode.toUpper() << "  " << relay.pingText() << "  "
-                    << relay.speedText() << "  " << relay.protocolText() << '\n';
+                    << relay.speedText() << "  " << relay.protocolText();
+            if (recorded) io_.out << "  " << historyLine(*record, QDateTime::currentDateTimeUtc()).value_or(QString());
+            io_.out << '\n';
         }
     }
     if (json) io_.out << compact(array) << '\n';
     io_.out << Qt::flush;
     co_return kSuccess;
+}
+
+int CommandLine::history(bool json) {
+    if (const auto& problem = model_.historyMessage()) io_.err << *problem << '\n' << Qt::flush;
+    std::vector<RelayRecord> records(model_.relayHistory().begin(), model_.relayHistory().end());
+    std::sort(records.begin(), records.end(), [](const RelayRecord& a, const RelayRecord& b) {
+        return a.lastAttempt() != b.lastAttempt() ? a.lastAttempt() > b.lastAttempt() : a.relay.id < b.relay.id;
+    });
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QJsonArray array;
+    for (const RelayRecord& record : records) {
+        if (json) {
+            QJsonObject object = historyFields(record);
+            object.insert("relay", record.relay.toJson());
+            array.append(object);
+            continue;
+        }
+        io_.out << record.relay.id << "  " << record.relay.countryCode.toUpper() << "  worked " << record.workedCount()
+                << ", failed " << record.failedCount();
+        if (const auto line = historyLine(record, now)) io_.out << "  " << *line;
+        if (record.rttMilliseconds && record.throughputBitsPerSecond) {
+            io_.out << "  (" << *record.rttMilliseconds << " ms)";
+        }
+        io_.out << "  " << (record.lastSeen ? "listed " + catalogAgeText(*record.lastSeen, now) : "never seen listed")
+                << '\n';
+    }
+    if (json) io_.out << compact(array) << '\n';
+    if (!json && records.empty()) io_.out << "No relay has been tried yet.\n";
+    io_.out << Qt::flush;
+    return kSuccess;
 }
 
 void CommandLine::printState(bool json) {
@@ -336,6 +379,29 @@ void CommandLine::printState(bool json) {
     io_.out << Qt::flush;
 }
 
+void CommandLine::printMeasurement(bool json) {
+    const auto& measurement = model_.measurement();
+    if (!measurement || measurement->running) return;
+    const auto& state = model_.connectionState();
+    const std::optional<qint64> advertised = state.relay ? state.relay->speedBitsPerSecond : std::nullopt;
+    if (json) {
+        QJsonObject figures{{"relay", measurement->relayId}};
+        if (measurement->rttMilliseconds) figures.insert("rttMilliseconds", double(*measurement->rttMilliseconds));
+        if (measurement->throughputBitsPerSecond) {
+            figures.insert("throughputBitsPerSecond", double(*measurement->throughputBitsPerSecond));
+        }
+        if (advertised) figures.insert("advertisedBitsPerSecond", double(*advertised));
+        io_.out << compact(QJsonObject{{"measurement", figures}}) << '\n' << Qt::flush;
+        return;
+    }
+    const auto figures =
+        measuredFigures(measurement->rttMilliseconds, measurement->throughputBitsPerSecond, advertised);
+    io_.out << (figures ? QStringLiteral("Measured: ") + *figures
+                        : QStringLiteral("The tunnel could not be measured; it works as verified."))
+            << '\n'
+            << Qt::flush;
+}
+
 bool CommandLine::heldElsewhere() {
     try {
         if (const auto held = otherLiveHolder(io_.serviceStatus())) {
@@ -359,6 +425,8 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     });
     const auto printer = QObject::connect(&model_, &AppModel::connectionStateChanged, &model_,
                                           [this, json] { printState(json); });
+    const auto measured =
+        QObject::connect(&model_, &AppModel::measurementChanged, &model_, [this, json] { printMeasurement(json); });
 
     int status = kSuccess;
     if (heldElsewhere()) {
@@ -399,6 +467,7 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
     }
     while (model_.isStoppingTunnel()) co_await nextEmission(&model_, &AppModel::isStoppingTunnelChanged);
     QObject::disconnect(printer);
+    QObject::disconnect(measured);
     if (status != kSuccess) co_return status;
     co_return model_.connectionState().isFailed() ? failureStatus(kNotConnected) : kSuccess;
 }

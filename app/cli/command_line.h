@@ -20,6 +20,7 @@ class AppModel;
 //   connect CODE|RELAY-ID [--json] connect, then hold the tunnel until SIGINT or SIGTERM
 //   --catalog FILE                (countries, servers, connect) a saved relay list, kept as the
 //                                 last good catalog
+//   history [--json]              the relays tried: outcomes, measured figures, last listed
 //   status [--json]               the service's reply to "status"
 //   disconnect [--json]           stop the tunnel and wait for normal routing
 //   help [COMMAND], COMMAND --help, --help, --version
@@ -59,9 +60,12 @@ private:
     QCoro::Task<int> servers(const QString& code, bool json);
     QCoro::Task<int> connect(const QString& target, bool json);
     QCoro::Task<int> status(bool json);
+    int history(bool json);
     QCoro::Task<int> disconnect(bool json);
     QCoro::Task<bool> loadCatalog();
     void printState(bool json);
+    // The figures measured through the tunnel, once they are in.
+    void printMeasurement(bool json);
     // Another live process of the app holds the tunnel; says so on standard error.
     bool heldElsewhere();
     // A failure's exit status: whether the service could be reached at all tells them apart.

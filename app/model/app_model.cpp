@@ -18,7 +18,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       tunnelProvider_(std::move(dependencies.tunnelProvider)),
       network_(std::move(dependencies.network)),
       clock_(std::move(dependencies.clock)),
-      pathMonitor_(std::move(dependencies.pathMonitor)) {
+      pathMonitor_(std::move(dependencies.pathMonitor)),
+      history_(dependencies.history ? std::move(dependencies.history) : std::make_unique<RelayHistoryStore>(QString())),
+      measurer_(std::move(dependencies.measurer)) {
+    if (auto problem = history_->reload()) historyMessage_ = std::move(problem);
     quarantinedUntil_ = readQuarantine(preferences_, clock_->now());
     selectedCountryCode_ = preferences_.stringValue(PreferenceKey::selectedCountryCode);
     favorites_ = readFavorites(preferences_);

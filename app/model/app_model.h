@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "model/connection_state.h"
 #include "model/model_environment.h"
 #include "model/preferences.h"
+#include "model/relay_history.h"
 #include "model/relay_rankings.h"
 
 namespace orlune {
@@ -42,6 +44,18 @@ public:
         std::unique_ptr<NetworkChecks> network;
         std::unique_ptr<ModelClock> clock;
         std::unique_ptr<NetworkPathMonitor> pathMonitor;  // may be null: no path reports
+        std::unique_ptr<RelayHistoryStore> history;       // may be null: kept in memory only
+        std::unique_ptr<TunnelMeasurer> measurer;         // may be null: nothing measured
+    };
+
+    // The figures measured through the tunnel to `relayId` while it is up.
+    struct Measurement {
+        QString relayId;
+        bool running = false;
+        std::optional<qint64> rttMilliseconds;
+        std::optional<qint64> throughputBitsPerSecond;
+
+        friend bool operator==(const Measurement&, const Measurement&) = default;
     };
 
     static constexpr std::chrono::seconds kHealthInterval{15};
@@ -83,6 +97,14 @@ public:
     const QSet<QString>& favorites() const { return favorites_; }
     const QHash<QString, Relay>& favoriteSnapshots() const { return favoriteSnapshots_; }
     bool isStoppingTunnel() const { return isStoppingTunnel_; }
+    // What each relay did for this user, merged with the other processes' records.
+    const RelayHistory& relayHistory() const { return history_->history(); }
+    // Why the stored history could not be read or written, until the next change that worked.
+    const std::optional<QString>& historyMessage() const { return historyMessage_; }
+    // Picks up what other processes recorded since.
+    void reloadRelayHistory();
+    // The latest tunnel's measurement; nothing before the first verified tunnel.
+    const std::optional<Measurement>& measurement() const { return measurement_; }
     bool isConnectionBusy() const { return connectionState_.isConnecting() || isStoppingTunnel_; }
     bool reconnectWhenNetworkReturns() const { return reconnectWhenNetworkReturns_; }
     // The block the next connect asks for: the stored settings, plus what the command line
@@ -169,6 +191,8 @@ signals:
     void isConnectionBusyChanged();
     void rankingsChanged();
     void catalogRefreshFinished(bool succeeded);
+    void relayHistoryChanged();
+    void measurementChanged();
 
 private:
     // The connect flow (app_model_connect.cpp).
@@ -192,6 +216,12 @@ private:
     // Merges the stored hidden relays with this process's, dropping ended ones; adds `hiding`.
     void syncQuarantine(const Relay* hiding = nullptr);
     void addMismatch(const QString& id);
+    // The relay history: an attempt's outcome, the figures measured through a verified tunnel.
+    void updateHistory(const std::function<void(RelayHistory&)>& change);
+    void recordOutcome(const Relay& relay, bool worked);
+    // Marks the recorded relays the live catalog lists as seen now.
+    void noteListedRelays();
+    QCoro::Task<> measureTunnel(Relay relay, quint64 attempt);
 
     void setRelays(std::vector<Relay> relays);
     void setLoading(bool value);
@@ -212,6 +242,10 @@ private:
     std::unique_ptr<NetworkChecks> network_;
     std::unique_ptr<ModelClock> clock_;
     std::unique_ptr<NetworkPathMonitor> pathMonitor_;
+    std::unique_ptr<RelayHistoryStore> history_;
+    std::unique_ptr<TunnelMeasurer> measurer_;
+    std::optional<QString> historyMessage_;
+    std::optional<Measurement> measurement_;
 
     std::vector<Relay> relays_;
     bool loading_ = false;

@@ -40,7 +40,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
         fetched.liveError = std::current_exception();
     }
     // A kept catalog that had to be ignored is said after whatever else is said.
-    const auto withKeptProblem = [&fetched](QString message) {
+    const auto withKeptProblem = [&fetched](const QString& message) {
         return fetched.keptProblem.isEmpty() ? message : message + u' ' + fetched.keptProblem;
     };
 
@@ -76,6 +76,7 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
     applyCatalog(std::move(fetched.relays));
     setKeptCatalogDate(std::nullopt);
     setLastUpdated(clock_->now());
+    noteListedRelays();
     setOffline(false);
     setCatalogRefreshSucceeded(true);
     finishRefresh(true);
@@ -188,6 +189,16 @@ void AppModel::syncQuarantine(const Relay* hiding) {
     if (merged == quarantinedUntil_) return;
     quarantinedUntil_ = std::move(merged);
     emit quarantinedUntilChanged();
+}
+
+void AppModel::noteListedRelays() {
+    reloadRelayHistory();
+    const RelayHistory& history = relayHistory();
+    const bool anyListed =
+        std::any_of(relays_.begin(), relays_.end(), [&](const Relay& relay) { return history.contains(relay.id); });
+    if (!anyListed) return;
+    const QDateTime now = clock_->now();
+    updateHistory([&](RelayHistory& stored) { recordCatalog(stored, relays_, now); });
 }
 
 void AppModel::addMismatch(const QString& id) {

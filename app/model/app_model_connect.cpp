@@ -205,6 +205,7 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
             if (!error) {
                 setPublicIP(verification->vpnPublicIP);
                 setConnectionState(ConnectionState::connected(clock_->now(), relay, *verification->vpnPublicIP));
+                recordOutcome(relay, true);
                 co_return;
             }
         }
@@ -215,6 +216,7 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
         if (shouldQuarantine(error) && network_->isPhysicalNetworkInterfaceUp()) {
             if (kind == TunnelError::Kind::countryMismatch) addMismatch(relay.id);
             syncQuarantine(&relay);
+            recordOutcome(relay, false);
         }
         if (kind == TunnelError::Kind::backendCommandFailed || kind == TunnelError::Kind::backendUnavailable) {
             endAttempt(countryHeading + " — profile setup needs attention. " + description);

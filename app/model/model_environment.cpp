@@ -4,8 +4,10 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include "network/endpoints.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
+#include "network/tunnel_measurement.h"
 
 namespace orlune {
 
@@ -19,6 +21,14 @@ bool SystemNetworkChecks::isPhysicalNetworkInterfaceUp() {
 
 QCoro::Task<QString> SystemNetworkChecks::publicIP() {
     co_return co_await PublicIPLookup::current();
+}
+
+QCoro::Task<std::optional<qint64>> SystemTunnelMeasurer::roundTripMilliseconds() {
+    co_return co_await measureRoundTrip(Endpoints::current().connectivityCheck);
+}
+
+QCoro::Task<std::optional<qint64>> SystemTunnelMeasurer::throughputBitsPerSecond() {
+    co_return co_await measureThroughput(Endpoints::current().speedTest);
 }
 
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {

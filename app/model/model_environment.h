@@ -7,6 +7,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <optional>
 
 namespace orlune {
 
@@ -21,6 +22,15 @@ public:
     virtual bool isPhysicalNetworkInterfaceUp() = 0;
     // The public IPv4 address seen from outside; throws when no endpoint gives one.
     virtual QCoro::Task<QString> publicIP() = 0;
+};
+
+// Measures the tunnel that is up (its traffic follows the default route through it). Each figure
+// is nothing when it could not be had; neither ever throws.
+class TunnelMeasurer {
+public:
+    virtual ~TunnelMeasurer() = default;
+    virtual QCoro::Task<std::optional<qint64>> roundTripMilliseconds() = 0;
+    virtual QCoro::Task<std::optional<qint64>> throughputBitsPerSecond() = 0;
 };
 
 // Wall-clock time and waiting. Tests use a clock they move by hand and waits that end at once.
@@ -53,6 +63,13 @@ public:
     QCoro::Task<bool> isInternetReachable() override;
     bool isPhysicalNetworkInterfaceUp() override;
     QCoro::Task<QString> publicIP() override;
+};
+
+// The round trip to the connectivity check; the throughput of the speed-test download.
+class SystemTunnelMeasurer final : public TunnelMeasurer {
+public:
+    QCoro::Task<std::optional<qint64>> roundTripMilliseconds() override;
+    QCoro::Task<std::optional<qint64>> throughputBitsPerSecond() override;
 };
 
 class SystemClock final : public ModelClock {

@@ -33,6 +33,7 @@ inline constexpr const char* catalogProxyMode = "catalogProxyMode";  // system, 
 inline constexpr const char* catalogProxyHost = "catalogProxyHost";
 inline constexpr const char* catalogProxyPort = "catalogProxyPort";
 inline constexpr const char* catalogProxyUser = "catalogProxyUser";  // the password is never stored
+inline constexpr const char* measureThroughput = "measureThroughput";  // a short download per tunnel
 }  // namespace PreferenceKey
 
 // The user's preferences. Every write goes through this one object, which announces it, so the

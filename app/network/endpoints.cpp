@@ -71,6 +71,7 @@ Endpoints Endpoints::publicDefaults() {
         QUrl(QStringLiteral("https://ifconfig.me/ip")),
     };
     endpoints.ipInformation = QUrl(QStringLiteral("https://ipinfo.io/"));
+    endpoints.speedTest = QUrl(QStringLiteral("https://speed.cloudflare.com/__down?bytes=25000000"));
     return endpoints;
 }
 
@@ -86,9 +87,9 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
     const QJsonObject object = document.object();
 
     static const QSet<QString> kKnown = {
-        QStringLiteral("catalog"),     QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
-        QStringLiteral("plainEchoes"), QStringLiteral("ipInformation"),     QStringLiteral("caCertificates"),
-        QStringLiteral("catalogMirrors"),
+        QStringLiteral("catalog"),        QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
+        QStringLiteral("plainEchoes"),    QStringLiteral("ipInformation"),     QStringLiteral("caCertificates"),
+        QStringLiteral("catalogMirrors"), QStringLiteral("speedTest"),
     };
     for (auto it = object.begin(); it != object.end(); ++it) {
         // An unknown key is most likely a misspelt one whose value would silently not apply.
@@ -128,6 +129,9 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
             }
             endpoints.catalogMirrors.push_back(url);
         }
+    }
+    if (object.contains(u"speedTest")) {
+        endpoints.speedTest = httpsUrl(object.value(u"speedTest"), QStringLiteral("speedTest"));
     }
     if (object.contains(u"caCertificates")) {
         const QJsonValue path = object.value(u"caCertificates");

@@ -27,11 +27,13 @@ public:
 // Every HTTPS address the app talks to. The file form is
 //   {"catalog": URL, "connectivityCheck": URL, "traceEcho": URL,
 //    "plainEchoes": [URL, URL, URL], "ipInformation": BASE-URL,
-//    "caCertificates": PEM-FILE-PATH (optional), "catalogMirrors": [URL, ...] (optional)}
+//    "caCertificates": PEM-FILE-PATH (optional), "catalogMirrors": [URL, ...] (optional),
+//    "speedTest": URL (optional)}
 // Reachability probes: connectivityCheck, traceEcho, plainEchoes[0], catalog. Public-IP
 // lookups: traceEcho and the three plainEchoes. Exit country: ipInformation + address +
 // "/country". caCertificates adds trusted CAs for every request. catalogMirrors are tried in
-// order after the catalog; each is https, or plain http to a loopback address.
+// order after the catalog; each is https, or plain http to a loopback address. speedTest is a
+// large download the optional throughput measurement reads the start of.
 struct Endpoints {
     QUrl catalog;
     QUrl connectivityCheck;
@@ -40,6 +42,7 @@ struct Endpoints {
     QUrl ipInformation;
     QList<QSslCertificate> caCertificates;
     std::vector<QUrl> catalogMirrors;
+    QUrl speedTest;  // empty: no throughput measurement
 
     // The real public services.
     static Endpoints publicDefaults();

@@ -33,7 +33,7 @@ void HomeViewModel::attach(Shell& shell) {
     for (auto signal : {&AppModel::connectionStateChanged, &AppModel::isStoppingTunnelChanged,
                         &AppModel::offlineChanged, &AppModel::loadingChanged, &AppModel::selectedChanged,
                         &AppModel::selectedCountryCodeChanged, &AppModel::rankingsChanged,
-                        &AppModel::catalogMessageChanged, &AppModel::publicIPChanged}) {
+                        &AppModel::catalogMessageChanged, &AppModel::publicIPChanged, &AppModel::measurementChanged}) {
         connect(&m, signal, this, &HomeViewModel::changed);
     }
     // The IPv6 notice follows the block settings.
@@ -110,7 +110,7 @@ QString HomeViewModel::pickerFlag() const {
 
 QString HomeViewModel::pickerName() const {
     if (!ready() || !model().selectedCountryCode()) return QStringLiteral("Choose a country");
-    const QString code = model().selectedCountryCode()->toUpper();
+    QString code = model().selectedCountryCode()->toUpper();
     for (const CountryChoice& choice : model().countryChoices()) {
         if (choice.code == code) return choice.name;
     }
@@ -198,7 +198,17 @@ QVariantList HomeViewModel::detailRows() const {
 
 QString HomeViewModel::detailsNote() const {
     const ConnectionFacts f = facts();
-    if (f.connected()) return {};
+    if (f.connected()) {
+        // What the tunnel delivered beside what the relay claims; nothing when it could not be told.
+        const auto relay = displayedRelay();
+        const auto& measurement = model().measurement();
+        if (!relay || !measurement || measurement->relayId != relay->id) return {};
+        const auto figures = measuredFigures(measurement->rttMilliseconds, measurement->throughputBitsPerSecond,
+                                             relay->speedBitsPerSecond);
+        if (!figures) return measurement->running ? QStringLiteral("Measuring the tunnel…") : QString();
+        return QStringLiteral("Measured: ") + *figures +
+               (measurement->running ? QStringLiteral(" · measuring…") : QString());
+    }
     return f.offline ? QStringLiteral("No Internet Connection")
                      : QStringLiteral("Tunnel capability is checked when you connect.");
 }

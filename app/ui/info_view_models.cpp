@@ -46,6 +46,7 @@ StatisticsViewModel::StatisticsViewModel(QObject* parent) : ShellBound(parent) {
 
 void StatisticsViewModel::attach(Shell& shell) {
     connect(&shell.model(), &AppModel::connectionStateChanged, this, &StatisticsViewModel::changed);
+    connect(&shell.model(), &AppModel::measurementChanged, this, &StatisticsViewModel::changed);
 }
 
 void StatisticsViewModel::tick() {
@@ -64,7 +65,7 @@ QString StatisticsViewModel::subtitle() const {
 }
 
 QVariantList StatisticsViewModel::tiles() const {
-    QString duration = kUnavailable, server = kUnavailable, country = kUnavailable, latency = kUnavailable;
+    QString duration = kUnavailable, server = kUnavailable, country = kUnavailable, measured = kUnavailable;
     QString upload = kUnavailable, download = kUnavailable;
     if (connected()) {
         const ConnectionState& state = model().connectionState();
@@ -72,13 +73,18 @@ QVariantList StatisticsViewModel::tiles() const {
         duration = durationText(state.since, shell()->now());
         server = relay.name;
         country = flag(relay.countryCode) + QLatin1Char(' ') + relay.country + QStringLiteral(" · OpenVPN");
-        if (relay.pingMilliseconds) latency = QString::number(*relay.pingMilliseconds) + QStringLiteral(" ms");
+        const auto& measurement = model().measurement();
+        if (measurement && measurement->relayId == relay.id) {
+            const auto figures = measuredFigures(measurement->rttMilliseconds, measurement->throughputBitsPerSecond,
+                                                 relay.speedBitsPerSecond);
+            measured = figures ? *figures : measurement->running ? QStringLiteral("Measuring…") : kUnavailable;
+        }
         upload = download = kNoByteCounters;
     }
     return {tile(QStringLiteral("clock"), QStringLiteral("Connection duration"), duration),
             tile(QStringLiteral("server.rack"), QStringLiteral("Current server"), server),
             tile(QStringLiteral("globe.americas"), QStringLiteral("Country and protocol"), country),
-            tile(QStringLiteral("waveform.path"), QStringLiteral("Latency"), latency),
+            tile(QStringLiteral("waveform.path"), QStringLiteral("Measured through the tunnel"), measured),
             tile(QStringLiteral("arrow.up"), QStringLiteral("Upload"), upload),
             tile(QStringLiteral("arrow.down"), QStringLiteral("Download"), download)};
 }

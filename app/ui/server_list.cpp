@@ -24,6 +24,9 @@ bool before(const ServerRow& a, const ServerRow& b, ServerSort sort) {
         return a.relay.pingMilliseconds.value_or(kMissing) < b.relay.pingMilliseconds.value_or(kMissing) &&
                a.relay.pingMilliseconds.has_value();
     }
+    case ServerSort::measured:
+        if (a.measuredRank != b.measuredRank) return a.measuredRank < b.measuredRank;
+        break;
     case ServerSort::recommended: break;
     }
     return Relay::recommendedOrder(a.relay, b.relay);
@@ -34,6 +37,7 @@ bool before(const ServerRow& a, const ServerRow& b, ServerSort sort) {
 ServerSort serverSortFromName(const QString& name) {
     if (name == QLatin1String("Lowest Ping")) return ServerSort::lowestPing;
     if (name == QLatin1String("Fastest")) return ServerSort::fastest;
+    if (name == QLatin1String("Measured")) return ServerSort::measured;
     return ServerSort::recommended;
 }
 
@@ -41,6 +45,8 @@ QString serverSortName(ServerSort sort) {
     switch (sort) {
     case ServerSort::lowestPing: return QStringLiteral("Lowest Ping");
     case ServerSort::fastest: return QStringLiteral("Fastest");
+    case ServerSort::measured:
+        return QStringLiteral("Measured");
     case ServerSort::recommended: break;
     }
     return QStringLiteral("Recommended");

@@ -14,11 +14,12 @@ namespace orlune::ui {
 struct ServerRow {
     Relay relay;
     bool available = true;  // false: a favourite that left the live catalog or is not eligible
+    int measuredRank = 0;   // the place by what worked for this user (the "Measured" sort)
 };
 
-enum class ServerSort { recommended, lowestPing, fastest };
+enum class ServerSort { recommended, lowestPing, fastest, measured };
 
-// "Recommended", "Lowest Ping", "Fastest"; any other name sorts as recommended.
+// "Recommended", "Lowest Ping", "Fastest", "Measured"; any other name sorts as recommended.
 ServerSort serverSortFromName(const QString& name);
 QString serverSortName(ServerSort sort);
 

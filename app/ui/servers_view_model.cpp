@@ -15,17 +15,27 @@ QVariantMap metric(const QString& label, const QString& value) {
 
 // Every row carries every key, so a view that lays out both kinds never reads an absent one.
 QVariantMap listEntry(const QVariantMap& values) {
-    static const QVariantMap defaults{
-        {QStringLiteral("kind"), QString()}, {QStringLiteral("country"), QString()},
-        {QStringLiteral("flag"), QString()}, {QStringLiteral("count"), 0},
-        {QStringLiteral("expanded"), false}, {QStringLiteral("chevron"), QString()},
-        {QStringLiteral("accessibleName"), QString()}, {QStringLiteral("accessibleHint"), QString()},
-        {QStringLiteral("id"), QString()}, {QStringLiteral("name"), QString()},
-        {QStringLiteral("selected"), false}, {QStringLiteral("available"), true},
-        {QStringLiteral("favorite"), false}, {QStringLiteral("markIcon"), QString()},
-        {QStringLiteral("badges"), QVariantList()}, {QStringLiteral("metrics"), QVariantList()},
-        {QStringLiteral("favoriteIcon"), QString()}, {QStringLiteral("favoriteTooltip"), QString()},
-        {QStringLiteral("favoriteAccessibleName"), QString()}, {QStringLiteral("tooltip"), QString()}};
+    static const QVariantMap defaults{{QStringLiteral("kind"), QString()},
+                                      {QStringLiteral("country"), QString()},
+                                      {QStringLiteral("flag"), QString()},
+                                      {QStringLiteral("count"), 0},
+                                      {QStringLiteral("expanded"), false},
+                                      {QStringLiteral("chevron"), QString()},
+                                      {QStringLiteral("accessibleName"), QString()},
+                                      {QStringLiteral("accessibleHint"), QString()},
+                                      {QStringLiteral("id"), QString()},
+                                      {QStringLiteral("name"), QString()},
+                                      {QStringLiteral("selected"), false},
+                                      {QStringLiteral("available"), true},
+                                      {QStringLiteral("favorite"), false},
+                                      {QStringLiteral("markIcon"), QString()},
+                                      {QStringLiteral("badges"), QVariantList()},
+                                      {QStringLiteral("metrics"), QVariantList()},
+                                      {QStringLiteral("favoriteIcon"), QString()},
+                                      {QStringLiteral("favoriteTooltip"), QString()},
+                                      {QStringLiteral("favoriteAccessibleName"), QString()},
+                                      {QStringLiteral("tooltip"), QString()},
+                                      {QStringLiteral("historyLine"), QString()}};
     QVariantMap map = defaults;
     map.insert(values);
     return map;
@@ -39,11 +49,11 @@ ServersViewModel::ServersViewModel(QObject* parent) : ShellBound(parent) {
 
 void ServersViewModel::attach(Shell& shell) {
     AppModel& m = shell.model();
-    for (auto signal : {&AppModel::relaysChanged, &AppModel::rankingsChanged, &AppModel::loadingChanged,
-                        &AppModel::offlineChanged, &AppModel::catalogMessageChanged, &AppModel::selectedChanged,
-                        &AppModel::favoritesChanged, &AppModel::mismatchedRelayIDsChanged,
-                        &AppModel::serverSearchChanged, &AppModel::countrySearchChanged,
-                        &AppModel::lastUpdatedChanged, &AppModel::keptCatalogDateChanged}) {
+    for (auto signal :
+         {&AppModel::relaysChanged, &AppModel::rankingsChanged, &AppModel::loadingChanged, &AppModel::offlineChanged,
+          &AppModel::catalogMessageChanged, &AppModel::selectedChanged, &AppModel::favoritesChanged,
+          &AppModel::mismatchedRelayIDsChanged, &AppModel::serverSearchChanged, &AppModel::countrySearchChanged,
+          &AppModel::lastUpdatedChanged, &AppModel::keptCatalogDateChanged, &AppModel::relayHistoryChanged}) {
         connect(&m, signal, this, &ServersViewModel::changed);
     }
 }
@@ -63,7 +73,7 @@ void ServersViewModel::setSort(const QString& name) {
 
 QStringList ServersViewModel::sortOptions() const {
     return {serverSortName(ServerSort::recommended), serverSortName(ServerSort::lowestPing),
-            serverSortName(ServerSort::fastest)};
+            serverSortName(ServerSort::fastest), serverSortName(ServerSort::measured)};
 }
 
 QString ServersViewModel::title() const {
@@ -118,6 +128,13 @@ std::vector<ServerRow> ServersViewModel::pageRows() const {
     } else {
         for (Relay& relay : model().recommendedRelays()) rows.push_back({std::move(relay), true});
     }
+    std::vector<Relay> relays;
+    relays.reserve(rows.size());
+    for (const ServerRow& row : rows) relays.push_back(row.relay);
+    const auto ranked = measuredOrder(std::move(relays), model().relayHistory());
+    QHash<QString, int> rank;
+    for (std::size_t i = 0; i < ranked.size(); ++i) rank.insert(ranked[i].id, int(i));
+    for (ServerRow& row : rows) row.measuredRank = rank.value(row.relay.id);
     return rows;
 }
 
@@ -210,37 +227,42 @@ void ServersViewModel::rebuildRows() {
                 if (isSelected) badge("SELECTED", "accent");
                 if (!entry.available) badge("UNAVAILABLE", "orange");
                 if (isMismatched) badge("COUNTRY MISMATCH", "orange");
-                rows.append(listEntry({
-                    {QStringLiteral("kind"), QStringLiteral("relay")},
-                    {QStringLiteral("id"), relay.id},
-                    {QStringLiteral("name"), relay.name},
-                    {QStringLiteral("country"), relay.country},
-                    {QStringLiteral("selected"), isSelected},
-                    {QStringLiteral("available"), entry.available},
-                    {QStringLiteral("favorite"), favorite},
-                    {QStringLiteral("markIcon"),
-                     isSelected ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle")},
-                    {QStringLiteral("badges"), badges},
-                    {QStringLiteral("metrics"),
-                     QVariantList{metric(QStringLiteral("Provider ping"), relay.pingText()),
-                                  metric(QStringLiteral("Speed"), relay.speedText()),
-                                  metric(QStringLiteral("Sessions"), sessionsText(relay)),
-                                  metric(QStringLiteral("Uptime"), relay.uptimeText()),
-                                  metric(QStringLiteral("Protocol"), relay.protocolText())}},
-                    {QStringLiteral("favoriteIcon"), favorite ? QStringLiteral("star.fill") : QStringLiteral("star")},
-                    {QStringLiteral("favoriteTooltip"),
-                     favorite ? QStringLiteral("Remove from Favorites") : QStringLiteral("Add to Favorites")},
-                    {QStringLiteral("favoriteAccessibleName"),
-                     favorite ? "Remove " + relay.name + " from Favorites" : "Add " + relay.name + " to Favorites"},
-                    {QStringLiteral("tooltip"),
-                     entry.available ? "Select " + relay.name + "; this does not connect the VPN"
-                                     : QStringLiteral("This favorite is no longer in the live catalog")},
-                    {QStringLiteral("accessibleName"),
-                     QStringList{relay.name, relay.country,
-                                 entry.available ? QStringLiteral("available in current catalog")
-                                                 : QStringLiteral("unavailable"),
-                                 isSelected ? QStringLiteral("selected") : QStringLiteral("not selected")}
-                         .join(QStringLiteral(", "))}}));
+                const auto record = model().relayHistory().constFind(relay.id);
+                const QString historyText = record == model().relayHistory().constEnd()
+                                                ? QString()
+                                                : historyLine(*record, shell()->now()).value_or(QString());
+                QStringList spoken{
+                    relay.name, relay.country,
+                    entry.available ? QStringLiteral("available in current catalog") : QStringLiteral("unavailable"),
+                    isSelected ? QStringLiteral("selected") : QStringLiteral("not selected")};
+                if (!historyText.isEmpty()) spoken.append(historyText);
+                rows.append(listEntry(
+                    {{QStringLiteral("historyLine"), historyText},
+                     {QStringLiteral("kind"), QStringLiteral("relay")},
+                     {QStringLiteral("id"), relay.id},
+                     {QStringLiteral("name"), relay.name},
+                     {QStringLiteral("country"), relay.country},
+                     {QStringLiteral("selected"), isSelected},
+                     {QStringLiteral("available"), entry.available},
+                     {QStringLiteral("favorite"), favorite},
+                     {QStringLiteral("markIcon"),
+                      isSelected ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle")},
+                     {QStringLiteral("badges"), badges},
+                     {QStringLiteral("metrics"),
+                      QVariantList{metric(QStringLiteral("Provider ping"), relay.pingText()),
+                                   metric(QStringLiteral("Speed"), relay.speedText()),
+                                   metric(QStringLiteral("Sessions"), sessionsText(relay)),
+                                   metric(QStringLiteral("Uptime"), relay.uptimeText()),
+                                   metric(QStringLiteral("Protocol"), relay.protocolText())}},
+                     {QStringLiteral("favoriteIcon"), favorite ? QStringLiteral("star.fill") : QStringLiteral("star")},
+                     {QStringLiteral("favoriteTooltip"),
+                      favorite ? QStringLiteral("Remove from Favorites") : QStringLiteral("Add to Favorites")},
+                     {QStringLiteral("favoriteAccessibleName"),
+                      favorite ? "Remove " + relay.name + " from Favorites" : "Add " + relay.name + " to Favorites"},
+                     {QStringLiteral("tooltip"),
+                      entry.available ? "Select " + relay.name + "; this does not connect the VPN"
+                                      : QStringLiteral("This favorite is no longer in the live catalog")},
+                     {QStringLiteral("accessibleName"), spoken.join(QStringLiteral(", "))}}));
             }
         }
     }

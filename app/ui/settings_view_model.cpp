@@ -99,6 +99,12 @@ bool SettingsViewModel::blockIPv6() const { return flag(PreferenceKey::blockIPv6
 void SettingsViewModel::setBlockOutsideVPN(bool on) { setFlag(PreferenceKey::blockOutsideVPN, on); }
 void SettingsViewModel::setAllowLocalNetwork(bool on) { setFlag(PreferenceKey::allowLocalNetwork, on); }
 void SettingsViewModel::setBlockIPv6(bool on) { setFlag(PreferenceKey::blockIPv6, on); }
+bool SettingsViewModel::measureThroughput() const {
+    return flag(PreferenceKey::measureThroughput, false);
+}
+void SettingsViewModel::setMeasureThroughput(bool on) {
+    setFlag(PreferenceKey::measureThroughput, on);
+}
 
 void SettingsViewModel::setNotificationsEnabled(bool on) {
     if (!ready()) return;

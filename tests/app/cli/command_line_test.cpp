@@ -133,6 +133,36 @@ TEST_F(CommandLineTest, CatalogCommandsPrintTheDocumentedShapesAndKeepPlainWords
     EXPECT_FALSE(content.contains("touch"));
 }
 
+TEST_F(CommandLineTest, HistoryAndServersCarryWhatEachRelayDidInTheDocumentedShapes) {
+    ASSERT_EQ(run({"history"}), 0);
+    EXPECT_EQ(out, "No relay has been tried yet.\n");
+    fixture.tunnel->outcomes[jp.id] = std::make_exception_ptr(TunnelError::serverConnectionFailed("down"));
+    fixture.measurer->rtt = 42;
+    ASSERT_TRUE(await(fixture.model().refreshCatalog()));
+    fixture.model().selectCountry("JP");
+    await(fixture.model().connectSelected());
+    ASSERT_TRUE(fixture.model().connectionState().isConnected());
+
+    ASSERT_EQ(run({"history", "--json"}), 0);
+    const QJsonArray records = json().array();
+    ASSERT_EQ(records.size(), 2);
+    const QSet<QString> optional{"lastWorked", "lastFailed", "lastSeen", "rttMilliseconds", "throughputBitsPerSecond"};
+    for (const auto& record : records) {
+        expectShape(record.toObject(), {"relay", "worked", "failed"}, optional, "history");
+        expectShape(record.toObject().value("relay").toObject(), kRelayKeys, kRelayOptional, "history relay");
+    }
+    ASSERT_EQ(run({"servers", "JP", "--json"}), 0);
+    const QJsonArray relays = json().array();
+    ASSERT_EQ(relays.size(), 1);  // the failed one is hidden
+    expectShape(relays.at(0).toObject(), kRelayKeys, kRelayOptional + QSet<QString>{"history"}, "relay");
+    const QJsonObject history = relays.at(0).toObject().value("history").toObject();
+    expectShape(history, {"worked", "failed"}, optional, "relay history");
+    EXPECT_EQ(history.value("worked").toInt(), 1);
+    EXPECT_EQ(history.value("rttMilliseconds").toInt(), 42);
+    ASSERT_EQ(run({"history"}), 0);
+    EXPECT_TRUE(out.contains(jp.id + "  JP  worked 0, failed 1  failed ")) << out.toStdString();
+}
+
 TEST_F(CommandLineTest, ExitStatusesTellUsageFailureNotConnectedAndServiceUnavailableApart) {
     ASSERT_EQ(run({"status", "--json"}), 0);
     expectShape(json().object(), {"ok", "state", "message", "engineVersion"}, {"interface", "ownerPID"}, "status");

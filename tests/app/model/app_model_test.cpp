@@ -604,6 +604,38 @@ TEST_F(AppModelTest, AStopAskedForElsewhereIsTheUsersStop) {
     EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u);
 }
 
+TEST_F(AppModelTest, MeasuringNeverHoldsBackConnectedAndWhatEachAttemptDidIsRecorded) {
+    load();
+    fixture.tunnel->outcomes[jp1.id] = failure(TunnelError::serverConnectionFailed("down"));
+    test::Gate gate;
+    fixture.measurer->gate = &gate;
+    fixture.measurer->rtt = 42;
+    fixture.measurer->throughput = 12'300'000;
+    // Off by default: only the round trip.
+    connectTo("JP");
+    ASSERT_TRUE(model().connectionState().isConnected());
+    ASSERT_TRUE(model().measurement() && model().measurement()->running);
+    const RelayHistory& history = model().relayHistory();
+    EXPECT_EQ(history.value(jp1.id).failedCount(), 1);
+    EXPECT_EQ(history.value(jp2.id).workedCount(), 1);
+    gate.open();
+    ASSERT_TRUE(test::waitUntil([&] { return !model().measurement()->running; }));
+    EXPECT_EQ(model().measurement()->rttMilliseconds, 42);
+    EXPECT_EQ(fixture.measurer->downloads, 0);
+    EXPECT_EQ(history.value(jp2.id).rttMilliseconds, 42);
+
+    // With the setting, the download too; a measurement that finds nothing changes nothing else.
+    await(model().disconnect());
+    fixture.preferences().setValue(PreferenceKey::measureThroughput, true);
+    fixture.measurer->rtt.reset();
+    connectTo("JP");
+    ASSERT_TRUE(test::waitUntil([&] { return !model().measurement()->running; }));
+    EXPECT_EQ(fixture.measurer->downloads, 1);
+    EXPECT_EQ(history.value(jp2.id).throughputBitsPerSecond, 12'300'000);
+    EXPECT_EQ(history.value(jp2.id).rttMilliseconds, 42);
+    EXPECT_TRUE(model().connectionState().isConnected());
+}
+
 TEST_F(AppModelTest, HiddenRelaysOfTwoProcessesMerge) {
     load();
     Preferences other(std::make_unique<QSettings>(fixture.settingsPath(), QSettings::IniFormat));

@@ -137,6 +137,16 @@ ModelFixture::ModelFixture() {
 
 ModelFixture::~ModelFixture() = default;
 
+QCoro::Task<std::optional<qint64>> FakeMeasurer::roundTripMilliseconds() {
+    if (gate) co_await gate->wait();
+    co_return rtt;
+}
+
+QCoro::Task<std::optional<qint64>> FakeMeasurer::throughputBitsPerSecond() {
+    ++downloads;
+    co_return throughput;
+}
+
 AppModel& ModelFixture::rebuild() {
     if (model_) {
         catalogState_.relays = catalog->relays;
@@ -152,6 +162,8 @@ AppModel& ModelFixture::rebuild() {
     auto fakeClock = std::make_unique<FakeClock>();
     fakeClock->current = clockState_;
     auto fakeTunnel = std::make_unique<FakeTunnel>();
+    auto fakeMeasurer = std::make_unique<FakeMeasurer>();
+    measurer = fakeMeasurer.get();
     catalog = fakeCatalog.get();
     network = fakeNetwork.get();
     clock = fakeClock.get();
@@ -162,6 +174,7 @@ AppModel& ModelFixture::rebuild() {
     dependencies.tunnelProvider = std::move(fakeTunnel);
     dependencies.network = std::move(fakeNetwork);
     dependencies.clock = std::move(fakeClock);
+    dependencies.measurer = std::move(fakeMeasurer);
     model_ = std::make_unique<AppModel>(std::move(dependencies));
     return *model_;
 }

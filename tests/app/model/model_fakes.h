@@ -117,6 +117,16 @@ struct FakeNetwork final : NetworkChecks {
     QCoro::Task<QString> publicIP() override;
 };
 
+struct FakeMeasurer final : TunnelMeasurer {
+    std::optional<qint64> rtt;
+    std::optional<qint64> throughput;
+    Gate* gate = nullptr;  // the round trip answers only once open
+    int downloads = 0;
+
+    QCoro::Task<std::optional<qint64>> roundTripMilliseconds() override;
+    QCoro::Task<std::optional<qint64>> throughputBitsPerSecond() override;
+};
+
 struct FakeClock final : ModelClock {
     QDateTime current = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
     std::vector<std::chrono::milliseconds> sleeps;
@@ -138,6 +148,7 @@ public:
     QString settingsPath() const { return directory_.filePath("preferences.ini"); }
 
     FakeCatalog* catalog = nullptr;
+    FakeMeasurer* measurer = nullptr;
     FakeTunnel* tunnel = nullptr;
     FakeNetwork* network = nullptr;
     FakeClock* clock = nullptr;

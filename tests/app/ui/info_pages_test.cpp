@@ -7,6 +7,7 @@
 #include "model_fakes.h"
 #include "support/await.h"
 #include "ui/diagnostics.h"
+#include "ui/home_view_model.h"
 #include "ui/info_view_models.h"
 #include "ui/notification_sink.h"
 #include "ui/shell.h"
@@ -87,6 +88,9 @@ TEST_F(InfoPagesTest, StatisticsWithoutATunnelAreUnavailable) {
 }
 
 TEST_F(InfoPagesTest, StatisticsOfTheActiveTunnel) {
+    fixture.preferences().setValue(PreferenceKey::measureThroughput, true);
+    fixture.measurer->rtt = 42;
+    fixture.measurer->throughput = 12'300'000;
     connectJapan();
     StatisticsViewModel statistics;
     statistics.setShell(shell.get());
@@ -95,7 +99,10 @@ TEST_F(InfoPagesTest, StatisticsOfTheActiveTunnel) {
     EXPECT_EQ(values.value("Connection duration"), "00:00:00");
     EXPECT_EQ(values.value("Current server"), "jp-best");
     EXPECT_EQ(values.value("Country and protocol"), QStringLiteral("🇯🇵 Japan · OpenVPN"));
-    EXPECT_EQ(values.value("Latency"), "12 ms");
+    EXPECT_EQ(values.value("Measured through the tunnel"), "42 ms, 12.3 Mbps — provider says 90.0 Mbps");
+    HomeViewModel home;
+    home.setShell(shell.get());
+    EXPECT_EQ(home.detailsNote(), "Measured: 42 ms, 12.3 Mbps — provider says 90.0 Mbps");
     EXPECT_EQ(values.value("Upload"), "Unavailable from current provider");
     EXPECT_EQ(values.value("Download"), "Unavailable from current provider");
 

@@ -91,6 +91,25 @@ void showDocument(QQuickItem* content, const char* document) {
 
 void load(ScriptedApp& app) { orlune::test::await(app.model().refreshCatalog()); }
 
+// Connects to the catalog's relay `index` with these figures measured, then disconnects after
+// `minutes`.
+void workedFor(ScriptedApp& app, int index, qint64 rtt, qint64 throughput, int minutes) {
+    app.fixture.preferences().setValue("measureThroughput", true);
+    app.fixture.measurer->rtt = rtt;
+    app.fixture.measurer->throughput = throughput;
+    app.model().select(app.catalog().relays[std::size_t(index)]);
+    orlune::test::await(app.model().connectSelected());
+    app.fixture.clock->current = app.fixture.clock->current.addSecs(60 * minutes);
+    orlune::test::await(app.model().disconnect());
+}
+
+void sortMeasured(QQuickItem* content) {
+    settle();
+    QObject* servers =
+        orlune::test::findObject(content, [](QObject* o) { return o->inherits("orlune::ui::ServersViewModel"); });
+    if (servers) servers->setProperty("sort", QStringLiteral("Measured"));
+}
+
 void failAll(ScriptedApp& app) {
     for (const auto& relay : app.catalog().relays) {
         app.fixture.tunnel->outcomes[relay.id] = std::make_exception_ptr(
@@ -125,54 +144,118 @@ int main(int argc, char** argv) {
     // clang-format off
     const Scene scenes[] = {
         {"home-no-selection", [](ScriptedApp& a) { load(a); }},
-        {"home-selected", [](ScriptedApp& a) {
+        {"home-selected",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
-         }, false, {}, {}, 1.0, true},
-        {"home-minimum-size", [](ScriptedApp& a) {
+         },
+         false,
+         {},
+         {},
+         1.0,
+         true},
+        {"home-minimum-size",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
-         }, false, {}, kMinimum},
-        {"home-keyboard-focus", [](ScriptedApp& a) {
+         },
+         false,
+         {},
+         kMinimum},
+        {"home-keyboard-focus",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
-         }, false, [](QQuickItem* content) { focusByKeyboard(content, "mainButton"); }},
-        {"servers-minimum-size-text-2x", [](ScriptedApp& a) {
+         },
+         false, [](QQuickItem* content) { focusByKeyboard(content, "mainButton"); }},
+        {"servers-minimum-size-text-2x",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("KR");
              a.shell->setPage("Servers");
-         }, false, {}, kMinimum, 2.0},
-        {"servers-keyboard-focus", [](ScriptedApp& a) {
+         },
+         false,
+         {},
+         kMinimum,
+         2.0},
+        {"servers-keyboard-focus",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("KR");
              a.shell->setPage("Servers");
-         }, false, [](QQuickItem* content) {
+         },
+         false,
+         [](QQuickItem* content) {
              focusByKeyboard(content, "serverList", {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right});
          }},
-        {"settings-minimum-size-text-2x", [](ScriptedApp& a) {
+        {"settings-minimum-size-text-2x",
+         [](ScriptedApp& a) {
              load(a);
              a.shell->setPage("Settings");
-         }, false, {}, kMinimum, 2.0},
-        {"home-connecting", [](ScriptedApp& a) {
+         },
+         false,
+         {},
+         kMinimum,
+         2.0},
+        {"home-connecting",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
              a.fixture.tunnel->connectGate = &holdConnect;
              a.fixture.tunnel->progressLines = {QStringLiteral("Waiting for the VPN service to report the tunnel…")};
              a.model().requestConnect();
          }},
-        {"home-connected", [](ScriptedApp& a) {
+        {"home-connected",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
              orlune::test::await(a.model().connectSelected());
              a.fixture.clock->current = a.fixture.clock->current.addSecs(754);
          }},
-        {"home-failed", [](ScriptedApp& a) {
+        {"home-measured",
+         [](ScriptedApp& a) {
+             load(a);
+             a.fixture.preferences().setValue("measureThroughput", true);
+             a.fixture.measurer->rtt = 236;
+             a.fixture.measurer->throughput = 12'300'000;
+             a.model().selectCountry("JP");
+             orlune::test::await(a.model().connectSelected());
+             a.fixture.clock->current = a.fixture.clock->current.addSecs(754);
+         },
+         false,
+         {},
+         {1120, 960}},  // tall enough for the note under the tunnel's details
+        {"statistics-measured",
+         [](ScriptedApp& a) {
+             load(a);
+             a.fixture.preferences().setValue("measureThroughput", true);
+             a.fixture.measurer->rtt = 236;
+             a.fixture.measurer->throughput = 12'300'000;
+             a.model().selectCountry("JP");
+             orlune::test::await(a.model().connectSelected());
+             a.fixture.clock->current = a.fixture.clock->current.addSecs(754);
+             a.shell->setPage("Statistics");
+         }},
+        {"servers-measured",
+         [](ScriptedApp& a) {
+             load(a);
+             // Japan's second relay delivered more than its first: "Measured" puts it first.
+             workedFor(a, 2, 251, 4'100'000, 50);
+             workedFor(a, 1, 231, 18'600'000, 40);
+             workedFor(a, 0, 236, 12'300'000, 25);
+             a.fixture.clock->current = a.fixture.clock->current.addSecs(2 * 3600);
+             a.shell->setPage("Servers");
+         },
+         false, sortMeasured},
+        {"home-failed",
+         [](ScriptedApp& a) {
              load(a);
              failAll(a);
              a.model().selectCountry("KR");
              orlune::test::await(a.model().connectSelected());
          }},
-        {"home-offline", [](ScriptedApp& a) {
+        {"home-offline",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
              a.fixture.network->reachable = false;
@@ -180,13 +263,20 @@ int main(int argc, char** argv) {
              a.catalog().error = std::make_exception_ptr(std::runtime_error("offline"));
              orlune::test::await(a.model().refreshCatalog());
          }},
-        {"servers", [](ScriptedApp& a) {
+        {"servers",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("KR");
              a.model().toggleFavorite(a.catalog().relays[0]);
              a.shell->setPage("Servers");
-         }, false, {}, {}, 1.0, true},
-        {"servers-kept-catalog", [](ScriptedApp& a) {
+         },
+         false,
+         {},
+         {},
+         1.0,
+         true},
+        {"servers-kept-catalog",
+         [](ScriptedApp& a) {
              orlune::CatalogFetch kept;
              kept.relays = a.catalog().relays;
              kept.keptFrom = a.fixture.clock->current.addSecs(-3 * 3600 - 600);
@@ -199,7 +289,8 @@ int main(int argc, char** argv) {
              a.model().selectCountry("JP");
              a.shell->setPage("Servers");
          }},
-        {"favorites-unavailable", [](ScriptedApp& a) {
+        {"favorites-unavailable",
+         [](ScriptedApp& a) {
              load(a);
              a.model().toggleFavorite(a.catalog().relays[0]);
              a.model().toggleFavorite(a.catalog().relays[1]);
@@ -208,24 +299,28 @@ int main(int argc, char** argv) {
              load(a);
              a.shell->setPage("Favorites");
          }},
-        {"statistics-connected", [](ScriptedApp& a) {
+        {"statistics-connected",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
              orlune::test::await(a.model().connectSelected());
              a.fixture.clock->current = a.fixture.clock->current.addSecs(3754);
              a.shell->setPage("Statistics");
          }},
-        {"statistics-unavailable", [](ScriptedApp& a) {
+        {"statistics-unavailable",
+         [](ScriptedApp& a) {
              load(a);
              a.shell->setPage("Statistics");
          }},
-        {"settings", [](ScriptedApp& a) {
+        {"settings",
+         [](ScriptedApp& a) {
              load(a);
              a.loginItem = orlune::LoginItemStatus::enabled;
              a.fixture.preferences().setValue("notificationsEnabled", true);
              a.shell->setPage("Settings");
          }},
-        {"settings-end", [](ScriptedApp& a) {
+        {"settings-end",
+         [](ScriptedApp& a) {
              load(a);
              a.fixture.preferences().setValue("automaticRefreshEnabled", false);
              a.fixture.preferences().setValue("minimumSpeedMbps", 250);
@@ -246,11 +341,17 @@ int main(int argc, char** argv) {
          [](QQuickItem* content) { showDocument(content, "privacy"); }},
         {"about-terms", [](ScriptedApp& a) { a.shell->setPage("About"); }, false,
          [](QQuickItem* content) { showDocument(content, "terms"); }},
-        {"menu-connected", [](ScriptedApp& a) {
+        {"menu-connected",
+         [](ScriptedApp& a) {
              load(a);
              a.model().selectCountry("JP");
              orlune::test::await(a.model().connectSelected());
-         }, true, {}, {}, 1.0, true},
+         },
+         true,
+         {},
+         {},
+         1.0,
+         true},
         {"menu-disconnected", [](ScriptedApp& a) { load(a); }, true},
     };
     // clang-format on

@@ -17,11 +17,13 @@ CLIENT_ADDR6=2001:db8:1::10
 INET_CLIENT_ADDR6=2001:db8:1::1
 INET_RELAY_ADDR=198.51.100.1
 MAX_RELAYS=16
-ENDPOINT_NAMES=(catalog connectivity trace echo1 echo2 echo3 ipinfo mirror1 mirror2)
+ENDPOINT_NAMES=(catalog connectivity trace echo1 echo2 echo3 ipinfo mirror1 mirror2 speedtest)
 declare -A SERVICE_ADDR=(
   [catalog]=192.0.2.10 [connectivity]=192.0.2.20 [trace]=192.0.2.30
   [echo1]=192.0.2.41 [echo2]=192.0.2.42 [echo3]=192.0.2.43 [ipinfo]=192.0.2.50
-  [mirror1]=192.0.2.11 [mirror2]=192.0.2.12)
+  [mirror1]=192.0.2.11 [mirror2]=192.0.2.12 [speedtest]=192.0.2.60)
+# The speed test's download (sparse, so it costs no memory on the state's tmpfs).
+SPEEDTEST_BYTES=$((32 * 1024 * 1024))
 # Faults an endpoint can show: nginx-level ones are flag files, packet-level ones nft sets.
 # `blocked` refuses the client host only: the internet host itself (its proxy) still gets through.
 ENDPOINT_FAULTS=(ok hang slow 429 html empty silent refused blocked)

@@ -39,6 +39,8 @@ parse_description() { # file
         [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || die "$where: port $port"
         [[ -z $f7 || $f7 =~ ^[A-Za-z]{1,8}$ ]] || die "$where: exit country '$f7' (letters)"
         for fault in $f8; do
+          # rate-KBIT: the relay's line sends at most KBIT kbit/s (towards its clients too).
+          [[ $fault =~ ^rate-[0-9]{2,7}$ ]] && continue
           known=0
           for k in "${RELAY_FAULTS_KNOWN[@]}"; do [ "$fault" = "$k" ] && known=1; done
           [ $known = 1 ] || die "$where: unknown relay fault '$fault' (${RELAY_FAULTS_KNOWN[*]})"
@@ -83,6 +85,8 @@ parse_description() { # file
 }
 
 has_fault() { [[ ${R_FAULTS[$1]} == *" $2 "* ]]; }
+# The rate limit a description gave a relay (kbit/s), or nothing.
+relay_rate() { [[ ${R_FAULTS[$1]} =~ \ rate-([0-9]+)\  ]] && echo "${BASH_REMATCH[1]}"; }
 valid_endpoint_fault() { local f; for f in "${ENDPOINT_FAULTS[@]}"; do [ "$1" = "$f" ] && return 0; done; return 1; }
 
 # The relay table every later command reads (tab-separated, one relay a line).

@@ -126,6 +126,22 @@ set_relay_port_open() { # index open(0|1)
   [ "$2" = 1 ] || run in_ns "$ns" nft add rule ip olab_relay port drop
 }
 
+# A relay on a slow line: a token bucket on its only link limits everything it sends, the tunnel
+# traffic to its clients included. `off` takes the limit away.
+set_relay_rate() { # index kbit|off
+  local ns burst
+  ns=$(relay_ns "$1")
+  if [ "$2" = off ]; then
+    in_ns "$ns" tc qdisc del dev eth0 root 2>/dev/null || true
+    return 0
+  fi
+  [[ $2 =~ ^[0-9]+$ ]] && [ "$2" -ge 10 ] || die "rate: a whole number of kbit/s (10 or more), or off"
+  # Ten milliseconds at the rate, at least a few full packets.
+  burst=$(($2 * 10 / 8))
+  [ "$burst" -ge 16384 ] || burst=16384
+  run in_ns "$ns" tc qdisc replace dev eth0 root tbf rate "${2}kbit" burst "$burst" latency 100ms
+}
+
 setup_relay() { # index
   local i=$1 ns
   ns=$(relay_ns "$i")
@@ -140,5 +156,6 @@ setup_relay() { # index
   is_softether "$i" || write_relay_config "$i"
   # A SoftEther relay that is down still runs (its profile needs the certificate it makes).
   has_fault "$i" down && set_relay_port_open "$i" 0
+  [ -z "$(relay_rate "$i")" ] || set_relay_rate "$i" "$(relay_rate "$i")"
   if is_softether "$i" || ! has_fault "$i" down; then start_relay_server "$i"; fi
 }

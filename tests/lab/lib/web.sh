@@ -25,6 +25,15 @@ EOF
       ;;
     echo1|echo2) echo '    location = / { return 200 "$remote_addr\n"; }' ;;
     echo3) echo '    location = /ip { return 200 "$remote_addr\n"; }' ;;
+    speedtest) cat <<EOF
+    location = /__down {
+      root $S/www;
+      try_files /speedtest.bin =404;
+      default_type application/octet-stream;
+      add_header Cache-Control no-store;
+    }
+EOF
+      ;;
     ipinfo) cat <<'EOF'
     location ~ "^/(?<lab_query>[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3})/country$" {
       if ($lab_query_country = "") { return 404 "Not Found\n"; }
@@ -39,6 +48,8 @@ write_nginx_config() {
   local name addr f conf=$S/nginx/nginx.conf
   mkdir -p "$S/nginx/tmp" "$S/www/faults"
   chmod 755 "$S/www" "$S/www/faults"
+  truncate -s "$SPEEDTEST_BYTES" "$S/www/speedtest.bin"
+  chmod 644 "$S/www/speedtest.bin"
   {
     [ -f "$ECHO_MODULE" ] && echo "load_module $ECHO_MODULE;"
     cat <<EOF
@@ -167,6 +178,7 @@ endpoint_url() { # name
     echo1|echo2) echo "https://$a/" ;;
     echo3) echo "https://$a/ip" ;;
     ipinfo) echo "https://$a/" ;;
+    speedtest) echo "https://$a/__down" ;;
   esac
 }
 
@@ -179,6 +191,7 @@ write_endpoints_file() {
     printf '  "plainEchoes": [%s, %s, %s],\n' "$(json_str "$(endpoint_url echo1)")" \
       "$(json_str "$(endpoint_url echo2)")" "$(json_str "$(endpoint_url echo3)")"
     printf '  "ipInformation": %s,\n' "$(json_str "$(endpoint_url ipinfo)")"
+    printf '  "speedTest": %s,\n' "$(json_str "$(endpoint_url speedtest)")"
     # Mirrors only when asked (`up --mirrors`): without them a catalog fault stays a failure.
     [ ! -f "$S/mirrors" ] ||
       printf '  "catalogMirrors": [%s, %s],\n' "$(json_str "$(endpoint_url mirror1)")" "$(json_str "$(endpoint_url mirror2)")"

@@ -132,6 +132,16 @@ Item {
                         }
                     }
                 }
+                // What this relay did for the user, quietly: when it last worked, what it measured.
+                Text {
+                    objectName: "historyLine"
+                    text: row.entry.historyLine || ""
+                    visible: text !== ""
+                    color: Theme.secondaryText
+                    font.pointSize: Theme.pt(11)
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
             }
             Repeater {
                 model: row.entry.metrics

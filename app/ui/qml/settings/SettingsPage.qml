@@ -128,6 +128,13 @@ Item {
                     note: "Relays carry IPv4 only. When on, no IPv6 leaves this computer while a tunnel is up, except on the local link."
                     onSwitched: checked => vm.blockIPv6 = checked
                 }
+                ToggleRow {
+                    objectName: "measureThroughput"
+                    label: "Measure speed after connecting"
+                    on: vm.measureThroughput
+                    note: "A short download through each new tunnel (at most 4 MB or 4 seconds) shows what the relay really delivers. It uses the volunteer's bandwidth, so it is off unless you turn it on. The round trip is always measured with a few small requests."
+                    onSwitched: checked => vm.measureThroughput = checked
+                }
 
                 Repeater {
                     model: vm.vpnRows
