@@ -60,7 +60,7 @@ private:
     QCoro::Task<int> connect(const QString& target, bool json);
     QCoro::Task<int> status(bool json);
     QCoro::Task<int> disconnect(bool json);
-    QCoro::Task<bool> loadCatalog();
+    QCoro::Task<bool> loadCatalog(bool forConnect = false);
     void printState(bool json);
     // Another live process of the app holds the tunnel; says so on standard error.
     bool heldElsewhere();
