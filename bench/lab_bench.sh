@@ -157,6 +157,7 @@ record_steps() {
       if (first == "" || $3 < first) first = $3
     }
     END {
+      if (first == "") exit  # a build that does not print its steps
       # The checks run side by side: their wall time is from the first to the last of them.
       checks_end = end["reachability"]
       if (end["catalog"] > checks_end) checks_end = end["catalog"]
@@ -171,6 +172,7 @@ record_steps() {
 # One line "bench NAME runs=N KEY_median=… KEY_min=… KEY_max=…" per step from the lines of $2.
 steps_line() {
   local name=$1 file=$2 key words=""
+  [ -s "$file" ] || { echo "bench $name runs=0 reason=no_step_lines"; return; }
   for key in startup reachability catalog address_before checks recover profile engine_start start_to_ready \
              ready_to_noticed vpn_address exit_country route_check noticed_to_connected; do
     words+=" $(tr ' ' '\n' <"$file" | sed -n "s/^$key=//p" | stats "${key}_ms")"
