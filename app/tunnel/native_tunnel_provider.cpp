@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "catalog/catalog_cache.h"
+#include "catalog/catalog_parsing.h"
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
@@ -16,7 +17,6 @@
 #include "tunnel/cancellation_error.h"
 #include "tunnel/exit_country_lookup.h"
 #include "tunnel/tunnel_error.h"
-#include "catalog/catalog_parsing.h"
 
 namespace orlune {
 namespace {

@@ -246,7 +246,8 @@ TEST_F(AppModelTest, TheChecksRunSideBySideAndPreparedAnswersServeOneConnect) {
     load();
     model().selectCountry("JP");
     const auto asked = [this] {
-        return std::tuple(fixture.network->reachabilityChecks, fixture.catalog->fetches, fixture.network->addressLookups);
+        return std::tuple(fixture.network->reachabilityChecks, fixture.catalog->fetches,
+                          fixture.network->addressLookups);
     };
     const auto before = asked();
     test::Gate gate;
