@@ -30,7 +30,7 @@ bool isLoopbackHost(const QString& host) {
 }  // namespace
 
 QUrl catalogMirrorUrl(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    QUrl url(text.trimmed(), QUrl::StrictMode);
     const QString shown = text.trimmed();
     if (!url.isValid() || url.host().isEmpty() || (url.scheme() != u"https" && url.scheme() != u"http")) {
         throw CatalogSettingsError(

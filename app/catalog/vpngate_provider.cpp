@@ -84,7 +84,7 @@ struct SourceAnswer {
 QCoro::Task<SourceAnswer> askSource(QNetworkAccessManager& network, QNetworkRequest request) {
     SourceAnswer result;
     try {
-        HttpAnswer answer = co_await get(network, std::move(request));
+        HttpAnswer answer = co_await get(network, request);
         if (answer.status != 200) {
             result.error = std::make_exception_ptr(CatalogError::invalidResponse());
             result.failure = QStringLiteral("%1 (HTTP %2)")

@@ -368,9 +368,7 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
                                           [this, json] { printState(json); });
 
     int status = kSuccess;
-    if (heldElsewhere()) {
-        status = kNotConnected;
-    } else if (!co_await loadCatalog(true)) {
+    if (heldElsewhere() || !co_await loadCatalog(true)) {
         status = kNotConnected;
     } else {
         if (isCountryCode(target)) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "control/native_messages.h"
 
@@ -41,7 +42,7 @@ public:
         std::function<NativeReply()> serviceStatus;
     };
 
-    CommandLine(AppModel& model, Io io) : model_(model), io_(io) {}
+    CommandLine(AppModel& model, Io io) : model_(model), io_(std::move(io)) {}
 
     // Whether `arguments` (without the program name) name a command of this front end.
     static bool handles(const QStringList& arguments);
