@@ -83,7 +83,7 @@ soak: build
 bench: bootstrap
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORLUNE_BUILD_BENCH=ON \
 	  -DORLUNE_BUILD_TESTS=OFF -DORLUNE_WERROR=$(WERROR) >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target catalog_bench orlune-status-bench orlune-vpn orlune-vpn-service
+	@cmake --build build-bench -j $(JOBS) --target catalog_bench orlune-status-bench orlune-vpn orlune-vpn-service lab-delay-line
 	@bench/run build-bench
 
 # Offscreen from a scripted model (also at 1.5x and 2x pixel density), then the real app on a

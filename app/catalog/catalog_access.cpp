@@ -3,8 +3,10 @@
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 #include "network/endpoints.h"
 
@@ -28,7 +30,7 @@ bool isLoopbackHost(const QString& host) {
 }  // namespace
 
 QUrl catalogMirrorUrl(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    QUrl url(text.trimmed(), QUrl::StrictMode);
     const QString shown = text.trimmed();
     if (!url.isValid() || url.host().isEmpty() || (url.scheme() != u"https" && url.scheme() != u"http")) {
         throw CatalogSettingsError(
@@ -90,6 +92,22 @@ std::vector<QUrl> CatalogAccess::sources() const {
 void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
     std::erase_if(failedAt_, [&](const auto& entry) { return entry.first == source; });
     if (!answeredWithList) failedAt_.emplace_back(source, clock());
+}
+
+void CatalogAccess::noteLiveList(const QByteArray& body) {
+    const QDateTime now = clock();
+    recentList_.emplace(body, now);
+    // The list is over a megabyte: an idle app gives it back rather than holding it.
+    QTimer::singleShot(std::chrono::seconds(kRecentListSeconds), &network(), [this, now] {
+        if (recentList_ && recentList_->second == now) recentList_.reset();
+    });
+}
+
+std::optional<QByteArray> CatalogAccess::recentLiveList() const {
+    if (!recentList_) return std::nullopt;
+    const qint64 age = recentList_->second.secsTo(clock());
+    if (age < 0 || age > kRecentListSeconds) return std::nullopt;
+    return recentList_->first;
 }
 
 QNetworkAccessManager& CatalogAccess::network() {

@@ -70,6 +70,13 @@ public:
     QNetworkAccessManager& network();
     const CatalogCache* cache() const { return cache_ ? &*cache_ : nullptr; }
 
+    // The newest list with relays that a source answered, held for kRecentListSeconds: the
+    // profile of a connect that refreshed the catalog moments ago comes from it, since a second
+    // download would bring the same list. Nothing once it is older.
+    void noteLiveList(const QByteArray& body);
+    std::optional<QByteArray> recentLiveList() const;
+    static constexpr qint64 kRecentListSeconds = 120;
+
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
 
 private:
@@ -78,6 +85,7 @@ private:
     std::optional<CatalogCache> cache_;
     std::vector<QUrl> mirrors_;
     std::vector<std::pair<QUrl, QDateTime>> failedAt_;
+    std::optional<std::pair<QByteArray, QDateTime>> recentList_;
     CatalogProxy proxy_;
     std::unique_ptr<QNetworkAccessManager> network_;
 };

@@ -79,7 +79,7 @@ struct SourceAnswer {
 QCoro::Task<SourceAnswer> askSource(QNetworkAccessManager& network, QNetworkRequest request) {
     SourceAnswer result;
     try {
-        HttpAnswer answer = co_await get(network, std::move(request));
+        HttpAnswer answer = co_await get(network, request);
         if (answer.status != 200) {
             result.error = std::make_exception_ptr(CatalogError::invalidResponse());
             result.failure = QStringLiteral("%1 (HTTP %2)")
@@ -125,6 +125,7 @@ QCoro::Task<VPNGateProvider::Download> VPNGateProvider::download(bool forProfile
             result.body = std::move(answer.body);
         }
     }
+    if (result.found) access_->noteLiveList(result.body);
     if (result.found && access_->cache()) {
         // A list that cannot be kept is still good for now; the next download tries again.
         try {
@@ -202,6 +203,10 @@ QCoro::Task<QString> VPNGateProvider::openVPNConfiguration(Relay relay) {
 }
 
 QCoro::Task<ProfileFetch> VPNGateProvider::openVPNConfigurationWithFallback(Relay relay) {
+    // The list the connect's own refresh brought moments ago is as fresh as a second download.
+    if (std::optional<QByteArray> recent = access_->recentLiveList()) {
+        co_return ProfileFetch{profileFromCatalog(*recent, relay), {}, {}, std::move(*recent)};
+    }
     Download result = co_await download(true);
     ProfileFetch fetched;
     if (result.found) {

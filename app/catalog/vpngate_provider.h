@@ -50,7 +50,8 @@ public:
     QCoro::Task<CatalogFetch> fetchWithFallback() override;
     CatalogFetch importCatalog(const QString& path) override;
 
-    // The relay's cleaned profile, taken from a freshly downloaded list. Throws TunnelError
+    // The relay's cleaned profile, taken from the list a source answered within the last
+    // CatalogAccess::kRecentListSeconds, else from a freshly downloaded one. Throws TunnelError
     // (serverConfigurationUnavailable, serverMissingFromFreshCatalog, serverProfileInvalid,
     // unsafeServerConfiguration) or TransportError.
     QCoro::Task<QString> openVPNConfiguration(Relay relay);

@@ -237,7 +237,7 @@ void CommandLine::rememberCompletionWords() {
     file.commit();
 }
 
-QCoro::Task<bool> CommandLine::loadCatalog() {
+QCoro::Task<bool> CommandLine::loadCatalog(bool forConnect) {
     if (catalogFile_) {
         // A saved list stands in for the download; connect still tries the live catalog first.
         if (const auto problem = model_.importCatalog(*catalogFile_)) {
@@ -249,7 +249,14 @@ QCoro::Task<bool> CommandLine::loadCatalog() {
     }
     // The kept catalog stands in when the live one cannot be loaded; its age and the live
     // failure are said on standard error.
-    const bool ok = co_await model_.refreshCatalog() || model_.keptCatalogDate().has_value();
+    // Before a connect the model's other checks run alongside, and the connect takes their answers.
+    bool refreshed = false;
+    if (forConnect) {
+        refreshed = co_await model_.prepareConnect();
+    } else {
+        refreshed = co_await model_.refreshCatalog();
+    }
+    const bool ok = refreshed || model_.keptCatalogDate().has_value();
     if (ok && model_.keptCatalogDate()) {
         io_.err << model_.catalogMessage().value_or(QString()) << '\n' << Qt::flush;
     } else if (!ok) {
@@ -429,9 +436,7 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
         QObject::connect(&model_, &AppModel::measurementChanged, &model_, [this, json] { printMeasurement(json); });
 
     int status = kSuccess;
-    if (heldElsewhere()) {
-        status = kNotConnected;
-    } else if (!co_await loadCatalog()) {
+    if (heldElsewhere() || !co_await loadCatalog(true)) {
         status = kNotConnected;
     } else {
         if (isCountryCode(target)) {

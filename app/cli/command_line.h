@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "control/native_messages.h"
 
@@ -42,7 +43,7 @@ public:
         std::function<NativeReply()> serviceStatus;
     };
 
-    CommandLine(AppModel& model, Io io) : model_(model), io_(io) {}
+    CommandLine(AppModel& model, Io io) : model_(model), io_(std::move(io)) {}
 
     // Whether `arguments` (without the program name) name a command of this front end.
     static bool handles(const QStringList& arguments);
@@ -62,7 +63,7 @@ private:
     QCoro::Task<int> status(bool json);
     int history(bool json);
     QCoro::Task<int> disconnect(bool json);
-    QCoro::Task<bool> loadCatalog();
+    QCoro::Task<bool> loadCatalog(bool forConnect = false);
     void printState(bool json);
     // The figures measured through the tunnel, once they are in.
     void printMeasurement(bool json);

@@ -135,6 +135,11 @@ public:
 
     // Operations.
     QCoro::Task<bool> refreshCatalog();
+    // The checks a connect starts with (reachability, the catalog refresh, the address before
+    // connecting), all at once; a connect that starts within kPreparedChecksLifetime takes their
+    // outcome instead of asking again. Returns whether the refresh brought a live catalog.
+    QCoro::Task<bool> prepareConnect();
+    static constexpr qint64 kPreparedChecksLifetimeSeconds = 30;
     // Reads a catalog the user saved and shows its relays as the kept catalog. Nothing when it
     // worked; otherwise the reason, which catalogMessage shows too, and nothing else changes.
     std::optional<QString> importCatalog(const QString& path);
@@ -197,8 +202,22 @@ signals:
 private:
     // The connect flow (app_model_connect.cpp).
     QCoro::Task<> connectTo(Relay requested);
-    QCoro::Task<bool> checkNetworkAndRefresh(quint64 attempt);
-    QCoro::Task<std::optional<QString>> readOriginalAddress(quint64 attempt);
+    // What the checks before a connect found, and when.
+    struct ConnectChecks {
+        QCoro::Task<bool> reachable;
+        QCoro::Task<bool> refreshed;
+        QCoro::Task<std::optional<QString>> original;
+    };
+    struct CheckOutcome {
+        bool reachable = false;
+        bool refreshed = false;
+        std::optional<QString> original;
+        QDateTime at;
+    };
+    ConnectChecks startConnectChecks();
+    QCoro::Task<bool> timedRefresh();
+    QCoro::Task<bool> checkNetworkAndRefresh(quint64 attempt, std::optional<QString>& original);
+    QCoro::Task<std::optional<QString>> readOriginalAddress(quint64 attempt, std::optional<QString> original);
     void endAttempt(QString failure);
     // The network watch and reconnection (app_model_network.cpp).
     QCoro::Task<> applyInternetStatus(bool reachable);
@@ -266,6 +285,7 @@ private:
     QString countrySearch_;
     std::optional<QDateTime> lastUpdated_;
     std::optional<QDateTime> keptCatalogDate_;
+    std::optional<CheckOutcome> preparedChecks_;  // from prepareConnect, for the next connect
     QSet<QString> favorites_;
     QHash<QString, Relay> favoriteSnapshots_;
     bool reconnectWhenNetworkReturns_ = false;

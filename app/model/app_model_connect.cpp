@@ -2,12 +2,15 @@
 
 #include <QPointer>
 
+#include <utility>
+
 #include "catalog/catalog_cache.h"
 #include "model/app_model.h"
 #include "model/cancellation.h"
 #include "model/model_messages.h"
 #include "model/relay_memory.h"
 #include "network/interface_names.h"
+#include "network/step_trace.h"
 
 namespace orlune {
 namespace {
@@ -87,9 +90,62 @@ QCoro::Task<> AppModel::quickConnect() {
     co_await connectTo(*relay);
 }
 
-QCoro::Task<bool> AppModel::checkNetworkAndRefresh(quint64 attempt) {
+namespace {
+
+QCoro::Task<bool> timedReachability(NetworkChecks& network) {
+    StepTimer step("reachability");
+    co_return co_await network.isInternetReachable();
+}
+
+QCoro::Task<std::optional<QString>> timedAddress(NetworkChecks& network) {
+    StepTimer step("address_before");
+    try {
+        co_return co_await network.publicIP();
+    } catch (...) {
+        co_return std::nullopt;
+    }
+}
+
+}  // namespace
+
+QCoro::Task<bool> AppModel::timedRefresh() {
+    StepTimer step("catalog");
+    co_return co_await refreshCatalog();
+}
+
+AppModel::ConnectChecks AppModel::startConnectChecks() {
+    // None waits for another: all three are in flight before the first answer is read, so the
+    // checks cost the slowest of them rather than their sum. Their answers are still read in
+    // the order below, and the first that fails ends the attempt with its own reason.
+    return ConnectChecks{timedReachability(*network_), timedRefresh(), timedAddress(*network_)};
+}
+
+QCoro::Task<bool> AppModel::prepareConnect() {
+    ConnectChecks running = startConnectChecks();
+    CheckOutcome outcome;
+    outcome.reachable = co_await running.reachable;
+    outcome.refreshed = co_await running.refreshed;
+    outcome.original = co_await running.original;
+    outcome.at = clock_->now();
+    preparedChecks_ = outcome;
+    co_return outcome.refreshed;
+}
+
+QCoro::Task<bool> AppModel::checkNetworkAndRefresh(quint64 attempt, std::optional<QString>& original) {
     setConnectionState(ConnectionState::connecting(QStringLiteral("Checking Wi-Fi/Ethernet and internet access…")));
-    const bool reachable = co_await network_->isInternetReachable();
+    // Answers the command line asked for just before (while it loaded the catalog) serve once.
+    std::optional<CheckOutcome> prepared = std::exchange(preparedChecks_, std::nullopt);
+    if (prepared && prepared->at.secsTo(clock_->now()) > kPreparedChecksLifetimeSeconds) prepared.reset();
+    std::optional<ConnectChecks> running;
+    if (!prepared) running = startConnectChecks();
+
+    // Plain statements around each co_await: GCC 12 mishandles one inside a conditional operator.
+    bool reachable = false;
+    if (prepared) {
+        reachable = prepared->reachable;
+    } else {
+        reachable = co_await running->reachable;
+    }
     if (!isCurrent(attempt)) co_return false;
     if (!reachable) {
         const bool physical = network_->isPhysicalNetworkInterfaceUp();
@@ -99,32 +155,35 @@ QCoro::Task<bool> AppModel::checkNetworkAndRefresh(quint64 attempt) {
     }
     setOffline(false);
     setConnectionState(ConnectionState::connecting(QStringLiteral("Refreshing the live server catalog…")));
-    const bool refreshed = co_await refreshCatalog();
+    bool refreshed = false;
+    if (prepared) {
+        refreshed = prepared->refreshed;
+    } else {
+        refreshed = co_await running->refreshed;
+    }
     if (!isCurrent(attempt)) co_return false;
     if (!refreshed) {
         // The kept catalog stands in for the live one while it is recent enough; the profile
         // then comes from it too, unless a live source answers by then.
-        if (keptCatalogDate_ && !keptCatalogTooOld()) {
-            setConnectionState(ConnectionState::connecting(
-                QStringLiteral("Using the catalog from %1 — the live catalog could not be loaded.")
-                    .arg(catalogAgeText(*keptCatalogDate_, clock_->now()))));
-            co_return true;
+        if (!keptCatalogDate_ || keptCatalogTooOld()) {
+            endAttempt(catalogMessage_.value_or(kFeedNotRefreshed));
+            co_return false;
         }
-        endAttempt(catalogMessage_.value_or(kFeedNotRefreshed));
-        co_return false;
+        setConnectionState(ConnectionState::connecting(
+            QStringLiteral("Using the catalog from %1 — the live catalog could not be loaded.")
+                .arg(catalogAgeText(*keptCatalogDate_, clock_->now()))));
     }
-    co_return true;
-}
-
-QCoro::Task<std::optional<QString>> AppModel::readOriginalAddress(quint64 attempt) {
     // The address before the tunnel: proof that the tunnel changed it.
     setConnectionState(ConnectionState::connecting(QStringLiteral("Checking your original public IP…")));
-    std::optional<QString> original;
-    try {
-        original = co_await network_->publicIP();
-    } catch (...) {
+    if (prepared) {
+        original = prepared->original;
+    } else {
+        original = co_await running->original;
     }
-    if (!isCurrent(attempt)) co_return std::nullopt;
+    co_return isCurrent(attempt);
+}
+
+QCoro::Task<std::optional<QString>> AppModel::readOriginalAddress(quint64 attempt, std::optional<QString> original) {
     if (!original) {
         const bool stillReachable = co_await network_->isInternetReachable();
         // A newer attempt or a disconnect may have taken over during that check.
@@ -150,7 +209,8 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
     // While the block holds (after a loss or a failed attempt) nothing but a relay answers: the
     // catalog and the address read before it closed serve.
     const bool closed = tunnelProvider_->holdsBlock() && originalPublicIP_;
-    if (!closed && !co_await checkNetworkAndRefresh(attempt)) co_return;
+    std::optional<QString> found;
+    if (!closed && !co_await checkNetworkAndRefresh(attempt, found)) co_return;
     const std::vector<Relay> candidates = connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_,
                                                                maxRecommendedRelaysPerCountry());
     if (candidates.empty()) {
@@ -160,7 +220,7 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
         co_return;
     }
     std::optional<QString> original = originalPublicIP_;
-    if (!closed) original = co_await readOriginalAddress(attempt);
+    if (!closed) original = co_await readOriginalAddress(attempt, std::move(found));
     if (!original) co_return;
 
     QStringList failureLines;

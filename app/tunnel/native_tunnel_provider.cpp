@@ -15,6 +15,7 @@
 #include "network/interface_names.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
+#include "network/step_trace.h"
 #include "tunnel/exit_country_lookup.h"
 
 namespace orlune {
@@ -38,6 +39,15 @@ NativeRequest operation(std::string_view name) {
 
 bool isTunnelInterface(const std::optional<std::string>& interface) {
     return interface && text(*interface).startsWith(kTunnelInterfacePrefix);
+}
+
+// Nothing when the lookup fails: the caller then asks for the address the echo saw.
+QCoro::Task<std::optional<QString>> countryOfListedAddress(QString address) {
+    try {
+        co_return co_await ExitCountryLookup::countryCode(std::move(address));
+    } catch (...) {
+        co_return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -89,11 +99,15 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     if (!serviceInstalled()) throw TunnelError(TunnelError::Kind::backendUnavailable);
     if (!originalIP || originalIP->isEmpty()) throw TunnelError(TunnelError::Kind::originalIPUnavailable);
 
+    StepTimer recoverStep("recover");
     co_await recoverStaleConnections();
+    recoverStep.finish();
     checkAttempt(attempt);
 
     report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
+    StepTimer profileStep("profile");
     const ProfileFetch fetched = co_await profileFor(relay);
+    profileStep.finish();
     checkAttempt(attempt);
     const QString& profile = fetched.profile;
     if (fetched.keptFrom) {
@@ -109,7 +123,9 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     start.blockTraffic = protection_.blockTraffic;
     start.allowLocalNetwork = protection_.allowLocalNetwork;
     start.blockIPv6 = protection_.blockIPv6;
+    StepTimer startStep("engine_start");
     NativeReply status = co_await request(std::move(start));
+    startStep.finish();
     blockHeld_ = status.blockingTraffic;
     checkAttempt(attempt);
     if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
@@ -118,7 +134,9 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
         throw TunnelError::backendCommandFailed(kBlockNotSupported);
     }
 
-    const auto deadline = clock_.now() + timings_.confirmationDeadline;
+    StepTimer waitStep("engine_wait");
+    const auto started = clock_.now();
+    const auto deadline = started + timings_.confirmationDeadline;
     while (clock_.now() < deadline) {
         checkAttempt(attempt);
         NativeRequest poll = operation(NativeOperation::status);
@@ -130,8 +148,10 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
                                                                              : status.message);
         }
         if (!status.ok) throw TunnelError::backendCommandFailed(status.message);
-        co_await clock_.sleep(timings_.statusInterval);
+        const bool early = clock_.now() - started < timings_.fastStatusPeriod;
+        co_await clock_.sleep(early ? timings_.fastStatusInterval : timings_.statusInterval);
     }
+    waitStep.finish();
     if (status.state != NativeState::connected || !isTunnelInterface(status.interface)) {
         throw TunnelError::serverConnectionFailed(utf8(kConfirmationTimedOut) + status.message);
     }
@@ -139,18 +159,33 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     const QString interface = text(*status.interface);
     activeInterface_ = interface;
     report(QStringLiteral("Verifying VPN route and IPv4 address…"));
+    // A relay almost always exits at the address it is listed with: that address's country is
+    // asked alongside the address itself, and counts only when the echo saw that address.
+    QCoro::Task<std::optional<QString>> listedCountry = countryOfListedAddress(relay.hostname);
+    StepTimer addressStep("vpn_address");
     const QString vpnIP = co_await PublicIPLookup::current();
+    addressStep.finish();
     checkAttempt(attempt);
     if (vpnIP == *originalIP) throw TunnelError(TunnelError::Kind::publicIPDidNotChange);
 
     report(QStringLiteral("Verifying VPN exit country…"));
-    const QString exitCountry = co_await ExitCountryLookup::countryCode(vpnIP);
+    StepTimer countryStep("exit_country");
+    std::optional<QString> listed = co_await listedCountry;
+    QString exitCountry;
+    if (vpnIP == relay.hostname && listed) {
+        exitCountry = std::move(*listed);
+    } else {
+        exitCountry = co_await ExitCountryLookup::countryCode(vpnIP);
+    }
+    countryStep.finish();
     checkAttempt(attempt);
     if (relay.countryCode.compare(exitCountry, Qt::CaseInsensitive) != 0) {
         throw TunnelError::countryMismatch(utf8(relay.countryCode.toUpper()), utf8(exitCountry));
     }
 
+    StepTimer routeStep("route_check");
     const bool active = co_await isTunnelActive();
+    routeStep.finish();
     // Superseded while asking: not the relay's failure.
     checkAttempt(attempt);
     if (!active) throw TunnelError(TunnelError::Kind::tunnelRouteUnverified);

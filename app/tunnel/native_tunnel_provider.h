@@ -35,6 +35,10 @@ struct TunnelTimings {
     std::chrono::milliseconds statusInterval{750};
     std::chrono::milliseconds restoreDeadline{15'000};
     std::chrono::milliseconds routeInterval{500};
+    // The engine is usually ready within a few round trips to the relay: for the first
+    // fastStatusPeriod the service is asked every fastStatusInterval, then every statusInterval.
+    std::chrono::milliseconds fastStatusInterval{50};
+    std::chrono::milliseconds fastStatusPeriod{10'000};
 };
 
 // The app's client of the root service: starts, proves, inspects and stops the tunnel.

@@ -58,18 +58,26 @@ TEST_F(VPNGateProviderTest, SilentServerTimesOutAsATransportError) {
     }
 }
 
-TEST_F(VPNGateProviderTest, ProfileComesFromAFreshDownloadEachTime) {
+TEST_F(VPNGateProviderTest, ProfileComesFromAListOfTheLastTwoMinutesElseAFreshDownload) {
+    auto access = std::make_shared<CatalogAccess>();
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    access->clock = [&now] { return now; };
+    VPNGateProvider fresh(access);
     const test::CatalogRow row;
     server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});
     const Relay relay = test::relayFor(row);
-    const QString first = await(provider.openVPNConfiguration(relay));
+    const QString first = await(fresh.openVPNConfiguration(relay));
     EXPECT_TRUE(first.contains("remote 203.0.113.7 1194\n"));
     EXPECT_TRUE(first.endsWith("ping-exit 60\n"));
 
-    // The relay left the list between the two calls.
+    // The relay left the list meanwhile: the list of the last two minutes still serves.
     server.route("/api/iphone/", {.body = test::catalogBody({})});
+    now = now.addSecs(CatalogAccess::kRecentListSeconds);
+    EXPECT_EQ(await(fresh.openVPNConfiguration(relay)), first);
+    EXPECT_EQ(server.requestCount("/api/iphone/"), 1);
+    now = now.addSecs(1);
     try {
-        await(provider.openVPNConfiguration(relay));
+        await(fresh.openVPNConfiguration(relay));
         ADD_FAILURE() << "no error";
     } catch (const TunnelError& error) {
         EXPECT_EQ(error.kind(), TunnelError::Kind::serverMissingFromFreshCatalog);
@@ -79,7 +87,7 @@ TEST_F(VPNGateProviderTest, ProfileComesFromAFreshDownloadEachTime) {
 
     server.route("/api/iphone/", {.status = 404});
     try {
-        await(provider.openVPNConfiguration(relay));
+        await(fresh.openVPNConfiguration(relay));
         ADD_FAILURE() << "no error";
     } catch (const TunnelError& error) {
         EXPECT_EQ(error.kind(), TunnelError::Kind::serverConfigurationUnavailable);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/cancellation_error.h"
 #include "core/tunnel_error.h"
 #include "model/relay_memory.h"
@@ -238,6 +240,35 @@ TEST_F(AppModelTest, ConnectVerifiesAndShowsTheTunnelAddress) {
     // Connecting again while connected changes nothing.
     await(model().connectSelected());
     EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u);
+}
+
+TEST_F(AppModelTest, TheChecksRunSideBySideAndPreparedAnswersServeOneConnect) {
+    load();
+    model().selectCountry("JP");
+    const auto asked = [this] {
+        return std::tuple(fixture.network->reachabilityChecks, fixture.catalog->fetches,
+                          fixture.network->addressLookups);
+    };
+    const auto before = asked();
+    test::Gate gate;
+    fixture.catalog->gate = &gate;
+    QCoro::Task<> connecting = model().connectSelected();
+    // The refresh is held back, yet the other two were asked already.
+    EXPECT_EQ(asked(), std::tuple(std::get<0>(before) + 1, std::get<1>(before) + 1, std::get<2>(before) + 1));
+    gate.open();
+    await(std::move(connecting));
+    ASSERT_TRUE(model().connectionState().isConnected()) << model().connectionState().text.toStdString();
+    await(model().disconnect());
+
+    // What the command line asked while loading the catalog serves the connect that follows, once.
+    ASSERT_TRUE(await(model().prepareConnect()));
+    const auto prepared = asked();
+    connectTo("JP");
+    EXPECT_TRUE(model().connectionState().isConnected());
+    EXPECT_EQ(asked(), prepared);
+    await(model().disconnect());
+    connectTo("JP");
+    EXPECT_EQ(std::get<1>(asked()), std::get<1>(prepared) + 1);
 }
 
 TEST_F(AppModelTest, TheRequestedRelayIsTriedFirstThenTheOthersInOrderUpToTheCap) {

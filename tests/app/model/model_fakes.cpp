@@ -121,6 +121,7 @@ QCoro::Task<bool> FakeNetwork::isInternetReachable() {
 }
 
 QCoro::Task<QString> FakeNetwork::publicIP() {
+    ++addressLookups;
     if (!address) throw TunnelError(TunnelError::Kind::vpnIPUnavailable);
     co_return QString(*address);
 }

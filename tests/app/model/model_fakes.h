@@ -111,6 +111,7 @@ struct FakeNetwork final : NetworkChecks {
     bool physicalUp = true;
     std::optional<QString> address = QStringLiteral("203.0.113.10");
     int reachabilityChecks = 0;
+    int addressLookups = 0;
 
     QCoro::Task<bool> isInternetReachable() override;
     bool isPhysicalNetworkInterfaceUp() override { return physicalUp; }

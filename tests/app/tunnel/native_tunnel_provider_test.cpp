@@ -127,8 +127,11 @@ protected:
     std::unique_ptr<test::FakeControlService> service;
     // The provider's clock moves only by its own pauses, so a deadline is a number of looks
     // (here 600 and 400), however slow the build.
-    TunnelTimings timings{.confirmationDeadline = 3000ms, .statusInterval = 5ms, .restoreDeadline = 2000ms,
-                          .routeInterval = 5ms};
+    TunnelTimings timings{.confirmationDeadline = 3000ms,
+                          .statusInterval = 5ms,
+                          .restoreDeadline = 2000ms,
+                          .routeInterval = 5ms,
+                          .fastStatusInterval = 5ms};
     std::chrono::steady_clock::time_point now;
     RouteScript* route = nullptr;
     bool internetReachable = true;
@@ -281,6 +284,14 @@ TEST_F(NativeTunnelProviderTest, UnchangedAddressOrWrongCountryIsNotATunnel) {
                          "marked mismatched.");
     // The interface confirmed before the failure stays recorded until a disconnect.
     EXPECT_EQ(provider().activeInterface(), "tun0");
+
+    // The listed address's country is asked alongside the echo, and counts only when the echo
+    // saw that very address.
+    server.route(QStringLiteral("/info/%1/country").arg(relay.hostname), {.body = "jp"});
+    EXPECT_EQ(tunnelFailure(connect()), Kind::countryMismatch);
+    for (const char* path : {"/cdn-cgi/trace", "/echo1/", "/echo2/", "/ip"})
+        server.route(path, {.body = relay.hostname.toUtf8()});
+    EXPECT_EQ(await(connect()).exitCountryCode, "JP");
 }
 
 TEST_F(NativeTunnelProviderTest, ProfileProblemsPassThrough) {

@@ -10,6 +10,8 @@ MANIFEST=/var/lib/orlune-vpn/client.json
 
 installed_app() { echo "$S/$INSTALL_SUBDIR/usr/bin/orlune-vpn"; }
 installed_service() { echo "$S/$INSTALL_SUBDIR/usr/libexec/orlune-vpn/orlune-vpn-service"; }
+# The app loads its window from this module, found from its own path (bin/../lib/orlune-vpn).
+WINDOW_MODULE=lib/orlune-vpn/orlune-vpn-window.so
 
 # The manifest's content; its keys are the service's to decide, so they live only here.
 manifest_json() { # app-path hash
@@ -100,6 +102,9 @@ lab_install() { # options...
   client_holder >/dev/null
   if [ -n "$app" ]; then
     install_file "$app" "$(installed_app)"
+    local module
+    module=$(dirname "$app")/../$WINDOW_MODULE
+    if [ -f "$module" ]; then install_file "$module" "$S/$INSTALL_SUBDIR/usr/$WINDOW_MODULE"; fi
     write_manifest "${manifest_path:-$(installed_app)}" "$(installed_app)"
     note "app installed at $(installed_app), manifest $MANIFEST in the client host"
   fi
