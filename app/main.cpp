@@ -21,6 +21,7 @@
 #include "network/http.h"
 #include "platform/network_path_monitor_linux.h"
 #include "platform/single_instance.h"
+#include "platform/sleep_monitor_logind_linux.h"
 #include "tunnel/native_tunnel_provider.h"
 #include "tunnel/tunnel_holder.h"
 #include "ui/app_windows.h"
@@ -58,6 +59,7 @@ std::unique_ptr<orlune::AppModel> makeModel(orlune::Preferences& preferences,
     dependencies.network = std::make_unique<orlune::SystemNetworkChecks>();
     dependencies.clock = std::make_unique<orlune::SystemClock>();
     dependencies.pathMonitor = std::make_unique<orlune::LinuxNetworkPathMonitor>();
+    dependencies.sleepMonitor = std::make_unique<orlune::LogindSleepMonitor>();
     return std::make_unique<orlune::AppModel>(std::move(dependencies));
 }
 

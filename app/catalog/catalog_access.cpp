@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "network/elapsed_time.h"
 #include "network/endpoints.h"
 
 namespace orlune {
@@ -86,6 +87,8 @@ std::vector<QUrl> CatalogAccess::sources() const {
     std::stable_partition(sources.begin(), sources.end(), [&](const QUrl& url) { return !failedRecently(url); });
     return sources;
 }
+
+QDateTime CatalogAccess::sinceBoot() { return QDateTime::fromMSecsSinceEpoch(elapsedSinceBoot().count(), Qt::UTC); }
 
 void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
     std::erase_if(failedAt_, [&](const auto& entry) { return entry.first == source; });

@@ -70,9 +70,12 @@ public:
     QNetworkAccessManager& network();
     const CatalogCache* cache() const { return cache_ ? &*cache_ : nullptr; }
 
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+    // Only differences of its readings count: by default the time since boot, which a change of
+    // the wall clock cannot stretch or shorten.
+    std::function<QDateTime()> clock = sinceBoot;
 
 private:
+    static QDateTime sinceBoot();
     void applyProxy();
 
     std::optional<CatalogCache> cache_;

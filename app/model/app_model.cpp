@@ -18,8 +18,11 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       tunnelProvider_(std::move(dependencies.tunnelProvider)),
       network_(std::move(dependencies.network)),
       clock_(std::move(dependencies.clock)),
-      pathMonitor_(std::move(dependencies.pathMonitor)) {
-    quarantinedUntil_ = readQuarantine(preferences_, clock_->now());
+      pathMonitor_(std::move(dependencies.pathMonitor)),
+      sleepMonitor_(std::move(dependencies.sleepMonitor)),
+      startWall_(clock_->now()),
+      startElapsed_(clock_->elapsed()) {
+    quarantinedUntil_ = readQuarantine(preferences_, steadyNow());
     selectedCountryCode_ = preferences_.stringValue(PreferenceKey::selectedCountryCode);
     favorites_ = readFavorites(preferences_);
     favoriteSnapshots_ = readFavoriteSnapshots(preferences_);
@@ -54,6 +57,10 @@ void AppModel::startMonitoring() {
         connect(pathMonitor_.get(), &NetworkPathMonitor::pathChanged, this, &AppModel::handleNetworkPath);
         pathMonitor_->start();
     }
+    if (sleepMonitor_) {
+        connect(sleepMonitor_.get(), &SleepMonitor::woke, this, &AppModel::handleWake);
+        sleepMonitor_->start();
+    }
     healthTimer_.setInterval(kHealthInterval);
     connect(&healthTimer_, &QTimer::timeout, this, &AppModel::healthTick);
     healthTimer_.start();
@@ -84,7 +91,16 @@ QualityLimits AppModel::limits() const {
 }
 
 RankingInputs AppModel::rankingInputs() const {
-    return {relays_, limits(), quarantinedUntil_, mismatchedRelayIDs_, clock_->now()};
+    return {relays_, limits(), quarantinedUntil_, mismatchedRelayIDs_, steadyNow()};
+}
+
+QDateTime AppModel::steadyNow() const {
+    return startWall_.addMSecs((clock_->elapsed() - startElapsed_).count());
+}
+
+std::optional<std::chrono::seconds> AppModel::catalogAge() const {
+    if (!updatedElapsed_) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::seconds>(clock_->elapsed() - *updatedElapsed_);
 }
 
 std::vector<Relay> AppModel::eligibleRelays() const {
@@ -242,6 +258,7 @@ void AppModel::setSelectedCountryCode(std::optional<QString> code) {
 
 void AppModel::setLastUpdated(QDateTime when) {
     lastUpdated_ = std::move(when);
+    updatedElapsed_ = clock_->elapsed();
     emit lastUpdatedChanged();
 }
 

@@ -3,6 +3,7 @@
 #include <qcoro/qcorosignal.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "catalog/catalog_cache.h"
 #include "catalog/catalog_parsing.h"
@@ -177,14 +178,20 @@ void AppModel::finishRefresh(bool succeeded) {
 }
 
 void AppModel::syncQuarantine(const Relay* hiding) {
-    const QDateTime now = clock_->now();
+    const QDateTime now = steadyNow();
+    // Stored ends are wall-clock times. After a change of the wall clock they are moved by it on
+    // the way in, and written back so moved, so every process (and the next run) sees the real end.
+    qint64 shift = clock_->now().msecsTo(now);
+    if (std::abs(shift) < kWallClockJumpMilliseconds) shift = 0;
     // Another process (the command line, a second window) may have hidden relays meanwhile.
     preferences_.reload();
     // Every stored entry, ended ones included, so that those are dropped from the file too.
-    const auto stored = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    const auto storedAsIs = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    const auto stored = shiftedQuarantine(storedAsIs, shift);
     auto merged = mergeQuarantine(stored, quarantinedUntil_, now);
     if (hiding) merged.insert(hiding->id, now.addSecs(kQuarantineSeconds));
-    if (merged != stored) writeQuarantine(preferences_, merged);
+    const auto toStore = shiftedQuarantine(merged, -shift);
+    if (toStore != storedAsIs) writeQuarantine(preferences_, toStore);
     if (merged == quarantinedUntil_) return;
     quarantinedUntil_ = std::move(merged);
     emit quarantinedUntilChanged();

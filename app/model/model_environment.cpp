@@ -4,6 +4,7 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include "network/elapsed_time.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
 
@@ -13,6 +14,10 @@ QCoro::Task<bool> SystemNetworkChecks::isInternetReachable() {
     co_return co_await InternetReachability::isInternetReachable();
 }
 
+QCoro::Task<bool> SystemNetworkChecks::anyCheckAnswers() {
+    co_return co_await InternetReachability::anyProbeAnswers();
+}
+
 bool SystemNetworkChecks::isPhysicalNetworkInterfaceUp() {
     return InternetReachability::isPhysicalNetworkInterfaceUp();
 }
@@ -20,6 +25,8 @@ bool SystemNetworkChecks::isPhysicalNetworkInterfaceUp() {
 QCoro::Task<QString> SystemNetworkChecks::publicIP() {
     co_return co_await PublicIPLookup::current();
 }
+
+std::chrono::milliseconds SystemClock::elapsed() const { return elapsedSinceBoot(); }
 
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {
     QTimer timer;

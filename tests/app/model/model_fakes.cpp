@@ -120,6 +120,11 @@ QCoro::Task<bool> FakeNetwork::isInternetReachable() {
     co_return reachable;
 }
 
+QCoro::Task<bool> FakeNetwork::anyCheckAnswers() {
+    if (quickCheckGate) co_await quickCheckGate->wait();
+    co_return co_await isInternetReachable();
+}
+
 QCoro::Task<QString> FakeNetwork::publicIP() {
     if (!address) throw TunnelError(TunnelError::Kind::vpnIPUnavailable);
     co_return QString(*address);
@@ -142,6 +147,7 @@ AppModel& ModelFixture::rebuild() {
         catalogState_.relays = catalog->relays;
         networkState_ = *network;
         clockState_ = clock->current;
+        wallShiftState_ = clock->wallShift;
     }
     model_.reset();
     preferences_ = std::make_unique<Preferences>(
@@ -151,6 +157,7 @@ AppModel& ModelFixture::rebuild() {
     auto fakeNetwork = std::make_unique<FakeNetwork>(networkState_);
     auto fakeClock = std::make_unique<FakeClock>();
     fakeClock->current = clockState_;
+    fakeClock->wallShift = wallShiftState_;
     auto fakeTunnel = std::make_unique<FakeTunnel>();
     catalog = fakeCatalog.get();
     network = fakeNetwork.get();
