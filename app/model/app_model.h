@@ -233,6 +233,9 @@ private:
     // The steady clock's origin: the wall clock and the elapsed time, read together at start.
     QDateTime startWall_;
     std::chrono::milliseconds startElapsed_{};
+    // How far the steady clock was ahead of the wall clock when the stored hidden relays were
+    // last written (0: as at start).
+    qint64 storedShift_ = 0;
 
     std::vector<Relay> relays_;
     bool loading_ = false;

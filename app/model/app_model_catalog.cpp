@@ -179,19 +179,21 @@ void AppModel::finishRefresh(bool succeeded) {
 
 void AppModel::syncQuarantine(const Relay* hiding) {
     const QDateTime now = steadyNow();
-    // Stored ends are wall-clock times. After a change of the wall clock they are moved by it on
-    // the way in, and written back so moved, so every process (and the next run) sees the real end.
+    // Stored ends are wall-clock times, read as of this model's last write (or its start) and
+    // written as of now: after a change of the wall clock they are rewritten moved by it, so
+    // every process (and the next run) sees the real end.
     qint64 shift = clock_->now().msecsTo(now);
     if (std::abs(shift) < kWallClockJumpMilliseconds) shift = 0;
     // Another process (the command line, a second window) may have hidden relays meanwhile.
     preferences_.reload();
     // Every stored entry, ended ones included, so that those are dropped from the file too.
     const auto storedAsIs = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
-    const auto stored = shiftedQuarantine(storedAsIs, shift);
+    const auto stored = shiftedQuarantine(storedAsIs, storedShift_);
     auto merged = mergeQuarantine(stored, quarantinedUntil_, now);
     if (hiding) merged.insert(hiding->id, now.addSecs(kQuarantineSeconds));
     const auto toStore = shiftedQuarantine(merged, -shift);
     if (toStore != storedAsIs) writeQuarantine(preferences_, toStore);
+    storedShift_ = shift;
     if (merged == quarantinedUntil_) return;
     quarantinedUntil_ = std::move(merged);
     emit quarantinedUntilChanged();
