@@ -88,7 +88,9 @@ std::vector<QUrl> CatalogAccess::sources() const {
     return sources;
 }
 
-QDateTime CatalogAccess::sinceBoot() { return QDateTime::fromMSecsSinceEpoch(elapsedSinceBoot().count(), Qt::UTC); }
+QDateTime CatalogAccess::sinceBoot() {
+    return QDateTime::fromMSecsSinceEpoch(elapsedSinceBoot().count(), Qt::UTC);
+}
 
 void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
     std::erase_if(failedAt_, [&](const auto& entry) { return entry.first == source; });

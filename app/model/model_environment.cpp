@@ -26,7 +26,9 @@ QCoro::Task<QString> SystemNetworkChecks::publicIP() {
     co_return co_await PublicIPLookup::current();
 }
 
-std::chrono::milliseconds SystemClock::elapsed() const { return elapsedSinceBoot(); }
+std::chrono::milliseconds SystemClock::elapsed() const {
+    return elapsedSinceBoot();
+}
 
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {
     QTimer timer;

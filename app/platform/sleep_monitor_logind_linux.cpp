@@ -21,14 +21,13 @@ void LogindSleepMonitor::start() {
     if (!bus.isConnected()) return;  // no reports; the health timer still re-checks a tunnel
     // From any sender: the sender's account is checked for each signal instead.
     bus.connect(QString(), kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"), this,
-                SLOT(prepareForSleep(bool,QDBusMessage)));
+                SLOT(prepareForSleep(bool, QDBusMessage)));
 }
 
 void LogindSleepMonitor::prepareForSleep(bool sleeping, const QDBusMessage& message) {
-    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("/org/freedesktop/DBus"),
-                                                      QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("GetConnectionUnixUser"));
+    QDBusMessage ask =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixUser"));
     ask << message.service();
     auto* sender = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(ask), this);
     connect(sender, &QDBusPendingCallWatcher::finished, this, [this, sleeping](QDBusPendingCallWatcher* call) {

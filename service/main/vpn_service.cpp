@@ -152,9 +152,10 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
         // A suspend stops this clock, but a freeze or a SIGSTOP of the service does not.
         const auto late = std::chrono::steady_clock::now() - due;
         if (late > kPauseThreshold) {
-            logFailure("supervision", "the service did not run for " +
-                                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(late).count()) +
-                                          " s; the owner's silence counts from now");
+            logFailure("supervision",
+                       "the service did not run for " +
+                           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(late).count()) +
+                           " s; the owner's silence counts from now");
             resumeAfterPause();
         }
         if (ready < 0) continue;

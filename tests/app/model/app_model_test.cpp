@@ -488,10 +488,10 @@ TEST_F(AppModelTest, ADeadTunnelOnAWorkingNetworkIsALossAndAutoReconnectOffOnlyR
 TEST_F(AppModelTest, AfterAWakeATunnelMustProveItselfAtOnceOrIsRebuilt) {
     const struct {
         const char* name;
-        bool engineHolds;     // the service still reports the tunnel
-        bool answers;         // the Internet answers through it
-        bool answersLate;     // ... but only after the proof's time is up
-        bool networkBack;     // the network answers once the tunnel is stopped
+        bool engineHolds;  // the service still reports the tunnel
+        bool answers;      // the Internet answers through it
+        bool answersLate;  // ... but only after the proof's time is up
+        bool networkBack;  // the network answers once the tunnel is stopped
         bool keptAsIs;
     } cases[] = {
         {"a tunnel that survived", true, true, false, true, true},
