@@ -23,6 +23,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       startWall_(clock_->now()),
       startElapsed_(clock_->elapsed()) {
     quarantinedUntil_ = readQuarantine(preferences_, steadyNow());
+    lastStored_ = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     selectedCountryCode_ = preferences_.stringValue(PreferenceKey::selectedCountryCode);
     favorites_ = readFavorites(preferences_);
     favoriteSnapshots_ = readFavoriteSnapshots(preferences_);

@@ -236,6 +236,7 @@ private:
     // How far the steady clock was ahead of the wall clock when the stored hidden relays were
     // last written (0: as at start).
     qint64 storedShift_ = 0;
+    QHash<QString, QDateTime> lastStored_;  // the stored hidden relays as this model last saw them
 
     std::vector<Relay> relays_;
     bool loading_ = false;
