@@ -9,6 +9,7 @@
 #include "network/endpoints.h"
 #include "network/tunnel_measurement.h"
 #include "platform/network_path_monitor_linux.h"
+#include "platform/sleep_monitor_logind_linux.h"
 #include "tunnel/native_tunnel_provider.h"
 #include "tunnel/tunnel_holder.h"
 
@@ -39,6 +40,7 @@ std::unique_ptr<AppModel> makeModel(Preferences& preferences, std::shared_ptr<Ca
     dependencies.pathMonitor = std::make_unique<LinuxNetworkPathMonitor>();
     dependencies.history = std::make_unique<RelayHistoryStore>(RelayHistoryStore::defaultPath());
     dependencies.measurer = std::make_unique<SystemTunnelMeasurer>();
+    dependencies.sleepMonitor = std::make_unique<LogindSleepMonitor>();
     return std::make_unique<AppModel>(std::move(dependencies));
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "network/elapsed_time.h"
 #include "network/endpoints.h"
 
 namespace orlune {
@@ -87,6 +88,10 @@ std::vector<QUrl> CatalogAccess::sources() const {
     };
     std::stable_partition(sources.begin(), sources.end(), [&](const QUrl& url) { return !failedRecently(url); });
     return sources;
+}
+
+QDateTime CatalogAccess::sinceBoot() {
+    return QDateTime::fromMSecsSinceEpoch(elapsedSinceBoot().count(), Qt::UTC);
 }
 
 void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {

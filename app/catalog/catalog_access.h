@@ -77,9 +77,12 @@ public:
     std::optional<QByteArray> recentLiveList() const;
     static constexpr qint64 kRecentListSeconds = 120;
 
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+    // Only differences of its readings count: by default the time since boot, which a change of
+    // the wall clock cannot stretch or shorten.
+    std::function<QDateTime()> clock = sinceBoot;
 
 private:
+    static QDateTime sinceBoot();
     void applyProxy();
 
     std::optional<CatalogCache> cache_;

@@ -20,9 +20,13 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       clock_(std::move(dependencies.clock)),
       pathMonitor_(std::move(dependencies.pathMonitor)),
       history_(dependencies.history ? std::move(dependencies.history) : std::make_unique<RelayHistoryStore>(QString())),
-      measurer_(std::move(dependencies.measurer)) {
+      measurer_(std::move(dependencies.measurer)),
+      sleepMonitor_(std::move(dependencies.sleepMonitor)),
+      startWall_(clock_->now()),
+      startElapsed_(clock_->elapsed()) {
     if (auto problem = history_->reload()) historyMessage_ = std::move(problem);
-    quarantinedUntil_ = readQuarantine(preferences_, clock_->now());
+    quarantinedUntil_ = readQuarantine(preferences_, steadyNow());
+    lastStored_ = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     selectedCountryCode_ = preferences_.stringValue(PreferenceKey::selectedCountryCode);
     favorites_ = readFavorites(preferences_);
     favoriteSnapshots_ = readFavoriteSnapshots(preferences_);
@@ -57,6 +61,10 @@ void AppModel::startMonitoring() {
         connect(pathMonitor_.get(), &NetworkPathMonitor::pathChanged, this, &AppModel::handleNetworkPath);
         pathMonitor_->start();
     }
+    if (sleepMonitor_) {
+        connect(sleepMonitor_.get(), &SleepMonitor::woke, this, &AppModel::handleWake);
+        sleepMonitor_->start();
+    }
     healthTimer_.setInterval(kHealthInterval);
     connect(&healthTimer_, &QTimer::timeout, this, &AppModel::healthTick);
     healthTimer_.start();
@@ -87,7 +95,16 @@ QualityLimits AppModel::limits() const {
 }
 
 RankingInputs AppModel::rankingInputs() const {
-    return {relays_, limits(), quarantinedUntil_, mismatchedRelayIDs_, clock_->now()};
+    return {relays_, limits(), quarantinedUntil_, mismatchedRelayIDs_, steadyNow()};
+}
+
+QDateTime AppModel::steadyNow() const {
+    return startWall_.addMSecs((clock_->elapsed() - startElapsed_).count());
+}
+
+std::optional<std::chrono::seconds> AppModel::catalogAge() const {
+    if (!updatedElapsed_) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::seconds>(clock_->elapsed() - *updatedElapsed_);
 }
 
 std::vector<Relay> AppModel::eligibleRelays() const {
@@ -245,6 +262,7 @@ void AppModel::setSelectedCountryCode(std::optional<QString> code) {
 
 void AppModel::setLastUpdated(QDateTime when) {
     lastUpdated_ = std::move(when);
+    updatedElapsed_ = clock_->elapsed();
     emit lastUpdatedChanged();
 }
 

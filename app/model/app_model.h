@@ -46,6 +46,7 @@ public:
         std::unique_ptr<NetworkPathMonitor> pathMonitor;  // may be null: no path reports
         std::unique_ptr<RelayHistoryStore> history;       // may be null: kept in memory only
         std::unique_ptr<TunnelMeasurer> measurer;         // may be null: nothing measured
+        std::unique_ptr<SleepMonitor> sleepMonitor;       // may be null: no sleep reports
     };
 
     // The figures measured through the tunnel to `relayId` while it is up.
@@ -59,6 +60,10 @@ public:
     };
 
     static constexpr std::chrono::seconds kHealthInterval{15};
+    // After a wake the tunnel stays shown as Connected only while it proves itself within this:
+    // the service still holds it and the Internet answers through it.
+    static constexpr std::chrono::milliseconds kWakeProofInterval{250};
+    static constexpr int kWakeProofChecks = 6;
 
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     ~AppModel() override;
@@ -81,7 +86,11 @@ public:
     // The address read just before the newest connect attempt started its tunnel.
     const std::optional<QString>& originalPublicIP() const { return originalPublicIP_; }
     const QSet<QString>& mismatchedRelayIDs() const { return mismatchedRelayIDs_; }
+    // Ends of hiding on the model's steady clock (steadyNow), not the wall clock.
     const QHash<QString, QDateTime>& quarantinedUntil() const { return quarantinedUntil_; }
+    // The wall-clock time at the model's start plus the real time elapsed since: a clock that
+    // counts suspend and that no change of the wall clock moves.
+    QDateTime steadyNow() const;
     const ConnectionState& connectionState() const { return connectionState_; }
     const std::optional<Relay>& selected() const { return selected_; }
     const std::optional<QString>& selectedCountryCode() const { return selectedCountryCode_; }
@@ -89,6 +98,8 @@ public:
     QString serverSearch() const { return serverSearch_; }
     QString countrySearch() const { return countrySearch_; }
     const std::optional<QDateTime>& lastUpdated() const { return lastUpdated_; }
+    // Real time since the last successful refresh, whatever the wall clock did meanwhile.
+    std::optional<std::chrono::seconds> catalogAge() const;
     // When the relays shown are the kept last good catalog (after a failed download, or
     // imported from a file): that catalog's date. Nothing while they are a live answer.
     const std::optional<QDateTime>& keptCatalogDate() const { return keptCatalogDate_; }
@@ -161,6 +172,10 @@ public:
     quint64 latestProbe() const { return probeGeneration_; }
     // One tick of the health timer.
     void healthTick();
+    // The system woke from sleep: the tunnel is checked at once and must prove itself quickly.
+    void handleWake();
+    // That check, awaitable by tests like probeNetwork.
+    QCoro::Task<> probeAfterWake(quint64 probe);
 
     // Entry points for the views: each starts the operation and turns every failure into state.
     Q_INVOKABLE void requestRefresh();
@@ -227,6 +242,8 @@ private:
     void applyCatalog(std::vector<Relay> relays);
     QString keptCatalogMessage(const QString& liveFailure) const;
     QCoro::Task<> reconnectAfterLoss();
+    // A stop asked for elsewhere (the command line) is taken as the user's stop.
+    QCoro::Task<> adoptStopAskedElsewhere();
     bool probeIsValid(quint64 probe) const { return probe == probeGeneration_ && !isConnectionBusy(); }
     bool isCurrent(quint64 attempt) const { return connectionAttemptID_ == attempt; }
     quint64 beginAttempt();
@@ -265,6 +282,14 @@ private:
     std::unique_ptr<TunnelMeasurer> measurer_;
     std::optional<QString> historyMessage_;
     std::optional<Measurement> measurement_;
+    std::unique_ptr<SleepMonitor> sleepMonitor_;
+    // The steady clock's origin: the wall clock and the elapsed time, read together at start.
+    QDateTime startWall_;
+    std::chrono::milliseconds startElapsed_{};
+    // How far the steady clock was ahead of the wall clock when the stored hidden relays were
+    // last written (0: as at start).
+    qint64 storedShift_ = 0;
+    QHash<QString, QDateTime> lastStored_;  // the stored hidden relays as this model last saw them
 
     std::vector<Relay> relays_;
     bool loading_ = false;
@@ -284,6 +309,7 @@ private:
     QString serverSearch_;
     QString countrySearch_;
     std::optional<QDateTime> lastUpdated_;
+    std::optional<std::chrono::milliseconds> updatedElapsed_;
     std::optional<QDateTime> keptCatalogDate_;
     std::optional<CheckOutcome> preparedChecks_;  // from prepareConnect, for the next connect
     QSet<QString> favorites_;

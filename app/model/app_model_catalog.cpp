@@ -3,6 +3,7 @@
 #include <qcoro/qcorosignal.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "catalog/catalog_cache.h"
 #include "catalog/catalog_parsing.h"
@@ -178,14 +179,31 @@ void AppModel::finishRefresh(bool succeeded) {
 }
 
 void AppModel::syncQuarantine(const Relay* hiding) {
-    const QDateTime now = clock_->now();
+    const QDateTime now = steadyNow();
+    // Stored ends are wall-clock times, written as of now: after a change of the wall clock they
+    // are rewritten moved by it, so every process (and the next run) sees the real end.
+    qint64 shift = clock_->now().msecsTo(now);
+    if (std::abs(shift) < kWallClockJumpMilliseconds) shift = 0;
     // Another process (the command line, a second window) may have hidden relays meanwhile.
     preferences_.reload();
     // Every stored entry, ended ones included, so that those are dropped from the file too.
-    const auto stored = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    const auto storedAsIs = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    // What this model wrote last is read as of then; what another process wrote since, as of now.
+    QHash<QString, QDateTime> stored;
+    for (auto entry = storedAsIs.constBegin(); entry != storedAsIs.constEnd(); ++entry) {
+        const bool ours = lastStored_.value(entry.key()) == entry.value();
+        stored.insert(entry.key(), entry.value().addMSecs(ours ? storedShift_ : shift));
+    }
     auto merged = mergeQuarantine(stored, quarantinedUntil_, now);
     if (hiding) merged.insert(hiding->id, now.addSecs(kQuarantineSeconds));
-    if (merged != stored) writeQuarantine(preferences_, merged);
+    const auto toStore = shiftedQuarantine(merged, -shift);
+    if (toStore != storedAsIs) {
+        writeQuarantine(preferences_, toStore);
+        lastStored_ = readQuarantine(preferences_, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    } else {
+        lastStored_ = storedAsIs;
+    }
+    storedShift_ = shift;
     if (merged == quarantinedUntil_) return;
     quarantinedUntil_ = std::move(merged);
     emit quarantinedUntilChanged();

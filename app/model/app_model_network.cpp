@@ -1,6 +1,9 @@
 // Stopping the tunnel, and watching the network: a lost tunnel is stopped and rebuilt when the
 // network returns.
 
+#include <memory>
+#include <optional>
+
 #include "model/app_model.h"
 #include "model/detached_task.h"
 #include "model/model_messages.h"
@@ -101,10 +104,7 @@ QCoro::Task<> AppModel::probeNetwork(NetworkPathStatus status, quint64 probe) {
         // A stop asked for elsewhere (the command line) is the user's stop, not a loss,
         // whatever the network does.
         if (health == TunnelHealth::stoppedOnRequest) {
-            beginAttempt();
-            connectionAttemptID_.reset();
-            setConnectionState(ConnectionState::disconnected());
-            co_await refreshPublicIP();
+            co_await adoptStopAskedElsewhere();
             co_return;
         }
         // A dead tunnel on a working network is handled as a loss.
@@ -115,6 +115,55 @@ QCoro::Task<> AppModel::probeNetwork(NetworkPathStatus status, quint64 probe) {
     }
     if (!probeIsValid(probe)) co_return;
     co_await applyInternetStatus(reachable);
+}
+
+QCoro::Task<> AppModel::adoptStopAskedElsewhere() {
+    beginAttempt();
+    connectionAttemptID_.reset();
+    setConnectionState(ConnectionState::disconnected());
+    co_await refreshPublicIP();
+}
+
+void AppModel::handleWake() {
+    // The next regular check comes a whole period after this one.
+    if (healthTimer_.isActive()) healthTimer_.start();
+    if (isConnectionBusy()) return;
+    if (connectionState_.isConnected() || reconnectWhenNetworkReturns_ || tunnelProvider_->holdsBlock()) {
+        detach(probeAfterWake(++probeGeneration_));
+    }
+}
+
+QCoro::Task<> AppModel::probeAfterWake(quint64 probe) {
+    if (!connectionState_.isConnected()) {
+        // A pending reconnection is tried at once rather than at the next health tick.
+        co_await probeNetwork(NetworkPathStatus::satisfied, probe);
+        co_return;
+    }
+    // The relay may have dropped the session while the computer slept, and the engine notices
+    // only at its own time-out: the tunnel is believed again only when the service still holds
+    // it and the Internet answers through it, within a second and a half.
+    auto answered = std::make_shared<std::optional<bool>>();
+    detach([](NetworkChecks* network, std::shared_ptr<std::optional<bool>> answer) -> QCoro::Task<> {
+        *answer = co_await network->anyCheckAnswers();
+    }(network_.get(), answered));
+    for (int check = 1;; ++check) {
+        const TunnelHealth health = co_await tunnelProvider_->tunnelHealth();
+        if (probe != probeGeneration_ || isConnectionBusy() || !connectionState_.isConnected()) co_return;
+        if (health == TunnelHealth::stoppedOnRequest) {
+            co_await adoptStopAskedElsewhere();
+            co_return;
+        }
+        const bool alive = health == TunnelHealth::active;
+        if (alive && answered->value_or(false)) co_return;
+        if (!alive || answered->has_value() || check == kWakeProofChecks) break;
+        co_await clock_->sleep(kWakeProofInterval);
+    }
+    co_await applyInternetStatus(false);
+    // Once the lost tunnel is stopped, the network is usually there: the reconnection need not
+    // wait for the next health tick.
+    if (reconnectWhenNetworkReturns_ && !isConnectionBusy()) {
+        handleNetworkPath(NetworkPathStatus::satisfied);
+    }
 }
 
 QCoro::Task<> AppModel::applyInternetStatus(bool reachable) {

@@ -5,6 +5,7 @@
 #include <qcoro/qcorotimer.h>
 
 #include "network/endpoints.h"
+#include "network/elapsed_time.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
 #include "network/tunnel_measurement.h"
@@ -13,6 +14,10 @@ namespace orlune {
 
 QCoro::Task<bool> SystemNetworkChecks::isInternetReachable() {
     co_return co_await InternetReachability::isInternetReachable();
+}
+
+QCoro::Task<bool> SystemNetworkChecks::anyCheckAnswers() {
+    co_return co_await InternetReachability::anyProbeAnswers();
 }
 
 bool SystemNetworkChecks::isPhysicalNetworkInterfaceUp() {
@@ -29,6 +34,10 @@ QCoro::Task<std::optional<qint64>> SystemTunnelMeasurer::roundTripMilliseconds()
 
 QCoro::Task<std::optional<qint64>> SystemTunnelMeasurer::throughputBitsPerSecond() {
     co_return co_await measureThroughput(Endpoints::current().speedTest);
+}
+
+std::chrono::milliseconds SystemClock::elapsed() const {
+    return elapsedSinceBoot();
 }
 
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {

@@ -18,6 +18,8 @@ public:
     virtual ~NetworkChecks() = default;
     // Whether at least one independent external check answers. Never throws.
     virtual QCoro::Task<bool> isInternetReachable() = 0;
+    // The same checks, true as soon as the first one answers. Never throws.
+    virtual QCoro::Task<bool> anyCheckAnswers() { co_return co_await isInternetReachable(); }
     // Whether a physical (wired, Wi-Fi, mobile) interface is up with an address.
     virtual bool isPhysicalNetworkInterfaceUp() = 0;
     // The public IPv4 address seen from outside; throws when no endpoint gives one.
@@ -33,11 +35,15 @@ public:
     virtual QCoro::Task<std::optional<qint64>> throughputBitsPerSecond() = 0;
 };
 
-// Wall-clock time and waiting. Tests use a clock they move by hand and waits that end at once.
+// Time and waiting. Tests use a clock they move by hand and waits that end at once.
 class ModelClock {
 public:
     virtual ~ModelClock() = default;
+    // The wall clock: for times that are shown or stored. It may jump (a user's change, NTP).
     virtual QDateTime now() const = 0;
+    // Time since an arbitrary origin that counts suspend and never jumps: for intervals that
+    // must last a given real time. Without a better source, the wall clock's reading.
+    virtual std::chrono::milliseconds elapsed() const { return std::chrono::milliseconds(now().toMSecsSinceEpoch()); }
     virtual QCoro::Task<> sleep(std::chrono::milliseconds duration) = 0;
 };
 
@@ -57,10 +63,25 @@ signals:
     void pathChanged(orlune::NetworkPathStatus status);
 };
 
+// Reports of the system going to sleep and waking up again.
+class SleepMonitor : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    // Begins reporting; without a source of such reports (no system bus) it reports nothing.
+    virtual void start() = 0;
+
+signals:
+    void aboutToSleep();
+    void woke();
+};
+
 // The real ones.
 class SystemNetworkChecks final : public NetworkChecks {
 public:
     QCoro::Task<bool> isInternetReachable() override;
+    QCoro::Task<bool> anyCheckAnswers() override;
     bool isPhysicalNetworkInterfaceUp() override;
     QCoro::Task<QString> publicIP() override;
 };
@@ -75,6 +96,7 @@ public:
 class SystemClock final : public ModelClock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTimeUtc(); }
+    std::chrono::milliseconds elapsed() const override;
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
 };
 

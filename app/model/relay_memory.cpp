@@ -46,6 +46,12 @@ QHash<QString, QDateTime> mergeQuarantine(QHash<QString, QDateTime> a, const QHa
     return a;
 }
 
+QHash<QString, QDateTime> shiftedQuarantine(QHash<QString, QDateTime> quarantine, qint64 milliseconds) {
+    if (milliseconds == 0) return quarantine;
+    for (QDateTime& until : quarantine) until = until.addMSecs(milliseconds);
+    return quarantine;
+}
+
 QSet<QString> readFavorites(const Preferences& preferences) {
     const QVariant stored = preferences.value(PreferenceKey::favoriteRelays);
     if (!stored.isValid()) return {};

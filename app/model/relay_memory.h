@@ -23,6 +23,12 @@ void writeQuarantine(Preferences& preferences, const QHash<QString, QDateTime>& 
 QHash<QString, QDateTime> mergeQuarantine(QHash<QString, QDateTime> a, const QHash<QString, QDateTime>& b,
                                           const QDateTime& now);
 
+// The same ends `milliseconds` later (earlier when negative).
+QHash<QString, QDateTime> shiftedQuarantine(QHash<QString, QDateTime> quarantine, qint64 milliseconds);
+// Below this, a difference between the wall clock and the real time elapsed is the clocks' drift,
+// not a change of the wall clock.
+inline constexpr qint64 kWallClockJumpMilliseconds = 1'000;
+
 // Favourites: a list of relay ids (order not significant).
 QSet<QString> readFavorites(const Preferences& preferences);
 void writeFavorites(Preferences& preferences, const QSet<QString>& favorites);

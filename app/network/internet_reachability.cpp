@@ -3,7 +3,10 @@
 #include <array>
 #include <vector>
 
+#include <QTimer>
+
 #include <qcoro/qcoronetworkreply.h>
+#include <qcoro/qcorotimer.h>
 
 #include "network/endpoints.h"
 #include "network/http.h"
@@ -52,6 +55,33 @@ QCoro::Task<bool> isInternetReachable(std::function<bool()> physicalLinkUp) {
         if (probeSucceeded(*probe)) reachable = true;
     }
     co_return reachable;
+}
+
+QCoro::Task<bool> anyProbeAnswers() {
+    if (!isPhysicalNetworkInterfaceUp()) co_return false;
+    std::vector<ReplyPtr> probes;
+    for (const QUrl& url : probeEndpoints()) {
+        if (ReplyPtr probe = startProbe(url)) probes.push_back(std::move(probe));
+    }
+    // Fires when any probe finishes; the long interval only guards against a lost signal.
+    QTimer finished;
+    finished.setSingleShot(true);
+    for (const ReplyPtr& probe : probes) {
+        QObject::connect(probe.get(), &QNetworkReply::finished, &finished, [&finished] { finished.start(0); });
+    }
+    for (;;) {
+        bool pending = false;
+        for (const ReplyPtr& probe : probes) {
+            if (!probe->isFinished()) {
+                pending = true;
+            } else if (probeSucceeded(*probe)) {
+                co_return true;
+            }
+        }
+        if (!pending) co_return false;
+        finished.start(NetworkTimeouts::current().probe + std::chrono::seconds(1));
+        co_await finished;
+    }
 }
 
 }  // namespace orlune::InternetReachability

@@ -20,4 +20,8 @@ QCoro::Task<bool> isInternetReachable();
 // The same with the link test supplied, for callers that already know or fake it.
 QCoro::Task<bool> isInternetReachable(std::function<bool()> physicalLinkUp);
 
+// The same probes, answering true as soon as the first one answers (false once all have
+// failed): for a check that cannot wait for the slowest, such as the tunnel's after a wake.
+QCoro::Task<bool> anyProbeAnswers();
+
 }  // namespace orlune::InternetReachability

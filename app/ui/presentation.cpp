@@ -140,9 +140,9 @@ bool isDarkAppearance(const QString& appearance, bool systemIsDark) {
 bool periodicRefreshIsDue(const RefreshFacts& facts) {
     if (!facts.automaticRefreshEnabled) return false;
     if (facts.state != Kind::failed && facts.state != Kind::disconnected) return false;
-    if (!facts.lastUpdated || !facts.lastUpdated->isValid()) return true;
+    if (!facts.catalogAge) return true;
     const qint64 interval = std::max(facts.refreshIntervalSeconds, 60);
-    return facts.lastUpdated->secsTo(facts.now) >= interval;
+    return facts.catalogAge->count() >= interval;
 }
 
 QString sessionsText(const Relay& relay) {

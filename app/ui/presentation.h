@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <string_view>
 
@@ -96,8 +97,8 @@ bool isDarkAppearance(const QString& appearance, bool systemIsDark);
 struct RefreshFacts {
     bool automaticRefreshEnabled = true;
     int refreshIntervalSeconds = 300;
-    std::optional<QDateTime> lastUpdated;
-    QDateTime now;
+    // Real time since the last successful refresh (none: never refreshed).
+    std::optional<std::chrono::seconds> catalogAge;
     ConnectionState::Kind state = ConnectionState::Kind::disconnected;
 };
 bool periodicRefreshIsDue(const RefreshFacts& facts);

@@ -154,8 +154,7 @@ bool Shell::periodicRefreshTick() {
     RefreshFacts facts;
     facts.automaticRefreshEnabled = preferences_.boolValue(PreferenceKey::automaticRefreshEnabled).value_or(true);
     facts.refreshIntervalSeconds = preferences_.intValue(PreferenceKey::refreshIntervalSeconds).value_or(300);
-    facts.lastUpdated = model_.lastUpdated();
-    facts.now = clock_();
+    facts.catalogAge = model_.catalogAge();
     facts.state = model_.connectionState().kind;
     if (!periodicRefreshIsDue(facts)) return false;
     model_.requestRefreshIfIdle();

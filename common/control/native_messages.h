@@ -43,6 +43,13 @@ inline constexpr std::string_view kDefaultEngineVersion = "2.7.8";
 //   request for the heartbeat limit (90 s), the service lifts it together with the DNS restore,
 //   so nobody is left without a network and without an app to say why. It is also lifted when
 //   the service stops, and at the next start after a crash.
+// The owner's heartbeat: the process that started the engine (and the one that holds the block)
+// keeps it by sending requests; any request counts, "status" is enough. When none arrives for the
+// heartbeat limit (90 s) the service stops the engine and lifts the block. The limit is measured
+// on the service's monotonic clock, and time the service itself did not run is not silence: a
+// suspend stops that clock, and when the service's loop wakes more than 5 s after it was due (the
+// service or its cgroup was frozen or stopped) the count starts again from then. An app that
+// wakes from sleep asks for "status" at once, so the owner is heard again before anything counts.
 struct NativeRequest {
     std::string operation;
     std::optional<std::string> profile;

@@ -103,6 +103,9 @@ public:
     // Whether an engine is held, running or not yet reaped.
     bool hasEngine() const { return engine_ != nullptr; }
     void refreshHeartbeat() { heartbeat_ = clock_.now(); }
+    // The service itself did not run for a while (frozen or stopped; a suspend stops its clock
+    // instead): the owner could not be heard meanwhile, so its silence counts afresh from now.
+    void resumeAfterPause() { heartbeat_ = clock_.now(); }
     const EnginePaths& paths() const { return paths_; }
 
     // The user and process that started the engine, until a stop succeeds.

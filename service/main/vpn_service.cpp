@@ -34,6 +34,8 @@ constexpr std::chrono::milliseconds kTickInterval{250};
 // once, so no account can crowd out the others.
 constexpr std::size_t kMaximumClients = 32;
 constexpr std::size_t kMaximumClientsPerUser = 4;
+// A wait that ends this much later than it was due means the service did not run meanwhile.
+constexpr std::chrono::seconds kPauseThreshold{5};
 // Connections taken from the queue per turn of the loop, so supervision and clients already
 // accepted keep their turn under a flood.
 constexpr int kAcceptsPerTurn = 8;
@@ -143,8 +145,20 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
             waiting.push_back({client->fd.get(), POLLIN, 0});
             wake = std::min(wake, client->deadline);
         }
+        const int timeout = millisecondsUntil(wake, now);
+        const SteadyTime due = now + std::chrono::milliseconds(timeout);
         // A signal ends the wait early (EINTR), and the loop then sees shouldExit.
-        if (::poll(waiting.data(), waiting.size(), millisecondsUntil(wake, now)) < 0) continue;
+        const int ready = ::poll(waiting.data(), waiting.size(), timeout);
+        // A suspend stops this clock, but a freeze or a SIGSTOP of the service does not.
+        const auto late = std::chrono::steady_clock::now() - due;
+        if (late > kPauseThreshold) {
+            logFailure("supervision",
+                       "the service did not run for " +
+                           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(late).count()) +
+                           " s; the owner's silence counts from now");
+            resumeAfterPause();
+        }
+        if (ready < 0) continue;
         if (waiting[1].revents != 0) supervisor_.drainLog();
         serveClients(waiting);
         if ((waiting[0].revents & POLLIN) != 0) acceptClients(listener.get());
@@ -155,6 +169,11 @@ void VPNService::serve(const std::atomic<bool>& shouldExit) {
     (void)::unlink(parts_.socketPath.c_str());
     stopQuietly();
     liftBlockQuietly();
+}
+
+void VPNService::resumeAfterPause() {
+    supervisor_.resumeAfterPause();
+    if (block_) block_->heartbeat = parts_.clock.now();
 }
 
 void VPNService::acceptClients(int listener) {

@@ -84,6 +84,9 @@ public:
         superviseBlock();
     }
     void stop() { supervisor_.stop(); }
+    // The loop woke long after it was due: the service was frozen or stopped. Neither the owner
+    // nor the block's holder could be heard meanwhile, so their silence counts afresh from now.
+    void resumeAfterPause();
     EngineSupervisor& supervisor() { return supervisor_; }
     const TransportObservation& observation() const { return observation_; }
 

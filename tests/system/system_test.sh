@@ -3,12 +3,14 @@
 # apt-get, run by systemd under its hardened unit, used by an ordinary desktop user, with one of
 # the resolver setups a desktop has. DNS is proven by traffic: port-53 packets are counted by
 # nftables on eth0 and on the tunnel, and none may leave through eth0 while connected.
-# Usage: system_test.sh BUILD-DIR plain|resolved|networkmanager
+# Usage: system_test.sh BUILD-DIR plain|resolved|networkmanager|sleep
 #   plain           root-owned /etc/resolv.conf; also systemd's restart, kill -9, removal during a
 #                   session, an upgrade and a purge
 #   resolved        systemd-resolved with /etc/resolv.conf its stub link
 #   networkmanager  NetworkManager owning eth0 (DHCP from the lab's internet host) and writing
 #                   /etc/resolv.conf
+#   sleep           the plain file; the machine frozen as a suspend would stop it while the relay
+#                   drops the session, with and without logind's wake signal (sleep_steps.sh)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck disable=SC2034  # read by machine.sh
@@ -16,8 +18,8 @@ SYSTEM_DIR=$here
 . "$here/../lab/test/testlib.sh"
 . "$here/machine.sh"
 build=$(cd "${1:?build directory}" && pwd)
-scenario=${2:?scenario: plain, resolved or networkmanager}
-case $scenario in plain|resolved|networkmanager) ;; *) echo "unknown scenario $scenario"; exit 2 ;; esac
+scenario=${2:?scenario: plain, resolved, networkmanager or sleep}
+case $scenario in plain|resolved|networkmanager|sleep) ;; *) echo "unknown scenario $scenario"; exit 2 ;; esac
 skip_unless_lab_possible
 skip_unless_machine_possible
 
@@ -89,6 +91,8 @@ figure "boot to running $(elapsed "$t0") s"
 setup_plain() {
   in_machine sh -c 'printf "# Client host of an Orlune lab\nnameserver 203.0.113.1\noptions timeout:1 attempts:1\n" > /etc/resolv.conf'
 }
+
+setup_sleep() { setup_plain; }
 
 setup_resolved() {
   in_machine ln -sfn ../run/systemd/resolve/stub-resolv.conf /etc/resolv.conf
@@ -355,6 +359,13 @@ fi
 # Later steps need the earlier ones: after a failure they would only repeat it.
 stop_on_failure() { [ "$FAILURES" -eq 0 ] || { show_outputs; finish; exit 1; }; }
 stop_on_failure
+
+if [ "$scenario" = sleep ]; then
+  . "$here/sleep_steps.sh"
+  [ "$FAILURES" -eq 0 ] || show_outputs
+  finish
+  exit
+fi
 
 group "the ordinary user connects; no DNS packet leaves through eth0 while connected"
 state_before=$(dns_state)

@@ -1,5 +1,7 @@
 #include "model/app_model.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -512,6 +514,86 @@ TEST_F(AppModelTest, ADeadTunnelOnAWorkingNetworkIsALossAndAutoReconnectOffOnlyR
     EXPECT_TRUE(model().connectionState().isDisconnected());
     EXPECT_EQ(fixture.catalog->fetches, fetches + 1);
     EXPECT_EQ(fixture.tunnel->connectedIDs.size(), 1u);
+}
+
+TEST_F(AppModelTest, AfterAWakeATunnelMustProveItselfAtOnceOrIsRebuilt) {
+    const struct {
+        const char* name;
+        bool engineHolds;  // the service still reports the tunnel
+        bool answers;      // the Internet answers through it
+        bool answersLate;  // ... but only after the proof's time is up
+        bool networkBack;  // the network answers once the tunnel is stopped
+        bool keptAsIs;
+    } cases[] = {
+        {"a tunnel that survived", true, true, false, true, true},
+        {"the engine gone", false, true, false, true, false},
+        {"no answer through the tunnel", true, false, false, false, false},
+        {"an answer too late", true, true, true, true, false},
+    };
+    for (const auto& c : cases) {
+        test::ModelFixture f;
+        f.catalog->relays = {jp1, jp2};
+        ASSERT_TRUE(await(f.model().refreshCatalog()));
+        f.model().selectCountry("JP");
+        await(f.model().connectSelected());
+        ASSERT_TRUE(f.model().connectionState().isConnected()) << c.name;
+        f.tunnel->tunnelActive = c.engineHolds;
+        f.network->reachable = c.answers;
+        test::Gate late;
+        if (c.answersLate) f.network->quickCheckGate = &late;
+        f.model().handleWake();
+        QCoreApplication::processEvents();
+        if (c.keptAsIs) {
+            EXPECT_TRUE(f.model().connectionState().isConnected()) << c.name;
+            EXPECT_EQ(f.tunnel->disconnects, 0) << c.name;
+            continue;
+        }
+        if (c.networkBack) {
+            // Stopped and rebuilt at once, to the same country, without waiting for a health tick.
+            EXPECT_TRUE(f.model().connectionState().isConnected()) << c.name;
+            EXPECT_EQ(f.tunnel->connectedIDs.size(), 2u) << c.name;
+        } else {
+            EXPECT_TRUE(f.model().connectionState().text.startsWith("The VPN health check failed")) << c.name;
+            EXPECT_TRUE(f.model().reconnectWhenNetworkReturns()) << c.name;
+        }
+        late.open();
+        QCoreApplication::processEvents();
+    }
+}
+
+TEST_F(AppModelTest, HiddenRelaysAndTheCatalogAgeFollowRealTimeWhateverTheWallClockDoes) {
+    using std::chrono::minutes;
+    const struct {
+        const char* name;
+        minutes jump;
+        minutes passed;
+        bool restart;
+        bool hidden;
+    } cases[] = {
+        {"wall clock set forward", minutes(60), minutes(29), false, true},
+        {"wall clock set back", minutes(-60), minutes(30), false, false},
+        {"set forward, then a restart", minutes(60), minutes(29), true, true},
+        {"set back, then a restart", minutes(-60), minutes(30), true, false},
+    };
+    for (const auto& c : cases) {
+        test::ModelFixture f;
+        f.catalog->relays = {jp1, jp2};
+        f.tunnel->outcomes[jp1.id] = failure(TunnelError::serverConnectionFailed("down"));
+        ASSERT_TRUE(await(f.model().refreshCatalog()));
+        f.model().selectCountry("JP");
+        await(f.model().connectSelected());
+        await(f.model().disconnect());
+        f.clock->wallShift += c.jump;
+        if (c.restart) {
+            ASSERT_TRUE(await(f.model().refreshCatalog()));
+            f.rebuild();
+            ASSERT_TRUE(await(f.model().refreshCatalog()));
+        }
+        f.clock->current = f.clock->current.addSecs(std::chrono::seconds(c.passed).count());
+        EXPECT_EQ(f.model().catalogAge(), std::chrono::seconds(c.passed)) << c.name;
+        ASSERT_TRUE(await(f.model().refreshCatalog()));
+        EXPECT_EQ(f.model().bestRelay(u"JP"), c.hidden ? jp2 : jp1) << c.name;
+    }
 }
 
 TEST_F(AppModelTest, ANetworkThatFailsOnlyTheExternalChecksGetsASecondChance) {

@@ -28,20 +28,72 @@ namespace {
 using test::makeRelay;
 
 enum class Kind {
-    connect, quickConnect, retry, disconnect, selectRelay, selectCountry, refresh,
-    linkLost, linkBack, checksFail, healthTick, tunnelDies, stopElsewhere,
-    relayWorks, relayUnreachable, relayWrongExit, relayUnchangedIP, serviceRefuses, socketFails,
-    slowConnect, slowStop, slowCatalog, catalogFails, catalogWorks, stopUnconfirmed, answer,
-    clockJumps, autoReconnectOff, otherProcessHides,
+    connect,
+    quickConnect,
+    retry,
+    disconnect,
+    selectRelay,
+    selectCountry,
+    refresh,
+    linkLost,
+    linkBack,
+    checksFail,
+    healthTick,
+    tunnelDies,
+    stopElsewhere,
+    relayWorks,
+    relayUnreachable,
+    relayWrongExit,
+    relayUnchangedIP,
+    serviceRefuses,
+    socketFails,
+    slowConnect,
+    slowStop,
+    slowCatalog,
+    catalogFails,
+    catalogWorks,
+    stopUnconfirmed,
+    answer,
+    clockJumps,
+    autoReconnectOff,
+    otherProcessHides,
+    wake,
+    wallClockSet,
     count,
 };
 
 const char* const kNames[] = {
-    "connect", "quickConnect", "retry", "disconnect", "selectRelay", "selectCountry", "refresh",
-    "linkLost", "linkBack", "checksFail", "healthTick", "tunnelDies", "stopElsewhere",
-    "relayWorks", "relayUnreachable", "relayWrongExit", "relayUnchangedIP", "serviceRefuses", "socketFails",
-    "slowConnect", "slowStop", "slowCatalog", "catalogFails", "catalogWorks", "stopUnconfirmed", "answer",
-    "clockJumps", "autoReconnectOff", "otherProcessHides",
+    "connect",
+    "quickConnect",
+    "retry",
+    "disconnect",
+    "selectRelay",
+    "selectCountry",
+    "refresh",
+    "linkLost",
+    "linkBack",
+    "checksFail",
+    "healthTick",
+    "tunnelDies",
+    "stopElsewhere",
+    "relayWorks",
+    "relayUnreachable",
+    "relayWrongExit",
+    "relayUnchangedIP",
+    "serviceRefuses",
+    "socketFails",
+    "slowConnect",
+    "slowStop",
+    "slowCatalog",
+    "catalogFails",
+    "catalogWorks",
+    "stopUnconfirmed",
+    "answer",
+    "clockJumps",
+    "autoReconnectOff",
+    "otherProcessHides",
+    "wake",
+    "wallClockSet",
 };
 static_assert(std::size(kNames) == std::size_t(Kind::count));
 
@@ -174,16 +226,28 @@ private:
             gates.clear();
             break;
         case Kind::clockJumps: fixture.clock->current = fixture.clock->current.addSecs(kQuarantineSeconds / 2); break;
+        case Kind::wake:
+            model().handleWake();
+            // The wake's check is the model's to make at once: from here on it must know.
+            if (!model().isConnectionBusy()) lostBehindTheModel = false;
+            break;
+        case Kind::wallClockSet:
+            // A change of the system's clock only, either way: no real time passes.
+            fixture.clock->wallShift += std::chrono::hours(event.relay % 2 == 0 ? 2 : -2);
+            // What another process stored before the change reads moved by it until this model
+            // next rewrites the stored ends: the stored form's limit, not a fault.
+            hiddenElsewhere.clear();
+            break;
         case Kind::autoReconnectOff: fixture.preferences().setValue(PreferenceKey::autoReconnectEnabled, false); break;
         case Kind::otherProcessHides: {
             Preferences other(std::make_unique<QSettings>(fixture.settingsPath(), QSettings::IniFormat));
             other.reload();
-            auto stored = readQuarantine(other, fixture.clock->current);
-            const QDateTime until = fixture.clock->current.addSecs(kQuarantineSeconds);
-            stored.insert(relay.id, until);
+            auto stored = readQuarantine(other, fixture.clock->now());
+            stored.insert(relay.id, fixture.clock->now().addSecs(kQuarantineSeconds));
             writeQuarantine(other, stored);
             other.reload();
-            hiddenElsewhere[relay.id] = until;
+            hiddenElsewhere[relay.id] = fixture.clock->current.addSecs(kQuarantineSeconds);
+            everHiddenElsewhere.insert(relay.id);
             break;
         }
         case Kind::count: break;
@@ -213,14 +277,14 @@ private:
         }
         const auto& hidden = model().quarantinedUntil();
         for (auto id = hidden.keyBegin(); id != hidden.keyEnd(); ++id) {
-            if (!failedRelays.contains(*id) && !hiddenElsewhere.contains(*id)) {
+            if (!failedRelays.contains(*id) && !everHiddenElsewhere.contains(*id)) {
                 return "relay " + id->toStdString() + " was hidden without a failure of its own";
             }
         }
         for (const QString& marked : model().mismatchedRelayIDs()) {
             if (!failedRelays.contains(marked)) return "relay " + marked.toStdString() + " was marked without a failure";
         }
-        const auto stored = readQuarantine(fixture.preferences(), fixture.clock->current);
+        const auto stored = readQuarantine(fixture.preferences(), fixture.clock->now());
         for (auto [id, until] : hiddenElsewhere.asKeyValueRange()) {
             if (until > fixture.clock->current && !stored.contains(id)) {
                 return "relay " + id.toStdString() + " hidden by another process was erased";
@@ -265,7 +329,8 @@ public:
     std::vector<Relay> relays;
     std::set<QString> relayFaults;    // relays whose scripted answer is the relay's fault
     QSet<QString> failedRelays;       // relays that failed by their own fault with the link up
-    QHash<QString, QDateTime> hiddenElsewhere;
+    QHash<QString, QDateTime> hiddenElsewhere;  // their real-time ends
+    QSet<QString> everHiddenElsewhere;
     std::vector<std::unique_ptr<test::Gate>> gates;
     std::optional<std::size_t> stoppedAt;  // provider connects when the user last stopped
     std::optional<QString> explicitPick;

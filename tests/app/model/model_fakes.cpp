@@ -120,6 +120,11 @@ QCoro::Task<bool> FakeNetwork::isInternetReachable() {
     co_return reachable;
 }
 
+QCoro::Task<bool> FakeNetwork::anyCheckAnswers() {
+    if (quickCheckGate) co_await quickCheckGate->wait();
+    co_return co_await isInternetReachable();
+}
+
 QCoro::Task<QString> FakeNetwork::publicIP() {
     ++addressLookups;
     if (!address) throw TunnelError(TunnelError::Kind::vpnIPUnavailable);
@@ -153,6 +158,7 @@ AppModel& ModelFixture::rebuild() {
         catalogState_.relays = catalog->relays;
         networkState_ = *network;
         clockState_ = clock->current;
+        wallShiftState_ = clock->wallShift;
     }
     model_.reset();
     preferences_ = std::make_unique<Preferences>(
@@ -162,6 +168,7 @@ AppModel& ModelFixture::rebuild() {
     auto fakeNetwork = std::make_unique<FakeNetwork>(networkState_);
     auto fakeClock = std::make_unique<FakeClock>();
     fakeClock->current = clockState_;
+    fakeClock->wallShift = wallShiftState_;
     auto fakeTunnel = std::make_unique<FakeTunnel>();
     auto fakeMeasurer = std::make_unique<FakeMeasurer>();
     measurer = fakeMeasurer.get();

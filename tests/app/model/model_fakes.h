@@ -112,8 +112,10 @@ struct FakeNetwork final : NetworkChecks {
     std::optional<QString> address = QStringLiteral("203.0.113.10");
     int reachabilityChecks = 0;
     int addressLookups = 0;
+    Gate* quickCheckGate = nullptr;  // anyCheckAnswers waits for it before answering
 
     QCoro::Task<bool> isInternetReachable() override;
+    QCoro::Task<bool> anyCheckAnswers() override;
     bool isPhysicalNetworkInterfaceUp() override { return physicalUp; }
     QCoro::Task<QString> publicIP() override;
 };
@@ -129,10 +131,15 @@ struct FakeMeasurer final : TunnelMeasurer {
 };
 
 struct FakeClock final : ModelClock {
+    // Real time; the wall clock reads it moved by `wallShift` (a change of the system's clock).
     QDateTime current = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
+    std::chrono::milliseconds wallShift{0};
     std::vector<std::chrono::milliseconds> sleeps;
 
-    QDateTime now() const override { return current; }
+    QDateTime now() const override { return current.addMSecs(wallShift.count()); }
+    std::chrono::milliseconds elapsed() const override {
+        return std::chrono::milliseconds(current.toMSecsSinceEpoch());
+    }
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
 };
 
@@ -162,6 +169,7 @@ private:
     FakeCatalog catalogState_;
     FakeNetwork networkState_;
     QDateTime clockState_;
+    std::chrono::milliseconds wallShiftState_{0};
 };
 
 }  // namespace orlune::test

@@ -162,22 +162,21 @@ TEST(SmallRulesTest, FlagsDurationsAppearanceAndCatalogStatus) {
 }
 
 TEST(PeriodicRefreshTest, RefreshesOnlyWhenIdleEnabledAndOldEnough) {
-    const QDateTime now(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
+    using std::chrono::seconds;
     RefreshFacts base;
-    base.now = now;
-    base.lastUpdated = now.addSecs(-300);
+    base.catalogAge = seconds(300);
     EXPECT_TRUE(periodicRefreshIsDue(base));
     RefreshFacts fresh = base;
-    fresh.lastUpdated = now.addSecs(-299);
+    fresh.catalogAge = seconds(299);
     EXPECT_FALSE(periodicRefreshIsDue(fresh));
     RefreshFacts never = base;
-    never.lastUpdated.reset();
+    never.catalogAge.reset();
     EXPECT_TRUE(periodicRefreshIsDue(never));
     RefreshFacts shortInterval = base;  // below 60 behaves as 60
     shortInterval.refreshIntervalSeconds = 30;
-    shortInterval.lastUpdated = now.addSecs(-45);
+    shortInterval.catalogAge = seconds(45);
     EXPECT_FALSE(periodicRefreshIsDue(shortInterval));
-    shortInterval.lastUpdated = now.addSecs(-60);
+    shortInterval.catalogAge = seconds(60);
     EXPECT_TRUE(periodicRefreshIsDue(shortInterval));
     RefreshFacts off = base;
     off.automaticRefreshEnabled = false;

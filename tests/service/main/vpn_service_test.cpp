@@ -280,6 +280,37 @@ TEST_F(VPNServiceTest, OnlyTheOwnerProcessRefreshesTheHeartbeat) {
     EXPECT_EQ(as(1000, 701, request("status")).state, "stopped");
 }
 
+// Time the service did not run (frozen, stopped) is no silence of the owner or the block's
+// holder; silence before the pause and after it still counts as usual.
+TEST_F(VPNServiceTest, APauseOfTheServiceRestartsTheSilenceCount) {
+    const struct {
+        const char* name;
+        std::chrono::seconds before, pause;
+        bool noticed;
+        std::chrono::seconds after;
+        bool keeps;
+    } cases[] = {
+        {"a pause longer than the limit", 80s, 300s, true, 85s, true},
+        {"the same pause unnoticed", 80s, 300s, false, 0s, false},
+        {"silence after the pause", 80s, 300s, true, 91s, false},
+        {"a pause at the very limit", 90s, 60s, true, 90s, true},
+    };
+    for (const auto& c : cases) {
+        NativeRequest blocked = connectRequest();
+        blocked.blockTraffic = true;
+        ASSERT_EQ(owner(blocked).state, "connecting") << c.name;
+        clock_.advance(c.before);
+        service_.tick();
+        clock_.advance(c.pause);
+        if (c.noticed) service_.resumeAfterPause();
+        clock_.advance(c.after);
+        service_.tick();
+        EXPECT_EQ(engine().running, c.keeps) << c.name;
+        EXPECT_EQ(firewall_.loaded.has_value(), c.keeps) << c.name;
+        owner(request("disconnect"));
+    }
+}
+
 TEST_F(VPNServiceTest, ConnectStopsTheEarlierEngineAndStartsTheHardenedOne) {
     ASSERT_EQ(owner(connectRequest()).state, "connecting");
     NativeReply reply = as(1000, 701, connectRequest());
