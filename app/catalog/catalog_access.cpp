@@ -80,7 +80,7 @@ std::vector<QUrl> CatalogAccess::sources() const {
     };
     for (const QUrl& url : endpoints.catalogMirrors) add(url);
     for (const QUrl& url : mirrors_) add(url);
-    const QDateTime now = clock();
+    const QDateTime now = steadyClock();
     const auto failedRecently = [&](const QUrl& url) {
         return std::any_of(failedAt_.begin(), failedAt_.end(), [&](const auto& entry) {
             return entry.first == url && entry.second.secsTo(now) < kFailedSourceHoldbackSeconds;
@@ -96,11 +96,11 @@ QDateTime CatalogAccess::sinceBoot() {
 
 void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
     std::erase_if(failedAt_, [&](const auto& entry) { return entry.first == source; });
-    if (!answeredWithList) failedAt_.emplace_back(source, clock());
+    if (!answeredWithList) failedAt_.emplace_back(source, steadyClock());
 }
 
 void CatalogAccess::noteLiveList(const QByteArray& body) {
-    const QDateTime now = clock();
+    const QDateTime now = steadyClock();
     recentList_.emplace(body, now);
     // The list is over a megabyte: an idle app gives it back rather than holding it.
     QTimer::singleShot(std::chrono::seconds(kRecentListSeconds), &network(), [this, now] {
@@ -110,7 +110,7 @@ void CatalogAccess::noteLiveList(const QByteArray& body) {
 
 std::optional<QByteArray> CatalogAccess::recentLiveList() const {
     if (!recentList_) return std::nullopt;
-    const qint64 age = recentList_->second.secsTo(clock());
+    const qint64 age = recentList_->second.secsTo(steadyClock());
     if (age < 0 || age > kRecentListSeconds) return std::nullopt;
     return recentList_->first;
 }

@@ -77,9 +77,12 @@ public:
     std::optional<QByteArray> recentLiveList() const;
     static constexpr qint64 kRecentListSeconds = 120;
 
-    // Only differences of its readings count: by default the time since boot, which a change of
-    // the wall clock cannot stretch or shorten.
-    std::function<QDateTime()> clock = sinceBoot;
+    // The wall clock: the kept catalog's dates are file times, so its age is read against it.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+    // The hold-back of failed sources and the recent list count only differences of its
+    // readings: by default the time since boot, which a change of the wall clock cannot stretch
+    // or shorten.
+    std::function<QDateTime()> steadyClock = sinceBoot;
 
 private:
     static QDateTime sinceBoot();

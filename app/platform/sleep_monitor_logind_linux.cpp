@@ -1,12 +1,11 @@
 #include "platform/sleep_monitor_logind_linux.h"
 
 #include <QDBusConnection>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 
 namespace orlune {
 namespace {
 
+const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
 const QString kLogindManager = QStringLiteral("org.freedesktop.login1.Manager");
 
@@ -19,27 +18,20 @@ void LogindSleepMonitor::start() {
     started_ = true;
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return;  // no reports; the health timer still re-checks a tunnel
-    // From any sender: the sender's account is checked for each signal instead.
-    bus.connect(QString(), kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"), this,
-                SLOT(prepareForSleep(bool, QDBusMessage)));
+    // Only from the owner of logind's name, which the bus lets root alone take: another account
+    // cannot make the app re-check its tunnel (or keep it re-checking) at will. The bus follows
+    // the name to its owner, so the signal is taken as it arrives, without asking who sent it
+    // (a question that could come too late, once a short-lived sender has gone).
+    bus.connect(kLogind, kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"), this,
+                SLOT(prepareForSleep(bool)));
 }
 
-void LogindSleepMonitor::prepareForSleep(bool sleeping, const QDBusMessage& message) {
-    QDBusMessage ask =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixUser"));
-    ask << message.service();
-    auto* sender = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(ask), this);
-    connect(sender, &QDBusPendingCallWatcher::finished, this, [this, sleeping](QDBusPendingCallWatcher* call) {
-        const QDBusPendingReply<uint> account = *call;
-        call->deleteLater();
-        if (account.isError() || account.value() != 0) return;
-        if (sleeping) {
-            emit aboutToSleep();
-        } else {
-            emit woke();
-        }
-    });
+void LogindSleepMonitor::prepareForSleep(bool sleeping) {
+    if (sleeping) {
+        emit aboutToSleep();
+    } else {
+        emit woke();
+    }
 }
 
 }  // namespace orlune

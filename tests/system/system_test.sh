@@ -27,6 +27,8 @@ export LAB_ID
 LAB_ID=$(new_lab_id)
 work=$(mktemp -d)
 cleanup() {
+  # A sleep scenario stopped half-way leaves the machine frozen, and a frozen machine never powers off.
+  [ "$scenario" != sleep ] || { freeze_machine 0; pause_app CONT; } >/dev/null 2>&1
   stop_machine
   if [ -f "$work/dnsmasq.pid" ]; then kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null; wait 2>/dev/null; fi
   "$LAB" down >/dev/null 2>&1

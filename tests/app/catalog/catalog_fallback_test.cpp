@@ -125,7 +125,7 @@ protected:
     test::ScopedTimeouts quick{{.catalog = std::chrono::milliseconds(300), .profile = std::chrono::milliseconds(300)}};
     std::shared_ptr<CatalogAccess> access = [this] {
         auto made = std::make_shared<CatalogAccess>(CatalogCache(dir.filePath("catalog.csv")));
-        made->clock = [this] { return now; };
+        made->clock = made->steadyClock = [this] { return now; };
         made->setMirrors({server.url("/m1/api/iphone/"), server.url("/m2/api/iphone/")});
         return made;
     }();

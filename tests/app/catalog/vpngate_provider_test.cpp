@@ -61,7 +61,7 @@ TEST_F(VPNGateProviderTest, SilentServerTimesOutAsATransportError) {
 TEST_F(VPNGateProviderTest, ProfileComesFromAListOfTheLastTwoMinutesElseAFreshDownload) {
     auto access = std::make_shared<CatalogAccess>();
     QDateTime now = QDateTime::currentDateTimeUtc();
-    access->clock = [&now] { return now; };
+    access->clock = access->steadyClock = [&now] { return now; };
     VPNGateProvider fresh(access);
     const test::CatalogRow row;
     server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});

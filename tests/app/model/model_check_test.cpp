@@ -375,6 +375,9 @@ TEST(AppModelCheck, RandomOrdersOfEventsKeepEveryRule) {
     const int sequences = fromEnvironment("ORLUNE_MODEL_CHECK_SEQUENCES", 3000);
     const int anySeed = int(QRandomGenerator::global()->bounded(1 << 30));
     const quint32 seed = quint32(fromEnvironment("ORLUNE_MODEL_CHECK_SEED", anySeed));
+    // Said first: a crash mid-run must still tell which seed replays it.
+    std::printf("model check: seed %u\n", seed);
+    std::fflush(stdout);
     QRandomGenerator random(seed);
     int eventsRun = 0;
     for (int sequence = 0; sequence < sequences; ++sequence) {
@@ -385,7 +388,7 @@ TEST(AppModelCheck, RandomOrdersOfEventsKeepEveryRule) {
                    << "\n  after: " << describe(shortest);
         }
     }
-    std::printf("model check: seed %u, %d sequences, %d events\n", seed, sequences, eventsRun);
+    std::printf("model check: %d sequences, %d events\n", sequences, eventsRun);
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ relay | r1 | Japan | JP | 10 | 5 | udp/70000 | | # a port out of range
 relay | r1 | Japan | JP | 10 | 5 | udp | | broken # an unknown fault
 country | 10.0.0.1 | US # an address outside the lab
 endpoint | echo9 | hang # an unknown endpoint
-endpoint | echo1 | slow # an unknown endpoint fault
+endpoint | echo1 | sluggish # an unknown endpoint fault
 router | x # an unknown line kind
 wan | fast # an unknown wan profile
 EOF
