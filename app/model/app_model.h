@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <coroutine>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -238,6 +239,21 @@ private:
     QCoro::Task<> applyInternetStatus(bool reachable);
     QCoro::Task<> stopAfterLoss(quint64 action);
     void finishRefresh(bool succeeded);
+    // A caller that came while a refresh ran waits for that refresh's outcome. finishRefresh
+    // resumes each waiter once, from the event loop. (A queued signal could reach a waiter whose
+    // wait had ended, when two refreshes finished before the loop ran.)
+    struct RefreshWaiter {
+        std::coroutine_handle<> handle;
+        bool* outcome;
+    };
+    struct RunningRefresh {
+        std::vector<RefreshWaiter>& waiters;
+        bool outcome = false;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) { waiters.push_back({handle, &outcome}); }
+        bool await_resume() const noexcept { return outcome; }
+    };
+    std::vector<RefreshWaiter> refreshWaiters_;
     // Shows a fetched catalog's relays and reconciles the selection and favourites with it.
     void applyCatalog(std::vector<Relay> relays);
     QString keptCatalogMessage(const QString& liveFailure) const;

@@ -1,7 +1,5 @@
 // The catalog refresh, what it does to the selection, and the hidden and mismatched relays.
 
-#include <qcoro/qcorosignal.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -28,7 +26,7 @@ const QString kSelectedRelayGone =
 
 QCoro::Task<bool> AppModel::refreshCatalog() {
     // A second caller shares the running refresh's outcome rather than the previous one's.
-    if (loading_) co_return co_await qCoro(this, &AppModel::catalogRefreshFinished);
+    if (loading_) co_return co_await RunningRefresh{refreshWaiters_};
     setLoading(true);
     syncQuarantine();
     setCatalogMessage(std::nullopt);
@@ -175,6 +173,17 @@ void AppModel::applyCatalog(std::vector<Relay> relays) {
 
 void AppModel::finishRefresh(bool succeeded) {
     setLoading(false);
+    if (!refreshWaiters_.empty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [waiters = std::exchange(refreshWaiters_, {}), succeeded] {
+                for (const RefreshWaiter& waiter : waiters) {
+                    *waiter.outcome = succeeded;
+                    waiter.handle.resume();
+                }
+            },
+            Qt::QueuedConnection);
+    }
     emit catalogRefreshFinished(succeeded);
 }
 

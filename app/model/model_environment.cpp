@@ -4,8 +4,8 @@
 
 #include <qcoro/qcorotimer.h>
 
-#include "network/endpoints.h"
 #include "network/elapsed_time.h"
+#include "network/endpoints.h"
 #include "network/internet_reachability.h"
 #include "network/public_ip_lookup.h"
 #include "network/tunnel_measurement.h"

@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
                      qPrintable(bus.lastError().message()));
         return 1;
     }
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
-                                                     QStringLiteral("org.freedesktop.login1.Manager"),
-                                                     QStringLiteral("PrepareForSleep"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                   QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
     signal << (arg == "true");
     if (!bus.send(signal)) return 1;
     QTimer::singleShot(1000, &app, &QCoreApplication::quit);
