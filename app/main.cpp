@@ -54,10 +54,10 @@ int main(int argc, char** argv) {
     auto preferences = orlune::Preferences::forUser();
     auto catalogAccess = orlune::app::makeCatalogAccess(*preferences, err);
     auto model = orlune::app::makeModel(*preferences, catalogAccess);
-    orlune::CommandLine commandLine(*model, {out, err, [] {
-                                                return orlune::NativeWire::request(
-                                                    orlune::NativeRequest{"status", {}, {}});
-                                            }});
+    orlune::CommandLine commandLine(*model,
+                                    {out, err, [] {
+                                         return orlune::NativeWire::request(orlune::NativeRequest{"status", {}, {}});
+                                     }});
     int status = 0;
     auto run = [&]() -> QCoro::Task<> {
         try {

@@ -119,8 +119,9 @@ int main(int argc, char** argv) {
     }
     const double first = micros.front();
     std::sort(micros.begin(), micros.end());
-    std::printf("status_rtt state=%s requests=%ld first_us=%.0f p50_us=%.0f p90_us=%.0f p99_us=%.0f max_us=%.0f mean_us=%.0f\n",
-                state.c_str(), requests, first, percentile(micros, 0.50), percentile(micros, 0.90), percentile(micros, 0.99),
-                micros.back(), total / static_cast<double>(requests));
+    std::printf(
+        "status_rtt state=%s requests=%ld first_us=%.0f p50_us=%.0f p90_us=%.0f p99_us=%.0f max_us=%.0f mean_us=%.0f\n",
+        state.c_str(), requests, first, percentile(micros, 0.50), percentile(micros, 0.90), percentile(micros, 0.99),
+        micros.back(), total / static_cast<double>(requests));
     return 0;
 }

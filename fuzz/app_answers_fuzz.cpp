@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
     if (data[0] & 1) {
         const auto interface = orlune::interfaceFromIpRouteOutput(bytes);
-        if (interface && (interface->isEmpty() || interface->contains(u' ') || interface->contains(u'\n'))) std::abort();
+        if (interface && (interface->isEmpty() || interface->contains(u' ') || interface->contains(u'\n')))
+            std::abort();
         (void)orlune::isPhysicalRouteInterface(interface);
         return 0;
     }

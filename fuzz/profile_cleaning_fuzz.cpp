@@ -60,7 +60,8 @@ void clean(const QString& profile) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
     if (data[0] & 1) {
         try {
             clean(orlune::decodeProfile(QString::fromLatin1(bytes)));

@@ -50,18 +50,43 @@ void checkAccepted(const std::string& text) {
         lines.push_back(rest.substr(0, end));
         rest.remove_prefix(end + 1);
     }
-    static const std::set<std::string_view> fixed{
-        "nobind", "resolv-retry 5", "remote-cert-tls server", "auth-retry none", "connect-timeout 12",
-        "server-poll-timeout 15", "connect-retry 3 5", "connect-retry-max 1", "pull-filter accept \"ifconfig \"", "pull-filter accept \"topology \"", "pull-filter accept \"route-gateway \"", "pull-filter accept \"peer-id \"", "pull-filter accept \"cipher \"", "pull-filter accept \"protocol-flags \"", "pull-filter accept \"key-derivation \"", "pull-filter accept \"auth-token \"", "pull-filter accept \"auth-token-user \"", "pull-filter ignore \"\"", "redirect-gateway def1",
-        "ping 3",
-        "ping-exit 60", "explicit-exit-notify 1", "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC",
-        "data-ciphers-fallback AES-128-CBC", "auth SHA1", "verb 3", "tun-mtu 1400", "mssfix 1360", "comp-lzo",
-        "allow-compression asym"};
+    static const std::set<std::string_view> fixed{"nobind",
+                                                  "resolv-retry 5",
+                                                  "remote-cert-tls server",
+                                                  "auth-retry none",
+                                                  "connect-timeout 12",
+                                                  "server-poll-timeout 15",
+                                                  "connect-retry 3 5",
+                                                  "connect-retry-max 1",
+                                                  "pull-filter accept \"ifconfig \"",
+                                                  "pull-filter accept \"topology \"",
+                                                  "pull-filter accept \"route-gateway \"",
+                                                  "pull-filter accept \"peer-id \"",
+                                                  "pull-filter accept \"cipher \"",
+                                                  "pull-filter accept \"protocol-flags \"",
+                                                  "pull-filter accept \"key-derivation \"",
+                                                  "pull-filter accept \"auth-token \"",
+                                                  "pull-filter accept \"auth-token-user \"",
+                                                  "pull-filter ignore \"\"",
+                                                  "redirect-gateway def1",
+                                                  "ping 3",
+                                                  "ping-exit 60",
+                                                  "explicit-exit-notify 1",
+                                                  "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305:AES-128-CBC",
+                                                  "data-ciphers-fallback AES-128-CBC",
+                                                  "auth SHA1",
+                                                  "verb 3",
+                                                  "tun-mtu 1400",
+                                                  "mssfix 1360",
+                                                  "comp-lzo",
+                                                  "allow-compression asym"};
     const std::string remotePrefix = "remote " + std::string(kHost) + " ";
     std::size_t i = 0;
-    if (lines.size() < 4 || lines[0] != "client" || lines[1] != "dev tun") violated("head", lines.empty() ? "" : lines[0]);
+    if (lines.size() < 4 || lines[0] != "client" || lines[1] != "dev tun")
+        violated("head", lines.empty() ? "" : lines[0]);
     if (lines[2] != "proto tcp4-client" && lines[2] != "proto udp4") violated("transport", lines[2]);
-    if (!lines[3].starts_with(remotePrefix) || !isPort(lines[3].substr(remotePrefix.size()))) violated("remote", lines[3]);
+    if (!lines[3].starts_with(remotePrefix) || !isPort(lines[3].substr(remotePrefix.size())))
+        violated("remote", lines[3]);
     for (i = 4; i < lines.size() && !lines[i].starts_with("<"); ++i) {
         if (!fixed.contains(lines[i])) violated("directive", lines[i]);
     }

@@ -55,8 +55,10 @@ std::vector<QUrl> parseCatalogMirrors(const QString& text) {
         try {
             mirrors.push_back(catalogMirrorUrl(line));
         } catch (const CatalogSettingsError& error) {
-            throw CatalogSettingsError(
-                QStringLiteral("Catalog mirror line %1: %2").arg(i + 1).arg(QString::fromUtf8(error.what())).toStdString());
+            throw CatalogSettingsError(QStringLiteral("Catalog mirror line %1: %2")
+                                           .arg(i + 1)
+                                           .arg(QString::fromUtf8(error.what()))
+                                           .toStdString());
         }
     }
     return mirrors;
@@ -136,8 +138,9 @@ void CatalogAccess::applyProxy() {
     case Mode::http:
     case Mode::socks5:
         network_->setProxyFactory(nullptr);
-        network_->setProxy(QNetworkProxy(proxy_.mode == Mode::http ? QNetworkProxy::HttpProxy : QNetworkProxy::Socks5Proxy,
-                                         proxy_.host, proxy_.port, proxy_.user, proxy_.password));
+        network_->setProxy(
+            QNetworkProxy(proxy_.mode == Mode::http ? QNetworkProxy::HttpProxy : QNetworkProxy::Socks5Proxy,
+                          proxy_.host, proxy_.port, proxy_.user, proxy_.password));
         break;
     }
     // A connection made through the old proxy must not carry the next download.

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "catalog/catalog_cache.h"

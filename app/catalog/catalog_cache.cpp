@@ -16,9 +16,13 @@ namespace {
 // A clock set back a little must not make a fresh list unusable; a date far ahead is no date.
 constexpr qint64 kFutureToleranceSeconds = 24 * 3600;
 
-[[noreturn]] void fail(const QString& sentence) { throw CatalogCacheError(sentence.toStdString()); }
+[[noreturn]] void fail(const QString& sentence) {
+    throw CatalogCacheError(sentence.toStdString());
+}
 
-QString megabytes(qint64 bytes) { return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + " MB"; }
+QString megabytes(qint64 bytes) {
+    return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + " MB";
+}
 
 }  // namespace
 
@@ -38,11 +42,12 @@ void CatalogCache::keep(const QByteArray& body, const QDateTime& savedAt) const 
         fail(QStringLiteral("The cache folder %1 cannot be created.").arg(QFileInfo(path_).absolutePath()));
     }
     QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) fail(QStringLiteral("The catalog could not be kept in %1: %2.").arg(path_, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly))
+        fail(QStringLiteral("The catalog could not be kept in %1: %2.").arg(path_, file.errorString()));
     // What relays the user looked at is the user's own business.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(body) != body.size() ||
-        !file.flush() || !file.setFileTime(savedAt, QFileDevice::FileModificationTime) || !file.commit()) {
+    if (file.write(body) != body.size() || !file.flush() ||
+        !file.setFileTime(savedAt, QFileDevice::FileModificationTime) || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         fail(QStringLiteral("The catalog could not be kept in %1: %2.").arg(path_, reason));

@@ -18,9 +18,20 @@ namespace {
 
 // Directives that run programs, load code or open a control channel.
 constexpr std::array<QStringView, 15> kRefusedDirectives = {
-    u"up",         u"down",          u"route-up",     u"route-pre-down",       u"ipchange",
-    u"iproute",    u"learn-address", u"plugin",       u"config",               u"script-security",
-    u"tls-verify", u"auth-user-pass-verify",          u"client-connect",       u"client-disconnect",
+    u"up",
+    u"down",
+    u"route-up",
+    u"route-pre-down",
+    u"ipchange",
+    u"iproute",
+    u"learn-address",
+    u"plugin",
+    u"config",
+    u"script-security",
+    u"tls-verify",
+    u"auth-user-pass-verify",
+    u"client-connect",
+    u"client-disconnect",
     u"management",
 };
 
@@ -31,15 +42,14 @@ constexpr std::array<QStringView, 6> kFileCredentialDirectives = {
 
 // The app sets these itself so that a dead relay is noticed quickly and never retried.
 constexpr std::array<QStringView, 11> kReplacedDirectives = {
-    u"connect-timeout", u"server-poll-timeout", u"connect-retry", u"connect-retry-max",
-    u"ping",            u"ping-exit",           u"ping-restart",  u"keepalive",
-    u"auth-retry",      u"remote-cert-tls",     u"persist-tun",
+    u"connect-timeout", u"server-poll-timeout", u"connect-retry", u"connect-retry-max", u"ping",        u"ping-exit",
+    u"ping-restart",    u"keepalive",           u"auth-retry",    u"remote-cert-tls",   u"persist-tun",
 };
 
 constexpr std::array<QStringView, 9> kAppendedLines = {
-    u"remote-cert-tls server", u"connect-timeout 12", u"server-poll-timeout 15",
-    u"connect-retry 3 5",      u"connect-retry-max 1", u"auth-retry none",
-    u"pull-filter ignore \"ping\"", u"ping 10",      u"ping-exit 60",
+    u"remote-cert-tls server", u"connect-timeout 12", u"server-poll-timeout 15",      u"connect-retry 3 5",
+    u"connect-retry-max 1",    u"auth-retry none",    u"pull-filter ignore \"ping\"", u"ping 10",
+    u"ping-exit 60",
 };
 
 template <std::size_t N>
@@ -100,8 +110,7 @@ BlockLine blockLine(QStringView trimmed) {
 
 bool isBase64Alphabet(QChar c) {
     const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') ||
-           u == u'+' || u == u'/';
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'+' || u == u'/';
 }
 
 bool isStrictBase64(QStringView text) {

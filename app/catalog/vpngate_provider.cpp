@@ -48,12 +48,12 @@ QString describe(const std::exception_ptr& error) {
 
 // What the sources answered, in order, until the first list with relays.
 struct VPNGateProvider::Download {
-    bool found = false;          // body holds a list with relays
-    QByteArray body;             // that list, or the first list without relays
+    bool found = false;  // body holds a list with relays
+    QByteArray body;     // that list, or the first list without relays
     std::vector<Relay> relays;
-    bool emptyList = false;      // some source answered a list without relays (body holds it)
+    bool emptyList = false;  // some source answered a list without relays (body holds it)
     std::exception_ptr primaryError;
-    QStringList failures;        // the primary's first, each source once
+    QStringList failures;  // the primary's first, each source once
     std::size_t sourceCount = 0;
 
     std::exception_ptr liveError() const {
@@ -70,10 +70,10 @@ namespace {
 
 // What one source answered.
 struct SourceAnswer {
-    QByteArray body;                // a VPN Gate list, with or without relays
+    QByteArray body;  // a VPN Gate list, with or without relays
     std::vector<Relay> relays;
-    std::exception_ptr error;       // no list: why
-    QString failure;                // the user-facing reason, when there are no relays
+    std::exception_ptr error;  // no list: why
+    QString failure;           // the user-facing reason, when there are no relays
 };
 
 QCoro::Task<SourceAnswer> askSource(QNetworkAccessManager& network, QNetworkRequest request) {

@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
-#include <algorithm>
 #include <signal.h>
+#include <algorithm>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,7 +59,9 @@ const std::vector<CommandHelp>& commandHelp() {
     return commands;
 }
 
-bool isBlockOption(const QString& argument) { return argument == "--fail-closed" || argument == "--block-ipv6"; }
+bool isBlockOption(const QString& argument) {
+    return argument == "--fail-closed" || argument == "--block-ipv6";
+}
 
 const CommandHelp* findCommand(const QString& name) {
     for (const CommandHelp& command : commandHelp()) {
@@ -371,9 +373,8 @@ void CommandLine::printState(bool json) {
             if (reply.interface) interface = QString::fromStdString(*reply.interface);
         } catch (...) {
         }
-        io_.out << "Connected to " << state.relay->name << " (" << state.relay->country << ", "
-                << state.relay->hostname << ") through " << interface << "; public address " << state.vpnIP
-                << ". Press Ctrl-C to disconnect.\n";
+        io_.out << "Connected to " << state.relay->name << " (" << state.relay->country << ", " << state.relay->hostname
+                << ") through " << interface << "; public address " << state.vpnIP << ". Press Ctrl-C to disconnect.\n";
         break;
     }
     case ConnectionState::Kind::failed:
@@ -430,8 +431,8 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
         stopRequested = true;
         model_.requestDisconnect();
     });
-    const auto printer = QObject::connect(&model_, &AppModel::connectionStateChanged, &model_,
-                                          [this, json] { printState(json); });
+    const auto printer =
+        QObject::connect(&model_, &AppModel::connectionStateChanged, &model_, [this, json] { printState(json); });
     const auto measured =
         QObject::connect(&model_, &AppModel::measurementChanged, &model_, [this, json] { printMeasurement(json); });
 

@@ -17,8 +17,7 @@ const QString kUnavailable = QStringLiteral("Unavailable");
 double score(const Relay& relay) {
     if (relay.pingMilliseconds && *relay.pingMilliseconds > 0 && relay.speedBitsPerSecond &&
         *relay.speedBitsPerSecond >= 1) {
-        return static_cast<double>(*relay.speedBitsPerSecond) /
-               static_cast<double>(*relay.pingMilliseconds);
+        return static_cast<double>(*relay.speedBitsPerSecond) / static_cast<double>(*relay.pingMilliseconds);
     }
     return 0;
 }
@@ -124,8 +123,7 @@ std::optional<Relay> Relay::fromJson(const QJsonObject& object) {
     if (!flag.isBool()) return std::nullopt;
     relay.supportsOpenVPN = flag.toBool();
     const bool ok = readText(object, "id", relay.id) && readText(object, "country", relay.country) &&
-                    readText(object, "countryCode", relay.countryCode) &&
-                    readText(object, "name", relay.name) &&
+                    readText(object, "countryCode", relay.countryCode) && readText(object, "name", relay.name) &&
                     readText(object, "hostname", relay.hostname) &&
                     readOptionalInteger(object, "pingMilliseconds", relay.pingMilliseconds) &&
                     readOptionalInteger(object, "speedBitsPerSecond", relay.speedBitsPerSecond) &&
@@ -142,8 +140,7 @@ size_t qHash(const Relay& relay, size_t seed) noexcept {
     seed = combine(seed, relay.countryCode);
     seed = combine(seed, relay.name);
     seed = combine(seed, relay.hostname);
-    for (const auto& value :
-         {relay.pingMilliseconds, relay.speedBitsPerSecond, relay.sessions, relay.uptimeSeconds}) {
+    for (const auto& value : {relay.pingMilliseconds, relay.speedBitsPerSecond, relay.sessions, relay.uptimeSeconds}) {
         seed = combine(seed, value.has_value());
         seed = combine(seed, value.value_or(0));
     }

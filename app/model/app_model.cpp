@@ -179,11 +179,21 @@ void AppModel::toggleFavorite(const Relay& relay) {
 void AppModel::requestRefresh() {
     detach([](AppModel* model) -> QCoro::Task<> { co_await model->refreshCatalog(); }(this));
 }
-void AppModel::requestConnect() { detach(connectSelected()); }
-void AppModel::requestQuickConnect() { detach(quickConnect()); }
-void AppModel::requestRetry() { detach(retryConnection()); }
-void AppModel::requestDisconnect() { detach(disconnect()); }
-void AppModel::requestRefreshIfIdle() { detach(refreshIfIdle()); }
+void AppModel::requestConnect() {
+    detach(connectSelected());
+}
+void AppModel::requestQuickConnect() {
+    detach(quickConnect());
+}
+void AppModel::requestRetry() {
+    detach(retryConnection());
+}
+void AppModel::requestDisconnect() {
+    detach(disconnect());
+}
+void AppModel::requestRefreshIfIdle() {
+    detach(refreshIfIdle());
+}
 
 void AppModel::selectRelay(const QString& id) {
     for (const Relay& relay : relays_) {

@@ -334,9 +334,9 @@ private:
     bool isStoppingTunnel_ = false;
     int userStopsRunning_ = 0;
     quint64 userStopAction_ = 0;
-    quint64 ownerAtStop_ = 0;  // the tunnel's attempt when the running user stop began
-    bool explicitPick_ = false;          // the selection is the user's own relay, not a country's best
-    quint64 tunnelOwner_ = 0;            // the attempt that last asked the provider for a tunnel
+    quint64 ownerAtStop_ = 0;    // the tunnel's attempt when the running user stop began
+    bool explicitPick_ = false;  // the selection is the user's own relay, not a country's best
+    quint64 tunnelOwner_ = 0;    // the attempt that last asked the provider for a tunnel
     std::optional<quint64> connectionAttemptID_;
     quint64 nextAttempt_ = 0;
     quint64 probeGeneration_ = 0;

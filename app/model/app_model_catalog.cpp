@@ -17,8 +17,8 @@ using model_detail::describe;
 const QString kEmptyCatalog = QStringLiteral("The provider returned no live servers with an OpenVPN configuration.");
 const QString kNothingMeetsFilter =
     QStringLiteral("No live relays met the quality filter (provider ping ≤ 250 ms and speed ≥ 10 Mbps).");
-const QString kSelectedCountryGone = QStringLiteral(
-    "No recommended live relay remains for the previously selected country. Choose another country.");
+const QString kSelectedCountryGone =
+    QStringLiteral("No recommended live relay remains for the previously selected country. Choose another country.");
 const QString kSelectedRelayGone =
     QStringLiteral("Your selected relay is no longer in the live catalog. Choose another server.");
 
@@ -57,9 +57,9 @@ QCoro::Task<bool> AppModel::refreshCatalog() {
             setCatalogMessage(keptCatalogMessage(fetched.liveFailure) +
                               (reconciled.isEmpty() ? QString() : u' ' + reconciled));
         } else if (reachable) {
-            setCatalogMessage(withKeptProblem("Internet is available, but VPN Gate's live catalog request failed: " +
-                                              describe(fetched.liveError) +
-                                              ". Existing data is kept; refresh and retry."));
+            setCatalogMessage(withKeptProblem(
+                "Internet is available, but VPN Gate's live catalog request failed: " + describe(fetched.liveError) +
+                ". Existing data is kept; refresh and retry."));
         } else if (physical) {
             setCatalogMessage(withKeptProblem(QStringLiteral(
                 "Internet access could not be verified: Wi-Fi/Ethernet is up, but all independent external checks "
@@ -101,7 +101,8 @@ std::optional<QString> AppModel::importCatalog(const QString& path) {
     const QString reconciled = catalogMessage_.value_or(QString());
     QString message = QStringLiteral("Catalog from %1, imported from a file.")
                           .arg(catalogAgeText(imported.keptFrom.value_or(clock_->now()), clock_->now()));
-    if (keptCatalogTooOld()) message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
+    if (keptCatalogTooOld())
+        message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
     setCatalogMessage(reconciled.isEmpty() ? message : message + u' ' + reconciled);
     return std::nullopt;
 }
@@ -113,7 +114,8 @@ bool AppModel::keptCatalogTooOld() const {
 QString AppModel::keptCatalogMessage(const QString& liveFailure) const {
     QString message = QStringLiteral("Catalog from %1 — the live catalog could not be loaded: %2.")
                           .arg(catalogAgeText(keptCatalogDate_.value_or(clock_->now()), clock_->now()), liveFailure);
-    if (keptCatalogTooOld()) message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
+    if (keptCatalogTooOld())
+        message += QStringLiteral(" It is older than 7 days: its relays are shown, not used to connect.");
     return message;
 }
 
@@ -233,6 +235,5 @@ void AppModel::addMismatch(const QString& id) {
     mismatchedRelayIDs_.insert(id);
     emit mismatchedRelayIDsChanged();
 }
-
 
 }  // namespace orlune

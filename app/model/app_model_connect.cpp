@@ -211,8 +211,8 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
     const bool closed = tunnelProvider_->holdsBlock() && originalPublicIP_;
     std::optional<QString> found;
     if (!closed && !co_await checkNetworkAndRefresh(attempt, found)) co_return;
-    const std::vector<Relay> candidates = connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_,
-                                                               maxRecommendedRelaysPerCountry());
+    const std::vector<Relay> candidates =
+        connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_, maxRecommendedRelaysPerCountry());
     if (candidates.empty()) {
         endAttempt(countryHeading +
                    " — CONNECTION FAILED / NO CURRENT LIVE RELAYS MEET YOUR SETTINGS. Refresh the catalog or relax the "
@@ -229,8 +229,8 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
         const Relay& relay = candidates[std::size_t(index)];
         setSelected(relay);
         setConnectionState(ConnectionState::connecting(country + " · trying " + relay.name + " · server " +
-                                                       QString::number(index + 1) + " of " +
-                                                       QString::number(count) + "…"));
+                                                       QString::number(index + 1) + " of " + QString::number(count) +
+                                                       "…"));
         // Lines arrive on this thread while the provider works; a line that comes after the
         // attempt was replaced, or after it ended, is dropped.
         QPointer<AppModel> self(this);

@@ -20,8 +20,8 @@ constexpr auto kSecondChanceDelay = 3000ms;
 
 const QString kHealthCheckFailed = QStringLiteral(
     "The VPN health check failed while Wi-Fi/Ethernet remains up. Orlune VPN is stopping the tunnel safely.");
-const QString kLostWhileBlocking = QStringLiteral(
-    "The VPN tunnel was lost. Traffic outside the VPN stays blocked until you disconnect.");
+const QString kLostWhileBlocking =
+    QStringLiteral("The VPN tunnel was lost. Traffic outside the VPN stays blocked until you disconnect.");
 const QString kPhysicalLinkLost = QStringLiteral(
     "No Internet Connection: the physical network interface went down. Orlune VPN is stopping the tunnel safely.");
 

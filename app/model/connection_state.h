@@ -14,10 +14,10 @@ struct ConnectionState {
     enum class Kind { disconnected, connecting, connected, failed };
 
     Kind kind = Kind::disconnected;
-    QString text;    // connecting: the progress line; failed: the message
-    QDateTime since; // connected only
+    QString text;                // connecting: the progress line; failed: the message
+    QDateTime since;             // connected only
     std::optional<Relay> relay;  // connected only
-    QString vpnIP;   // connected only
+    QString vpnIP;               // connected only
 
     static ConnectionState disconnected() { return {}; }
     static ConnectionState connecting(QString line) { return {Kind::connecting, std::move(line), {}, {}, {}}; }
@@ -39,10 +39,14 @@ struct ConnectionState {
 
 inline QString ConnectionState::name() const {
     switch (kind) {
-    case Kind::connecting: return QStringLiteral("connecting");
-    case Kind::connected: return QStringLiteral("connected");
-    case Kind::failed: return QStringLiteral("failed");
-    case Kind::disconnected: break;
+    case Kind::connecting:
+        return QStringLiteral("connecting");
+    case Kind::connected:
+        return QStringLiteral("connected");
+    case Kind::failed:
+        return QStringLiteral("failed");
+    case Kind::disconnected:
+        break;
     }
     return QStringLiteral("disconnected");
 }

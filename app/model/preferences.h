@@ -32,7 +32,7 @@ inline constexpr const char* catalogMirrors = "catalogMirrors";      // one URL 
 inline constexpr const char* catalogProxyMode = "catalogProxyMode";  // system, none, http, socks5
 inline constexpr const char* catalogProxyHost = "catalogProxyHost";
 inline constexpr const char* catalogProxyPort = "catalogProxyPort";
-inline constexpr const char* catalogProxyUser = "catalogProxyUser";  // the password is never stored
+inline constexpr const char* catalogProxyUser = "catalogProxyUser";    // the password is never stored
 inline constexpr const char* measureThroughput = "measureThroughput";  // a short download per tunnel
 }  // namespace PreferenceKey
 

@@ -90,8 +90,9 @@ std::vector<CountryChoice> countryChoices(const std::vector<Relay>& recommended)
         choices.push_back({group.front().countryCode.toUpper(), group.front().country, int(group.size())});
     }
     const QCollator collator = nameCollator();
-    std::stable_sort(choices.begin(), choices.end(),
-                     [&](const CountryChoice& a, const CountryChoice& b) { return collator.compare(a.name, b.name) < 0; });
+    std::stable_sort(choices.begin(), choices.end(), [&](const CountryChoice& a, const CountryChoice& b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
     return choices;
 }
 

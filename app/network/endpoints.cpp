@@ -79,9 +79,7 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        fail(QStringLiteral("malformed JSON (%1 at offset %2)")
-                 .arg(parseError.errorString())
-                 .arg(parseError.offset));
+        fail(QStringLiteral("malformed JSON (%1 at offset %2)").arg(parseError.errorString()).arg(parseError.offset));
     }
     if (!document.isObject()) fail(QStringLiteral("the file must hold one JSON object"));
     const QJsonObject object = document.object();
@@ -95,9 +93,9 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
         // An unknown key is most likely a misspelt one whose value would silently not apply.
         if (!kKnown.contains(it.key())) fail(QStringLiteral("unknown key \"%1\"").arg(it.key()));
     }
-    for (const QString& key : {QStringLiteral("catalog"), QStringLiteral("connectivityCheck"),
-                               QStringLiteral("traceEcho"), QStringLiteral("plainEchoes"),
-                               QStringLiteral("ipInformation")}) {
+    for (const QString& key :
+         {QStringLiteral("catalog"), QStringLiteral("connectivityCheck"), QStringLiteral("traceEcho"),
+          QStringLiteral("plainEchoes"), QStringLiteral("ipInformation")}) {
         if (!object.contains(key)) fail(QStringLiteral("the key \"%1\" is missing").arg(key));
     }
 
@@ -125,7 +123,8 @@ Endpoints Endpoints::fromJson(const QByteArray& json, const QString& baseDirecto
             const bool loopback = url.host() == u"localhost" || QHostAddress(url.host()).isLoopback();
             if (!url.isValid() || url.host().isEmpty() ||
                 !(url.scheme() == u"https" || (url.scheme() == u"http" && loopback))) {
-                fail(QStringLiteral("\"%1\" must be an absolute https URL (plain http only to a loopback host)").arg(key));
+                fail(QStringLiteral("\"%1\" must be an absolute https URL (plain http only to a loopback host)")
+                         .arg(key));
             }
             endpoints.catalogMirrors.push_back(url);
         }

@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QNetworkCookieJar>
-#include <QThread>
 #include <QPointer>
 #include <QSslConfiguration>
+#include <QThread>
 #include <QVariant>
 
 #include <qcoro/qcorosignal.h>
@@ -67,7 +67,9 @@ QNetworkAccessManager& sharedNetworkAccess() {
     return *access;
 }
 
-void releaseSharedNetworkAccess() { delete sharedAccess.data(); }
+void releaseSharedNetworkAccess() {
+    delete sharedAccess.data();
+}
 
 std::unique_ptr<QNetworkAccessManager> freshNetworkAccess() {
     auto access = std::make_unique<QNetworkAccessManager>();

@@ -49,8 +49,7 @@ private:
             return;
         }
         std::unique_ptr<QNetworkAccessManager> access = freshNetworkAccess();
-        const QNetworkRequest request =
-            makeRequest(url, NetworkTimeouts::current().publicIP, CacheUse::ignoreLocal);
+        const QNetworkRequest request = makeRequest(url, NetworkTimeouts::current().publicIP, CacheUse::ignoreLocal);
         QNetworkReply* reply = startGet(*access, request).release();
         reply->setParent(access.get());
         QObject::connect(reply, &QNetworkReply::finished, this, [this, reply] {

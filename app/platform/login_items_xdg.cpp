@@ -10,7 +10,9 @@
 namespace orlune {
 namespace {
 
-QString homeDirectory() { return qEnvironmentVariable("HOME", QDir::homePath()); }
+QString homeDirectory() {
+    return qEnvironmentVariable("HOME", QDir::homePath());
+}
 
 // An XDG base directory: the variable when it names an absolute path, else the fallback
 // (relative values are ignored, as the base directory rules require).
@@ -43,7 +45,9 @@ std::optional<EntryLine> keyAndValue(const QByteArray& line) {
 
 // Keys of the main group that switch an autostart entry off: "Hidden", or the GNOME key that
 // some autostart settings write instead of removing the file.
-bool isSwitch(const QByteArray& key) { return key == "Hidden" || key == "X-GNOME-Autostart-enabled"; }
+bool isSwitch(const QByteArray& key) {
+    return key == "Hidden" || key == "X-GNOME-Autostart-enabled";
+}
 
 bool switchedOff(const QByteArray& entry) {
     bool inMainGroup = false;
@@ -138,6 +142,8 @@ void XdgAutostart::openSettings() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
-std::unique_ptr<LoginItems> makeLoginItems() { return std::make_unique<XdgAutostart>(); }
+std::unique_ptr<LoginItems> makeLoginItems() {
+    return std::make_unique<XdgAutostart>();
+}
 
 }  // namespace orlune

@@ -10,8 +10,7 @@
 namespace orlune {
 
 QCoro::Task<NotificationAuthorization> FreedesktopNotificationPermission::request() {
-    QDBusConnection bus =
-        connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
+    QDBusConnection bus = connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
     if (!bus.isConnected()) {
         const QString reason = bus.lastError().message();
         co_return NotificationAuthorization::failed(

@@ -38,7 +38,8 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
     const QByteArray lockPath = QFile::encodeName(directory_ + QStringLiteral("/orlune-vpn.lock"));
     lock_.reset(::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock_) {
-        problem_ = QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(lockPath), QString::fromUtf8(std::strerror(errno)));
+        problem_ = QStringLiteral("cannot open %1: %2")
+                       .arg(QFile::decodeName(lockPath), QString::fromUtf8(std::strerror(errno)));
         return;
     }
     int result;
@@ -49,7 +50,8 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
         if (errno == EWOULDBLOCK) {
             role_ = Role::second;
         } else {
-            problem_ = QStringLiteral("cannot lock %1: %2").arg(QFile::decodeName(lockPath), QString::fromUtf8(std::strerror(errno)));
+            problem_ = QStringLiteral("cannot lock %1: %2")
+                           .arg(QFile::decodeName(lockPath), QString::fromUtf8(std::strerror(errno)));
         }
         lock_.reset();
         return;
@@ -88,7 +90,9 @@ SingleInstance::~SingleInstance() {
     if (server_) server_->close();  // removes the socket file before the lock is let go
 }
 
-QString SingleInstance::socketPath() const { return directory_ + QStringLiteral("/orlune-vpn.window"); }
+QString SingleInstance::socketPath() const {
+    return directory_ + QStringLiteral("/orlune-vpn.window");
+}
 
 bool SingleInstance::activateFirst(int timeoutMs) const {
     QElapsedTimer elapsed;

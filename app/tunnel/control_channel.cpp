@@ -17,7 +17,9 @@ ControlChannel::ControlChannel(std::string socketPath) : socketPath_(std::move(s
     worker_.setExpiryTimeout(-1);
 }
 
-ControlChannel::~ControlChannel() { worker_.waitForDone(); }
+ControlChannel::~ControlChannel() {
+    worker_.waitForDone();
+}
 
 namespace {
 

@@ -28,8 +28,12 @@ const char* const kBlockNotSupported =
     "The VPN service did not block traffic outside the VPN. Install the same version of the Orlune VPN package as "
     "this app, or turn off \"Block traffic outside the VPN\" and \"Block IPv6 while connected\".";
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
-std::string utf8(const QString& text) { return text.toStdString(); }
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
 
 NativeRequest operation(std::string_view name) {
     NativeRequest request;
@@ -242,7 +246,8 @@ NativeRequest NativeTunnelProvider::stopRequest() const {
 
 QCoro::Task<ProfileFetch> NativeTunnelProvider::profileFor(const Relay& relay) {
     // While the block holds, only the relay is reachable: the list read before it closed serves.
-    if (blockHeld_ && heldCatalog_) co_return ProfileFetch{profileFromCatalog(*heldCatalog_, relay), {}, {}, *heldCatalog_};
+    if (blockHeld_ && heldCatalog_)
+        co_return ProfileFetch{profileFromCatalog(*heldCatalog_, relay), {}, {}, *heldCatalog_};
     ProfileFetch fetched = co_await catalog_.openVPNConfigurationWithFallback(relay);
     heldCatalog_ = fetched.catalog;
     co_return fetched;

@@ -50,7 +50,7 @@ public:
         std::string socketPath = std::string(NativePaths::socket);
         std::unique_ptr<RouteLookup> routeLookup = makeRouteLookup();
         std::function<QCoro::Task<bool>()> internetReachable;  // defaults to the real check
-        std::function<bool(const QString&)> interfaceExists;    // defaults to the system's list
+        std::function<bool(const QString&)> interfaceExists;   // defaults to the system's list
         TunnelTimings timings;
         TunnelClock clock = TunnelClock::system();
         // Where profiles are downloaded from; shared with the catalog refresh. Null: the
@@ -61,8 +61,7 @@ public:
     NativeTunnelProvider();
     explicit NativeTunnelProvider(Dependencies dependencies);
 
-    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
-                                            Progress progress) override;
+    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP, Progress progress) override;
     QCoro::Task<void> disconnect() override;
     QCoro::Task<void> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;

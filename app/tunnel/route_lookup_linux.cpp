@@ -42,6 +42,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<RouteLookup> makeRouteLookup() { return std::make_unique<IpRouteLookup>(); }
+std::unique_ptr<RouteLookup> makeRouteLookup() {
+    return std::make_unique<IpRouteLookup>();
+}
 
 }  // namespace orlune

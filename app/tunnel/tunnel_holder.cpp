@@ -76,22 +76,28 @@ QCoro::Task<TunnelVerification> SharedTunnelGuard::connect(Relay relay, std::opt
     co_return co_await inner_->connect(std::move(relay), std::move(originalIP), std::move(progress));
 }
 
-QCoro::Task<void> SharedTunnelGuard::disconnect() { co_await inner_->disconnect(); }
+QCoro::Task<void> SharedTunnelGuard::disconnect() {
+    co_await inner_->disconnect();
+}
 
 QCoro::Task<void> SharedTunnelGuard::recoverStaleConnections() {
     if (const auto held = co_await holder()) {
-        throw TunnelHeldElsewhere(("A VPN tunnel is up, held by " + describeHolder(*held) +
-                                   "; it is left running. Disconnect it there.")
-                                      .toStdString());
+        throw TunnelHeldElsewhere(
+            ("A VPN tunnel is up, held by " + describeHolder(*held) + "; it is left running. Disconnect it there.")
+                .toStdString());
     }
     co_await inner_->recoverStaleConnections();
 }
 
-QCoro::Task<bool> SharedTunnelGuard::isTunnelActive() { co_return co_await inner_->isTunnelActive(); }
+QCoro::Task<bool> SharedTunnelGuard::isTunnelActive() {
+    co_return co_await inner_->isTunnelActive();
+}
 
 // Forwarded, not left to the default: only the wrapped provider can tell a stop asked for
 // elsewhere from a loss.
-QCoro::Task<TunnelHealth> SharedTunnelGuard::tunnelHealth() { co_return co_await inner_->tunnelHealth(); }
+QCoro::Task<TunnelHealth> SharedTunnelGuard::tunnelHealth() {
+    co_return co_await inner_->tunnelHealth();
+}
 
 QCoro::Task<std::optional<QString>> SharedTunnelGuard::engineVersion() {
     co_return co_await inner_->engineVersion();

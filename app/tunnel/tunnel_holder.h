@@ -37,8 +37,7 @@ public:
     explicit SharedTunnelGuard(std::unique_ptr<TunnelConnectionProvider> inner,
                                std::string socketPath = std::string(NativePaths::socket));
 
-    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
-                                            Progress progress) override;
+    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP, Progress progress) override;
     QCoro::Task<void> disconnect() override;
     QCoro::Task<void> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;

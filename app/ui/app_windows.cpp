@@ -70,7 +70,9 @@ AppWindows::AppWindows(Shell& shell, Options options) : shell_(shell) {
 
 AppWindows::~AppWindows() = default;
 
-bool AppWindows::systemIsDark() const { return colorScheme_.prefersDark().value_or(paletteIsDark()); }
+bool AppWindows::systemIsDark() const {
+    return colorScheme_.prefersDark().value_or(paletteIsDark());
+}
 
 void AppWindows::putUpTray() {
     tray_ = std::make_unique<QSystemTrayIcon>();

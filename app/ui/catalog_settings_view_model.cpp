@@ -27,7 +27,9 @@ QString CatalogSettingsViewModel::stored(const char* key) const {
     return ready() ? shell()->preferences().stringValue(QString::fromLatin1(key)).value_or(QString()) : QString();
 }
 
-QString CatalogSettingsViewModel::mirrorsText() const { return stored(PreferenceKey::catalogMirrors); }
+QString CatalogSettingsViewModel::mirrorsText() const {
+    return stored(PreferenceKey::catalogMirrors);
+}
 
 QStringList CatalogSettingsViewModel::proxyModes() const {
     return {QStringLiteral("Desktop proxy settings"), QStringLiteral("No proxy"), QStringLiteral("HTTP proxy"),
@@ -35,20 +37,27 @@ QStringList CatalogSettingsViewModel::proxyModes() const {
 }
 
 int CatalogSettingsViewModel::proxyModeIndex() const {
-    const auto mode = catalogProxyModeFrom(stored(PreferenceKey::catalogProxyMode)).value_or(CatalogProxy::Mode::system);
+    const auto mode =
+        catalogProxyModeFrom(stored(PreferenceKey::catalogProxyMode)).value_or(CatalogProxy::Mode::system);
     for (int i = 0; i < 4; ++i) {
         if (kModes[i] == mode) return i;
     }
     return 0;
 }
 
-bool CatalogSettingsViewModel::proxyFieldsEnabled() const { return proxyModeIndex() >= 2; }
-QString CatalogSettingsViewModel::proxyHost() const { return stored(PreferenceKey::catalogProxyHost); }
+bool CatalogSettingsViewModel::proxyFieldsEnabled() const {
+    return proxyModeIndex() >= 2;
+}
+QString CatalogSettingsViewModel::proxyHost() const {
+    return stored(PreferenceKey::catalogProxyHost);
+}
 QString CatalogSettingsViewModel::proxyPort() const {
     const auto port = ready() ? shell()->preferences().intValue(PreferenceKey::catalogProxyPort) : std::nullopt;
     return port ? QString::number(*port) : QString();
 }
-QString CatalogSettingsViewModel::proxyUser() const { return stored(PreferenceKey::catalogProxyUser); }
+QString CatalogSettingsViewModel::proxyUser() const {
+    return stored(PreferenceKey::catalogProxyUser);
+}
 
 void CatalogSettingsViewModel::applyMirrors(const QString& text) {
     if (!ready()) return;
@@ -56,10 +65,11 @@ void CatalogSettingsViewModel::applyMirrors(const QString& text) {
         const auto mirrors = parseCatalogMirrors(text);
         shell()->preferences().setValue(PreferenceKey::catalogMirrors, text.trimmed());
         mirrorsRejected_ = false;
-        mirrorsMessage_ = mirrors.empty() ? QStringLiteral("No mirror: only the primary catalog is used.")
-                                          : QStringLiteral("Saved: %1 tried in order after the primary catalog.")
-                                                .arg(mirrors.size() == 1 ? QStringLiteral("1 mirror")
-                                                                         : QStringLiteral("%1 mirrors").arg(mirrors.size()));
+        mirrorsMessage_ = mirrors.empty()
+                              ? QStringLiteral("No mirror: only the primary catalog is used.")
+                              : QStringLiteral("Saved: %1 tried in order after the primary catalog.")
+                                    .arg(mirrors.size() == 1 ? QStringLiteral("1 mirror")
+                                                             : QStringLiteral("%1 mirrors").arg(mirrors.size()));
     } catch (const CatalogSettingsError& error) {
         mirrorsRejected_ = true;
         mirrorsMessage_ = QString::fromUtf8(error.what()) + QStringLiteral(" Nothing was saved.");
@@ -78,7 +88,8 @@ void CatalogSettingsViewModel::applyProxy(int modeIndex, const QString& host, co
         const int number = port.trimmed().toInt(&numeric);
         if (host.trimmed().isEmpty() || host.contains(u' ') || !numeric || number < 1 || number > 65535) {
             proxyRejected_ = true;
-            proxyMessage_ = QStringLiteral("A proxy needs a host name or address and a port from 1 to 65535. Nothing was saved.");
+            proxyMessage_ =
+                QStringLiteral("A proxy needs a host name or address and a port from 1 to 65535. Nothing was saved.");
             emit changed();
             return;
         }
@@ -98,10 +109,11 @@ void CatalogSettingsViewModel::applyProxy(int modeIndex, const QString& host, co
         access->setProxy(std::move(proxy));
     }
     proxyRejected_ = false;
-    proxyMessage_ = explicitProxy ? QStringLiteral("Saved. Catalog and profile downloads go through %1:%2. %3")
-                                        .arg(host.trimmed(), port.trimmed(), password.isEmpty() ? QString() : kPasswordNote)
-                                        .trimmed()
-                                  : QStringLiteral("Saved.");
+    proxyMessage_ = explicitProxy
+                        ? QStringLiteral("Saved. Catalog and profile downloads go through %1:%2. %3")
+                              .arg(host.trimmed(), port.trimmed(), password.isEmpty() ? QString() : kPasswordNote)
+                              .trimmed()
+                        : QStringLiteral("Saved.");
     emit changed();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <QStringList>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/shell_bound.h"
 

@@ -91,7 +91,8 @@ QString safeDiagnostics(const DiagnosticsFacts& facts) {
     text += QStringLiteral(" (") + orUnknown(facts.build) + QStringLiteral(")\n");
     text += platformText(kPlatformTexts.diagnosticsOSPrefix);
     text += withoutAddresses(facts.operatingSystem);
-    text += QStringLiteral("\nVPN service available: ") + (facts.serviceAvailable ? QStringLiteral("yes") : QStringLiteral("no"));
+    text += QStringLiteral("\nVPN service available: ") +
+            (facts.serviceAvailable ? QStringLiteral("yes") : QStringLiteral("no"));
     text += QStringLiteral("\nCatalog servers: ") + QString::number(facts.catalogServers);
     text += QStringLiteral("\nInternet: ") + (facts.offline ? QStringLiteral("offline") : QStringLiteral("available"));
     text += QStringLiteral("\n\nNo IP address, password, profile, or browsing data included.");

@@ -57,7 +57,9 @@ QString HomeViewModel::refreshLabel() const {
     return ready() && model().loading() ? QStringLiteral("Refreshing…") : QStringLiteral("Refresh");
 }
 
-bool HomeViewModel::refreshEnabled() const { return ready() && menuActions(facts()).refreshEnabled; }
+bool HomeViewModel::refreshEnabled() const {
+    return ready() && menuActions(facts()).refreshEnabled;
+}
 
 QString HomeViewModel::bannerLine() const {
     const auto relay = displayedRelay();
@@ -65,14 +67,20 @@ QString HomeViewModel::bannerLine() const {
     return flag(relay->countryCode) + QStringLiteral("  ") + relay->country + " · " + relay->name;
 }
 
-bool HomeViewModel::showFailureCard() const { return facts().failed(); }
+bool HomeViewModel::showFailureCard() const {
+    return facts().failed();
+}
 
 QString HomeViewModel::failureMessage() const {
     return showFailureCard() ? model().connectionState().text : QString();
 }
 
-bool HomeViewModel::stopEnabled() const { return ready() && !facts().stopping; }
-bool HomeViewModel::retryEnabled() const { return ready() && !facts().busy(); }
+bool HomeViewModel::stopEnabled() const {
+    return ready() && !facts().stopping;
+}
+bool HomeViewModel::retryEnabled() const {
+    return ready() && !facts().busy();
+}
 
 QString HomeViewModel::emblemMode() const {
     const ConnectionFacts f = facts();
@@ -102,7 +110,9 @@ bool HomeViewModel::showQuickConnect() const {
     return !f.connected() && !f.connecting();
 }
 
-bool HomeViewModel::quickConnectEnabled() const { return ready() && menuActions(facts()).quickConnectEnabled; }
+bool HomeViewModel::quickConnectEnabled() const {
+    return ready() && menuActions(facts()).quickConnectEnabled;
+}
 
 QString HomeViewModel::pickerFlag() const {
     return ready() ? flag(model().selectedCountryCode().value_or(QString())) : QString();
@@ -158,12 +168,12 @@ QVariantList HomeViewModel::pickerEntries() const {
     if (!ready()) return entries;
     const QString selectedCode = model().selectedCountryCode().value_or(QString()).toUpper();
     for (const CountryChoice& choice : model().countryChoices()) {
-        entries.append(QVariantMap{
-            {QStringLiteral("code"), choice.code},
-            {QStringLiteral("text"), flag(choice.code) + QStringLiteral("  ") + choice.name + " · " +
-                                         countText(choice.relayCount, QStringLiteral("relay"),
-                                                   QStringLiteral("relays"))},
-            {QStringLiteral("checked"), choice.code == selectedCode}});
+        entries.append(
+            QVariantMap{{QStringLiteral("code"), choice.code},
+                        {QStringLiteral("text"),
+                         flag(choice.code) + QStringLiteral("  ") + choice.name + " · " +
+                             countText(choice.relayCount, QStringLiteral("relay"), QStringLiteral("relays"))},
+                        {QStringLiteral("checked"), choice.code == selectedCode}});
     }
     return entries;
 }
@@ -218,16 +228,18 @@ QString HomeViewModel::noticeSymbol() const {
 }
 
 QString HomeViewModel::noticeTitle() const {
-    return facts().offline ? QStringLiteral("No Internet Connection") : QStringLiteral("Community relay privacy varies");
+    return facts().offline ? QStringLiteral("No Internet Connection")
+                           : QStringLiteral("Community relay privacy varies");
 }
 
 QStringList HomeViewModel::noticeParagraphs() const {
     const bool ipv6Blocked = ready() && model().leakProtection().any();
-    const QString ipv6 = ipv6Blocked
-                             ? QStringLiteral("This VPN protects IPv4. IPv6 is blocked while connected, so it cannot "
-                                              "bypass the VPN.")
-                             : QStringLiteral("This VPN protects IPv4. IPv6 remains available for hotspot "
-                                              "compatibility and may bypass the VPN.");
+    const QString ipv6 = ipv6Blocked ? QStringLiteral(
+                                           "This VPN protects IPv4. IPv6 is blocked while connected, so it cannot "
+                                           "bypass the VPN.")
+                                     : QStringLiteral(
+                                           "This VPN protects IPv4. IPv6 remains available for hotspot "
+                                           "compatibility and may bypass the VPN.");
     if (ready() && model().catalogMessage()) return {ipv6, *model().catalogMessage()};
     return {ipv6, QStringLiteral("VPN Gate relays are run by independent volunteers. Orlune does not own or operate "
                                  "them. VPN Gate documents connection logging, including source IP and connection "
@@ -259,7 +271,9 @@ void HomeViewModel::chooseAnotherServer() {
     if (ready()) model().setPage(QStringLiteral("Servers"));
 }
 
-void HomeViewModel::browseServers() { chooseAnotherServer(); }
+void HomeViewModel::browseServers() {
+    chooseAnotherServer();
+}
 
 void HomeViewModel::quickConnect() {
     if (showQuickConnect() && quickConnectEnabled()) model().requestQuickConnect();

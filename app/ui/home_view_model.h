@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QTimer>
 #include <QVariantList>
-#include <QtQml/qqmlregistration.h>
 
 #include <optional>
 

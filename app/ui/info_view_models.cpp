@@ -101,7 +101,9 @@ QVariantList HelpViewModel::cards() const {
     return list;
 }
 
-QVariantList HelpViewModel::links() const { return linkList(helpLinks()); }
+QVariantList HelpViewModel::links() const {
+    return linkList(helpLinks());
+}
 
 QString HelpViewModel::diagnosticsNote() const {
     return platformText(kPlatformTexts.diagnosticsNote);
@@ -111,7 +113,9 @@ QString HelpViewModel::copyLabel() const {
     return copied_ ? QStringLiteral("Diagnostics Copied") : QStringLiteral("Copy Safe Diagnostics");
 }
 
-QString HelpViewModel::copySymbol() const { return copied_ ? QStringLiteral("checkmark") : QStringLiteral("doc.on.doc"); }
+QString HelpViewModel::copySymbol() const {
+    return copied_ ? QStringLiteral("checkmark") : QStringLiteral("doc.on.doc");
+}
 
 DiagnosticsFacts HelpViewModel::diagnosticsFacts() const {
     DiagnosticsFacts facts;
@@ -135,7 +139,9 @@ void HelpViewModel::copyDiagnostics() {
     }
 }
 
-void HelpViewModel::openLink(int index) { open(shell(), helpLinks(), index); }
+void HelpViewModel::openLink(int index) {
+    open(shell(), helpLinks(), index);
+}
 
 // About.
 
@@ -145,7 +151,9 @@ QString AboutViewModel::versionText() const {
            (version && !version->trimmed().isEmpty() ? *version : QStringLiteral("Development"));
 }
 
-QVariantList AboutViewModel::links() const { return linkList(aboutLinks()); }
+QVariantList AboutViewModel::links() const {
+    return linkList(aboutLinks());
+}
 
 QString AboutViewModel::selectedDocument() const {
     return selected_ ? legalDocument(*selected_).identity : QString();
@@ -173,9 +181,13 @@ void AboutViewModel::showDocument(const QString& identity) {
     emit selectedDocumentChanged();
 }
 
-void AboutViewModel::closeDocument() { showDocument(QString()); }
+void AboutViewModel::closeDocument() {
+    showDocument(QString());
+}
 
-void AboutViewModel::openLink(int index) { open(shell(), aboutLinks(), index); }
+void AboutViewModel::openLink(int index) {
+    open(shell(), aboutLinks(), index);
+}
 
 void AboutViewModel::openDocumentLink(int section, int index) {
     if (!selected_) return;
@@ -185,8 +197,9 @@ void AboutViewModel::openDocumentLink(int section, int index) {
 }
 
 QString StatisticsViewModel::historyNote() const {
-    return QStringLiteral("No traffic history is retained. Upload and download totals require tunnel byte counters, "
-                          "which are not present in this build.");
+    return QStringLiteral(
+        "No traffic history is retained. Upload and download totals require tunnel byte counters, "
+        "which are not present in this build.");
 }
 
 QString AboutViewModel::ownershipText() const {
@@ -195,8 +208,9 @@ QString AboutViewModel::ownershipText() const {
 }
 
 QString AboutViewModel::updatesText() const {
-    return QStringLiteral("The app checks current relay data when refreshed. Automatic software update delivery is "
-                          "not configured in this development build.");
+    return QStringLiteral(
+        "The app checks current relay data when refreshed. Automatic software update delivery is "
+        "not configured in this development build.");
 }
 
 }  // namespace orlune::ui

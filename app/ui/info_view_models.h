@@ -2,11 +2,11 @@
 
 // The read-mostly pages: Statistics, Help & Support and About.
 
+#include <QtQml/qqmlregistration.h>
 #include <QStringList>
 #include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/diagnostics.h"
 #include "ui/shell_bound.h"

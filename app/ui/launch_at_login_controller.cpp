@@ -29,15 +29,21 @@ void LaunchAtLoginController::setMessage(const QString& message) {
 
 QString LaunchAtLoginController::statusName() const {
     switch (status_) {
-    case LoginItemStatus::notRegistered: return QStringLiteral("notRegistered");
-    case LoginItemStatus::enabled: return QStringLiteral("enabled");
-    case LoginItemStatus::requiresApproval: return QStringLiteral("requiresApproval");
-    case LoginItemStatus::notFound: break;
+    case LoginItemStatus::notRegistered:
+        return QStringLiteral("notRegistered");
+    case LoginItemStatus::enabled:
+        return QStringLiteral("enabled");
+    case LoginItemStatus::requiresApproval:
+        return QStringLiteral("requiresApproval");
+    case LoginItemStatus::notFound:
+        break;
     }
     return QStringLiteral("notFound");
 }
 
-QString LaunchAtLoginController::reviewButtonText() const { return platformText(kPlatformTexts.reviewLoginItems); }
+QString LaunchAtLoginController::reviewButtonText() const {
+    return platformText(kPlatformTexts.reviewLoginItems);
+}
 
 void LaunchAtLoginController::setEnabled(bool enabled) {
     setMessage({});

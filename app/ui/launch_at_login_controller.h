@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <QtQml/qqmlregistration.h>
+#include <QString>
 
 #include <memory>
 

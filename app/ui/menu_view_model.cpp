@@ -15,8 +15,8 @@ void MenuViewModel::attach(Shell& shell) {
 MenuActions MenuViewModel::actions() const {
     if (!ready()) return {};
     const AppModel& m = model();
-    return menuActions({m.connectionState().kind, m.isStoppingTunnel(), m.offline(), m.loading(),
-                        m.selected().has_value()});
+    return menuActions(
+        {m.connectionState().kind, m.isStoppingTunnel(), m.offline(), m.loading(), m.selected().has_value()});
 }
 
 QString MenuViewModel::statusLine() const {

@@ -25,10 +25,14 @@ QString countText(qint64 count, const QString& singular, const QString& plural) 
 QString statusTitle(const ConnectionFacts& facts) {
     if (facts.stopping) return QStringLiteral("RESTORING NORMAL INTERNET ROUTE");
     switch (facts.state) {
-    case Kind::connecting: return QStringLiteral("CONNECTING…");
-    case Kind::connected: return QStringLiteral("CONNECTED");
-    case Kind::failed: return QStringLiteral("CONNECTION FAILED");
-    case Kind::disconnected: break;
+    case Kind::connecting:
+        return QStringLiteral("CONNECTING…");
+    case Kind::connected:
+        return QStringLiteral("CONNECTED");
+    case Kind::failed:
+        return QStringLiteral("CONNECTION FAILED");
+    case Kind::disconnected:
+        break;
     }
     return facts.offline ? QStringLiteral("NO INTERNET CONNECTION") : QStringLiteral("DISCONNECTED");
 }
@@ -83,10 +87,14 @@ QString emblemSymbol(const ConnectionFacts& facts) {
 QString menuStatusLine(const ConnectionState& state, bool stopping, bool offline) {
     if (stopping) return QStringLiteral("Stopping tunnel · restoring normal route");
     switch (state.kind) {
-    case Kind::connecting: return state.text;
-    case Kind::connected: return QStringLiteral("Connected · ") + (state.relay ? state.relay->country : QString());
-    case Kind::failed: return QStringLiteral("Connection failed");
-    case Kind::disconnected: break;
+    case Kind::connecting:
+        return state.text;
+    case Kind::connected:
+        return QStringLiteral("Connected · ") + (state.relay ? state.relay->country : QString());
+    case Kind::failed:
+        return QStringLiteral("Connection failed");
+    case Kind::disconnected:
+        break;
     }
     return offline ? QStringLiteral("No Internet Connection") : QStringLiteral("Disconnected");
 }
@@ -114,15 +122,18 @@ CatalogStatus catalogStatus(bool offline, bool loading, const std::optional<QStr
 
 std::optional<Notification> notificationFor(const ConnectionState& state) {
     switch (state.kind) {
-    case Kind::connecting: return std::nullopt;
+    case Kind::connecting:
+        return std::nullopt;
     case Kind::connected: {
         const QString country = state.relay ? state.relay->country : QString();
         const QString name = state.relay ? state.relay->name : QString();
         return Notification{QStringLiteral("Orlune VPN connected"),
                             "Verified tunnel to " + country + " · " + name + "."};
     }
-    case Kind::failed: return Notification{QStringLiteral("Orlune VPN connection failed"), state.text};
-    case Kind::disconnected: break;
+    case Kind::failed:
+        return Notification{QStringLiteral("Orlune VPN connection failed"), state.text};
+    case Kind::disconnected:
+        break;
     }
     return Notification{QStringLiteral("Orlune VPN disconnected"), QStringLiteral("The VPN tunnel is disconnected.")};
 }

@@ -27,7 +27,8 @@ bool before(const ServerRow& a, const ServerRow& b, ServerSort sort) {
     case ServerSort::measured:
         if (a.measuredRank != b.measuredRank) return a.measuredRank < b.measuredRank;
         break;
-    case ServerSort::recommended: break;
+    case ServerSort::recommended:
+        break;
     }
     return Relay::recommendedOrder(a.relay, b.relay);
 }
@@ -43,11 +44,14 @@ ServerSort serverSortFromName(const QString& name) {
 
 QString serverSortName(ServerSort sort) {
     switch (sort) {
-    case ServerSort::lowestPing: return QStringLiteral("Lowest Ping");
-    case ServerSort::fastest: return QStringLiteral("Fastest");
+    case ServerSort::lowestPing:
+        return QStringLiteral("Lowest Ping");
+    case ServerSort::fastest:
+        return QStringLiteral("Fastest");
     case ServerSort::measured:
         return QStringLiteral("Measured");
-    case ServerSort::recommended: break;
+    case ServerSort::recommended:
+        break;
     }
     return QStringLiteral("Recommended");
 }
@@ -56,8 +60,8 @@ std::vector<ServerGroup> groupServerRows(std::vector<ServerRow> rows, const QStr
                                          const QString& countrySearch, ServerSort sort) {
     std::erase_if(rows, [&](const ServerRow& row) {
         const Relay& relay = row.relay;
-        if (!serverSearch.isEmpty() && !contains(relay.name, serverSearch) &&
-            !contains(relay.hostname, serverSearch) && !contains(relay.country, serverSearch)) {
+        if (!serverSearch.isEmpty() && !contains(relay.name, serverSearch) && !contains(relay.hostname, serverSearch) &&
+            !contains(relay.country, serverSearch)) {
             return true;
         }
         return !countrySearch.isEmpty() && !contains(relay.country, countrySearch);

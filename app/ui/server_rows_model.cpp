@@ -10,8 +10,8 @@ constexpr int kEntryRole = Qt::UserRole + 1;
 // A header is known by its country, a relay by its id.
 QString identity(const QVariant& row) {
     const QVariantMap map = row.toMap();
-    return map.value(QStringLiteral("kind")).toString() + u'/' +
-           map.value(QStringLiteral("id")).toString() + u'/' + map.value(QStringLiteral("country")).toString();
+    return map.value(QStringLiteral("kind")).toString() + u'/' + map.value(QStringLiteral("id")).toString() + u'/' +
+           map.value(QStringLiteral("country")).toString();
 }
 
 }  // namespace

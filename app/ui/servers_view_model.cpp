@@ -86,8 +86,7 @@ QString ServersViewModel::subtitle() const {
     const auto recommended = model().recommendedRelays();
     return countText(qint64(recommended.size()), QStringLiteral("recommended relay"),
                      QStringLiteral("recommended relays")) +
-           " · " +
-           countText(model().countries().size(), QStringLiteral("country"), QStringLiteral("countries"));
+           " · " + countText(model().countries().size(), QStringLiteral("country"), QStringLiteral("countries"));
 }
 
 QString ServersViewModel::updatedText() const {
@@ -111,11 +110,15 @@ QString ServersViewModel::filterCaption() const {
         "Up to 4 per country · provider ping ≤ 250 ms · speed ≥ 10 Mbps · failed relays hidden for 30 minutes");
 }
 
-QString ServersViewModel::serverSearch() const { return ready() ? model().serverSearch() : QString(); }
+QString ServersViewModel::serverSearch() const {
+    return ready() ? model().serverSearch() : QString();
+}
 void ServersViewModel::setServerSearch(const QString& text) {
     if (ready()) model().setServerSearch(text);
 }
-QString ServersViewModel::countrySearch() const { return ready() ? model().countrySearch() : QString(); }
+QString ServersViewModel::countrySearch() const {
+    return ready() ? model().countrySearch() : QString();
+}
 void ServersViewModel::setCountrySearch(const QString& text) {
     if (ready()) model().setCountrySearch(text);
 }
@@ -179,10 +182,12 @@ QString ServersViewModel::contentText() const {
     }
     if (state == QLatin1String("catalogUnavailable")) return model().catalogMessage().value_or(QString());
     if (state == QLatin1String("empty")) {
-        return favoritesOnly_ ? QStringLiteral("Favorite a live relay to keep it here. Offline favorites remain "
-                                               "listed as unavailable.")
-                              : QStringLiteral("Try another search or refresh. Only live relays meeting the ping "
-                                               "and speed filters are shown.");
+        return favoritesOnly_ ? QStringLiteral(
+                                    "Favorite a live relay to keep it here. Offline favorites remain "
+                                    "listed as unavailable.")
+                              : QStringLiteral(
+                                    "Try another search or refresh. Only live relays meeting the ping "
+                                    "and speed filters are shown.");
     }
     return {};
 }
@@ -201,17 +206,18 @@ void ServersViewModel::rebuildRows() {
         for (const ServerGroup& group : groups()) {
             const bool expanded = !collapsedCountries_.contains(group.country);
             const qint64 count = qint64(group.rows.size());
-            rows.append(listEntry({
-                {QStringLiteral("kind"), QStringLiteral("header")},
-                {QStringLiteral("country"), group.country},
-                {QStringLiteral("flag"), flag(group.code)},
-                {QStringLiteral("count"), count},
-                {QStringLiteral("expanded"), expanded},
-                {QStringLiteral("chevron"), expanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")},
-                {QStringLiteral("accessibleName"),
-                 group.country + u' ' + countText(count, QStringLiteral("server"), QStringLiteral("servers")) +
-                     QStringLiteral(", ") + (expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"))},
-                {QStringLiteral("accessibleHint"), QStringLiteral("Toggle this country's server list")}}));
+            rows.append(listEntry(
+                {{QStringLiteral("kind"), QStringLiteral("header")},
+                 {QStringLiteral("country"), group.country},
+                 {QStringLiteral("flag"), flag(group.code)},
+                 {QStringLiteral("count"), count},
+                 {QStringLiteral("expanded"), expanded},
+                 {QStringLiteral("chevron"),
+                  expanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")},
+                 {QStringLiteral("accessibleName"),
+                  group.country + u' ' + countText(count, QStringLiteral("server"), QStringLiteral("servers")) +
+                      QStringLiteral(", ") + (expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"))},
+                 {QStringLiteral("accessibleHint"), QStringLiteral("Toggle this country's server list")}}));
             if (!expanded) continue;
             for (const ServerRow& entry : group.rows) {
                 const Relay& relay = entry.relay;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QSet>
 #include <QStringList>
 #include <QVariantList>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/server_list.h"
 #include "ui/server_rows_model.h"

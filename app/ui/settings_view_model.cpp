@@ -84,21 +84,47 @@ void SettingsViewModel::setFlag(const char* key, bool on) {
     if (ready()) shell()->preferences().setValue(QString::fromLatin1(key), on);
 }
 
-bool SettingsViewModel::connectOnLaunch() const { return flag(PreferenceKey::connectOnLaunch, false); }
-bool SettingsViewModel::autoReconnect() const { return flag(PreferenceKey::autoReconnectEnabled, true); }
-bool SettingsViewModel::notificationsEnabled() const { return flag(PreferenceKey::notificationsEnabled, false); }
-bool SettingsViewModel::automaticRefresh() const { return flag(PreferenceKey::automaticRefreshEnabled, true); }
+bool SettingsViewModel::connectOnLaunch() const {
+    return flag(PreferenceKey::connectOnLaunch, false);
+}
+bool SettingsViewModel::autoReconnect() const {
+    return flag(PreferenceKey::autoReconnectEnabled, true);
+}
+bool SettingsViewModel::notificationsEnabled() const {
+    return flag(PreferenceKey::notificationsEnabled, false);
+}
+bool SettingsViewModel::automaticRefresh() const {
+    return flag(PreferenceKey::automaticRefreshEnabled, true);
+}
 
-void SettingsViewModel::setConnectOnLaunch(bool on) { setFlag(PreferenceKey::connectOnLaunch, on); }
-void SettingsViewModel::setAutoReconnect(bool on) { setFlag(PreferenceKey::autoReconnectEnabled, on); }
-void SettingsViewModel::setAutomaticRefresh(bool on) { setFlag(PreferenceKey::automaticRefreshEnabled, on); }
+void SettingsViewModel::setConnectOnLaunch(bool on) {
+    setFlag(PreferenceKey::connectOnLaunch, on);
+}
+void SettingsViewModel::setAutoReconnect(bool on) {
+    setFlag(PreferenceKey::autoReconnectEnabled, on);
+}
+void SettingsViewModel::setAutomaticRefresh(bool on) {
+    setFlag(PreferenceKey::automaticRefreshEnabled, on);
+}
 
-bool SettingsViewModel::blockOutsideVPN() const { return flag(PreferenceKey::blockOutsideVPN, false); }
-bool SettingsViewModel::allowLocalNetwork() const { return flag(PreferenceKey::allowLocalNetwork, true); }
-bool SettingsViewModel::blockIPv6() const { return flag(PreferenceKey::blockIPv6, false); }
-void SettingsViewModel::setBlockOutsideVPN(bool on) { setFlag(PreferenceKey::blockOutsideVPN, on); }
-void SettingsViewModel::setAllowLocalNetwork(bool on) { setFlag(PreferenceKey::allowLocalNetwork, on); }
-void SettingsViewModel::setBlockIPv6(bool on) { setFlag(PreferenceKey::blockIPv6, on); }
+bool SettingsViewModel::blockOutsideVPN() const {
+    return flag(PreferenceKey::blockOutsideVPN, false);
+}
+bool SettingsViewModel::allowLocalNetwork() const {
+    return flag(PreferenceKey::allowLocalNetwork, true);
+}
+bool SettingsViewModel::blockIPv6() const {
+    return flag(PreferenceKey::blockIPv6, false);
+}
+void SettingsViewModel::setBlockOutsideVPN(bool on) {
+    setFlag(PreferenceKey::blockOutsideVPN, on);
+}
+void SettingsViewModel::setAllowLocalNetwork(bool on) {
+    setFlag(PreferenceKey::allowLocalNetwork, on);
+}
+void SettingsViewModel::setBlockIPv6(bool on) {
+    setFlag(PreferenceKey::blockIPv6, on);
+}
 bool SettingsViewModel::measureThroughput() const {
     return flag(PreferenceKey::measureThroughput, false);
 }
@@ -200,7 +226,9 @@ void SettingsViewModel::step(const QString& key, int direction) {
     }
 }
 
-QStringList SettingsViewModel::appearanceOptions() const { return kAppearances; }
+QStringList SettingsViewModel::appearanceOptions() const {
+    return kAppearances;
+}
 
 int SettingsViewModel::appearanceIndex() const {
     if (!ready()) return 0;
@@ -227,9 +255,12 @@ QCoro::Task<> SettingsViewModel::readEngineVersion() {
 QString SettingsViewModel::engineText() const {
     QString prefix = platformText(kPlatformTexts.engineLabelPrefix).trimmed();
     switch (engineState_) {
-    case EngineVersion::known: return platformText(kPlatformTexts.engineLabelPrefix) + engineVersion_;
-    case EngineVersion::unavailable: return prefix + QStringLiteral(" (version unknown: the VPN service did not answer)");
-    case EngineVersion::pending: break;
+    case EngineVersion::known:
+        return platformText(kPlatformTexts.engineLabelPrefix) + engineVersion_;
+    case EngineVersion::unavailable:
+        return prefix + QStringLiteral(" (version unknown: the VPN service did not answer)");
+    case EngineVersion::pending:
+        break;
     }
     return prefix;
 }
@@ -244,19 +275,22 @@ QVariantList SettingsViewModel::vpnRows() const {
 }
 
 QString SettingsViewModel::connectOnLaunchNote() const {
-    return QStringLiteral("When enabled, the app tries the last selected country’s best live relay after refreshing the "
-                          "catalog. A real verified tunnel is still required before Connected appears.");
+    return QStringLiteral(
+        "When enabled, the app tries the last selected country’s best live relay after refreshing the "
+        "catalog. A real verified tunnel is still required before Connected appears.");
 }
 
 QString SettingsViewModel::autoReconnectNote() const {
-    return QStringLiteral("If the network drops during a verified connection, Orlune VPN stops the old tunnel and "
-                          "retries the selected country after the network returns. It never changes countries "
-                          "automatically.");
+    return QStringLiteral(
+        "If the network drops during a verified connection, Orlune VPN stops the old tunnel and "
+        "retries the selected country after the network returns. It never changes countries "
+        "automatically.");
 }
 
 QString SettingsViewModel::serverQualityNote() const {
-    return QStringLiteral("These limits use provider-reported catalog values and affect the server list and "
-                          "same-country failover. They are not live speed-test results.");
+    return QStringLiteral(
+        "These limits use provider-reported catalog values and affect the server list and "
+        "same-country failover. They are not live speed-test results.");
 }
 
 QStringList SettingsViewModel::vpnNotes() const {
@@ -274,15 +308,17 @@ QString SettingsViewModel::privacyText() const {
     // Every public-IP endpoint in use, in the order the lookup starts them.
     const Endpoints endpoints = Endpoints::current();
     QStringList hosts;
-    for (const QUrl& url : {endpoints.traceEcho, endpoints.plainEchoes[0], endpoints.plainEchoes[1],
-                            endpoints.plainEchoes[2]}) {
+    for (const QUrl& url :
+         {endpoints.traceEcho, endpoints.plainEchoes[0], endpoints.plainEchoes[1], endpoints.plainEchoes[2]}) {
         if (!url.host().isEmpty() && !hosts.contains(url.host())) hosts << url.host();
     }
-    return QStringLiteral("Orlune VPN does not record browsing history, website contents, or traffic payloads. "
-                          "The public IP check contacts ") +
+    return QStringLiteral(
+               "Orlune VPN does not record browsing history, website contents, or traffic payloads. "
+               "The public IP check contacts ") +
            spokenList(hosts) +
-           QStringLiteral(". VPN Gate and each independent relay operator have separate logging practices; "
-                          "review their current notices before using any future tunnel integration.");
+           QStringLiteral(
+               ". VPN Gate and each independent relay operator have separate logging practices; "
+               "review their current notices before using any future tunnel integration.");
 }
 
 }  // namespace orlune::ui

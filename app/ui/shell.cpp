@@ -38,8 +38,8 @@ constexpr const char* kBackgroundNoticeShown = "backgroundNoticeShown";
 
 }  // namespace
 
-Shell::Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications,
-             Clock clock, QObject* parent)
+Shell::Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications, Clock clock,
+             QObject* parent)
     : QObject(parent),
       model_(model),
       preferences_(preferences),
@@ -92,7 +92,9 @@ QVariantList Shell::pages() const {
     return list;
 }
 
-QString Shell::page() const { return model_.page(); }
+QString Shell::page() const {
+    return model_.page();
+}
 
 QString Shell::screen() const {
     const QString current = model_.page();
@@ -161,6 +163,8 @@ bool Shell::periodicRefreshTick() {
     return true;
 }
 
-void Shell::setPage(const QString& title) { model_.setPage(title); }
+void Shell::setPage(const QString& title) {
+    model_.setPage(title);
+}
 
 }  // namespace orlune::ui

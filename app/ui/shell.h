@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <QVariantList>
-#include <QtQml/qqmlregistration.h>
 
 #include <chrono>
 #include <functional>
@@ -45,8 +45,8 @@ public:
     using Clock = std::function<QDateTime()>;
     static constexpr std::chrono::seconds kRefreshPeriod{60};
 
-    Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications,
-          Clock clock = {}, QObject* parent = nullptr);
+    Shell(AppModel& model, Preferences& preferences, std::unique_ptr<NotificationSink> notifications, Clock clock = {},
+          QObject* parent = nullptr);
     ~Shell() override;
 
     AppModel& model() const { return model_; }

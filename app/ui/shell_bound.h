@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QObject>
 #include <QPointer>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/shell.h"
 

@@ -44,7 +44,9 @@ constexpr std::size_t kProcFileLimit = 1 << 20;
 constexpr std::array<std::string_view, 6> kInjectionVariables = {
     "LD_PRELOAD", "LD_LIBRARY_PATH", "LD_AUDIT", "QT_PLUGIN_PATH", "QML_IMPORT_PATH", "QML2_IMPORT_PATH"};
 
-[[noreturn]] void refuse(const char* text) { throw ServiceFailure::rejected(text); }
+[[noreturn]] void refuse(const char* text) {
+    throw ServiceFailure::rejected(text);
+}
 
 std::optional<std::string> readAt(int directory, const char* name) {
     UniqueFd fd(::openat(directory, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -107,8 +109,7 @@ bool hasInjectionVariable(int processDirectory) {
 // can be written only by root or the code owner. A sticky directory such as /tmp counts too:
 // others may add entries there but not replace one of root's, and every entry on the way is
 // checked in its turn. Answers are kept for one check.
-bool ownedDirectories(const std::string& root, std::string path, uid_t codeOwner,
-                      std::map<std::string, bool>& known) {
+bool ownedDirectories(const std::string& root, std::string path, uid_t codeOwner, std::map<std::string, bool>& known) {
     while (!path.empty()) {
         auto [entry, fresh] = known.try_emplace(path, false);
         if (!fresh) return entry->second;
@@ -228,7 +229,8 @@ bool peerHoldsSocketCloseOnExec(int fd, int processDirectory) {
         const ssize_t n = ::readlinkat(descriptors.get(), entry->d_name, target.data(), target.size() - 1);
         if (n <= 0 || std::string_view(target.data(), static_cast<std::size_t>(n)) != wanted) continue;
         found = true;
-        const std::optional<std::string> info = readAt(processDirectory, ("fdinfo/" + std::string(entry->d_name)).c_str());
+        const std::optional<std::string> info =
+            readAt(processDirectory, ("fdinfo/" + std::string(entry->d_name)).c_str());
         const std::size_t flags = info ? info->find("flags:") : std::string::npos;
         closeOnExec = closeOnExec && flags != std::string::npos &&
                       (std::strtoul(info->c_str() + flags + 6, nullptr, 8) & O_CLOEXEC) != 0;

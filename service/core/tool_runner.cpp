@@ -79,8 +79,8 @@ public:
     // to become readable, and reads whatever is there. With both streams at their end and no
     // exit descriptor this is a plain pause.
     void pump(std::chrono::milliseconds timeout, int exitFd = -1) {
-        std::array<pollfd, 3> fds{pollfd{out_ ? out_.get() : -1, POLLIN, 0},
-                                  pollfd{err_ ? err_.get() : -1, POLLIN, 0}, pollfd{exitFd, POLLIN, 0}};
+        std::array<pollfd, 3> fds{pollfd{out_ ? out_.get() : -1, POLLIN, 0}, pollfd{err_ ? err_.get() : -1, POLLIN, 0},
+                                  pollfd{exitFd, POLLIN, 0}};
         if (!out_ && !err_ && exitFd < 0) {
             pause(timeout);
             return;
@@ -176,7 +176,8 @@ InputResult writeInput(int fd, std::string_view input, OutputCollector& output, 
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throwErrno(errno, "Could not write the input of a system tool");
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            throwErrno(errno, "Could not write the input of a system tool");
         const int left = remainingMilliseconds(deadline);
         if (left == 0) return InputResult::timedOut;
         pollfd writable{fd, POLLOUT, 0};

@@ -39,10 +39,16 @@ Character decode(std::string_view text, std::size_t at) {
 bool isLineBreak(const Character& c) {
     if (!c.valid) return false;
     switch (c.value) {
-        case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029:
-            return true;
-        default:
-            return false;
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x85:
+    case 0x2028:
+    case 0x2029:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -50,10 +56,16 @@ bool isWhiteSpace(const Character& c) {
     if (!c.valid) return false;
     if (isLineBreak(c)) return true;
     switch (c.value) {
-        case 0x09: case 0x20: case 0xA0: case 0x1680: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return c.value >= 0x2000 && c.value <= 0x200A;
+    case 0x09:
+    case 0x20:
+    case 0xA0:
+    case 0x1680:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return c.value >= 0x2000 && c.value <= 0x200A;
     }
 }
 
@@ -76,9 +88,13 @@ std::vector<std::string_view> split(std::string_view text, Separator isSeparator
 
 }  // namespace
 
-std::vector<std::string_view> splitLines(std::string_view text) { return split(text, isLineBreak, true); }
+std::vector<std::string_view> splitLines(std::string_view text) {
+    return split(text, isLineBreak, true);
+}
 
-std::vector<std::string_view> words(std::string_view text) { return split(text, isWhiteSpace, false); }
+std::vector<std::string_view> words(std::string_view text) {
+    return split(text, isWhiteSpace, false);
+}
 
 std::string_view trim(std::string_view text) {
     std::size_t begin = 0;

@@ -9,7 +9,9 @@ namespace {
 constexpr const char* kScutil = "/usr/sbin/scutil";
 constexpr const char* kNetworksetup = "/usr/sbin/networksetup";
 
-std::vector<std::string_view> lines(std::string_view text) { return UnicodeText::splitLines(text); }
+std::vector<std::string_view> lines(std::string_view text) {
+    return UnicodeText::splitLines(text);
+}
 
 std::vector<std::string_view> splitAtSpaces(std::string_view text) {
     std::vector<std::string_view> pieces;

@@ -19,7 +19,9 @@ const nlohmann::json& variantData(const nlohmann::json& variant, const char* typ
     return variant["data"];
 }
 
-bool emptyList(const nlohmann::json& variant) { return variantData(variant, "as").empty(); }
+bool emptyList(const nlohmann::json& variant) {
+    return variantData(variant, "as").empty();
+}
 
 }  // namespace
 
@@ -66,7 +68,8 @@ void NetworkManagerDNSBackend::setGlobalServers(const std::string& service, cons
         arguments.emplace_back("0");
     } else {
         // {"domains": {"*": {"servers": [servers...]}}}
-        for (const char* word : {"1", "domains", "a{sv}", "1", "*", "a{sv}", "1", "servers", "as"}) arguments.emplace_back(word);
+        for (const char* word : {"1", "domains", "a{sv}", "1", "*", "a{sv}", "1", "servers", "as"})
+            arguments.emplace_back(word);
         arguments.push_back(std::to_string(servers.size()));
         arguments.insert(arguments.end(), servers.begin(), servers.end());
     }

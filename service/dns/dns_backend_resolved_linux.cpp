@@ -25,7 +25,9 @@ std::optional<std::vector<std::string>> parseResolvectlDns(std::string_view outp
     return std::nullopt;
 }
 
-bool ResolvedDNSBackend::kernelLinkExists(const std::string& link) { return ::if_nametoindex(link.c_str()) != 0; }
+bool ResolvedDNSBackend::kernelLinkExists(const std::string& link) {
+    return ::if_nametoindex(link.c_str()) != 0;
+}
 
 std::string ResolvedDNSBackend::primaryService() {
     std::optional<std::string> link;

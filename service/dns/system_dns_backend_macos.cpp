@@ -3,6 +3,8 @@
 
 namespace orlune {
 
-std::unique_ptr<DNSBackend> makeSystemDNSBackend(ToolRunner& runner) { return std::make_unique<MacOSDNSBackend>(runner); }
+std::unique_ptr<DNSBackend> makeSystemDNSBackend(ToolRunner& runner) {
+    return std::make_unique<MacOSDNSBackend>(runner);
+}
 
 }  // namespace orlune

@@ -46,7 +46,7 @@ public:
 
 struct LaunchRequest {
     std::string executable;
-    std::vector<std::string> arguments;  // without the program name
+    std::vector<std::string> arguments;    // without the program name
     std::vector<std::string> environment;  // the whole environment, "NAME=value"
     int output = -1;  // receives standard output and standard error; standard input is the null device
 };

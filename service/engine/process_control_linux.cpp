@@ -36,9 +36,13 @@ private:
 
 }  // namespace
 
-Clock::TimePoint SteadyClock::now() { return std::chrono::steady_clock::now(); }
+Clock::TimePoint SteadyClock::now() {
+    return std::chrono::steady_clock::now();
+}
 
-void SteadyClock::sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void SteadyClock::sleepFor(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
 
 std::unique_ptr<ChildProcess> LinuxProcessControl::launch(const LaunchRequest& request) {
     const SpawnStreams streams{.input = -1, .output = request.output, .error = request.output, .ownProcessGroup = true};
@@ -60,7 +64,9 @@ UniqueFd LinuxProcessControl::watch(pid_t pid) {
     return openProcessHandle(pid);
 }
 
-void LinuxProcessControl::signal(pid_t pid, int signal) { (void)::kill(pid, signal); }
+void LinuxProcessControl::signal(pid_t pid, int signal) {
+    (void)::kill(pid, signal);
+}
 
 std::optional<std::string> LinuxProcessControl::commandLine(pid_t pid) {
     std::optional<std::string> words = readProcFile(pid, "cmdline");

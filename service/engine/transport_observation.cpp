@@ -17,9 +17,13 @@ constexpr std::array<std::string_view, 8> kCancelling{
     "AUTH_FAILED",        kEngineVerifyErrorLine, kEngineTLSErrorLine,
 };
 
-bool contains(std::string_view line, std::string_view phrase) { return line.find(phrase) != std::string_view::npos; }
+bool contains(std::string_view line, std::string_view phrase) {
+    return line.find(phrase) != std::string_view::npos;
+}
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Lines that carry what the relay sent: its push and its echo texts. The relay chooses their
 // words, so they never count as the engine's own account of the tunnel.
@@ -51,8 +55,12 @@ std::optional<std::string_view> announcedInterface(std::string_view line) {
     return std::nullopt;
 }
 
-std::string macOSOpened(std::string_view name) { return "Opened utun device " + std::string(name); }
-std::string linuxOpened(std::string_view name) { return "TUN/TAP device " + std::string(name) + " opened"; }
+std::string macOSOpened(std::string_view name) {
+    return "Opened utun device " + std::string(name);
+}
+std::string linuxOpened(std::string_view name) {
+    return "TUN/TAP device " + std::string(name) + " opened";
+}
 
 }  // namespace
 
@@ -125,7 +133,8 @@ std::optional<int> TransportObservation::firstFailingCheck(const ObservationLine
         {"keepalive event\n", readyOnFirst, {true, first}},
         {"process restarting\n", readyOnFirst, {false, first}},
         {up + lines.opened(second) + "\n", initial, {false, second}},
-        {up + "process restarting\n" + lines.opened(second) + "\n" + std::string(kCompleted) + "\n", initial,
+        {up + "process restarting\n" + lines.opened(second) + "\n" + std::string(kCompleted) + "\n",
+         initial,
          {true, second}},
     };
     for (std::size_t i = 0; i < checks.size(); ++i) {

@@ -36,7 +36,9 @@ bool isInterfaceName(const std::string& name) {
     });
 }
 
-std::string table() { return std::string(kFirewallFamily) + " " + std::string(kFirewallTable); }
+std::string table() {
+    return std::string(kFirewallFamily) + " " + std::string(kFirewallTable);
+}
 
 // The rules one chain applies to what leaves (output) or passes through (forward).
 std::vector<std::string> chainRules(const FirewallPolicy& policy) {
@@ -98,7 +100,9 @@ std::string firewallRuleset(const FirewallPolicy& policy) {
     return out;
 }
 
-std::string firewallRemoval() { return "table " + table() + "\ndelete table " + table() + "\n"; }
+std::string firewallRemoval() {
+    return "table " + table() + "\ndelete table " + table() + "\n";
+}
 
 std::optional<RelayEndpoint> relayEndpoint(std::string_view configuration) {
     std::optional<std::string> protocol;

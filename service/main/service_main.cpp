@@ -39,7 +39,9 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
 std::atomic<bool> shouldExit{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler may only store a lock-free flag");
 
-void requestExit(int) { shouldExit.store(true); }
+void requestExit(int) {
+    shouldExit.store(true);
+}
 
 void installSignalHandlers() {
     struct sigaction action {};

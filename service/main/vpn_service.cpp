@@ -86,9 +86,13 @@ VPNService::VPNService(ServiceParts parts)
 
 VPNService::~VPNService() = default;
 
-void VPNService::restoreDNS() { parts_.dns.restoreDNS(); }
+void VPNService::restoreDNS() {
+    parts_.dns.restoreDNS();
+}
 
-void VPNService::engineStopped() { observation_ = TransportObservation{}; }
+void VPNService::engineStopped() {
+    observation_ = TransportObservation{};
+}
 
 void VPNService::stopQuietly() noexcept {
     try {
@@ -197,7 +201,8 @@ void VPNService::acceptClients(int listener) {
             Client{std::move(connection), peer, RequestReader{}, std::chrono::steady_clock::now() + kRequestDeadline}));
         // A request that came with the connection is served in this same turn.
         readClient(*clients_.back());
-        if (clients_.back()->reader.progress() != RequestReader::Progress::incomplete) finishClient(clients_.size() - 1);
+        if (clients_.back()->reader.progress() != RequestReader::Progress::incomplete)
+            finishClient(clients_.size() - 1);
     }
 }
 
@@ -357,7 +362,8 @@ NativeReply VPNService::connect(const NativeRequest& request, const PeerIdentity
     if (!request.profile || !request.expectedHost) throw ServiceFailure::rejected(kProfileMissing);
     // A refused profile leaves a running tunnel alone.
     const std::string configuration = parts_.configuration(*request.profile, *request.expectedHost);
-    if ((request.blockTraffic || request.blockIPv6) && !parts_.firewall) throw ServiceFailure::rejected(kBlockUnavailable);
+    if ((request.blockTraffic || request.blockIPv6) && !parts_.firewall)
+        throw ServiceFailure::rejected(kBlockUnavailable);
     supervisor_.stop();
     supervisor_.clearFailure();
     stoppedOnRequest_ = false;

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "auth/client_authorizer.h"
 #include "control/native_messages.h"

@@ -29,18 +29,46 @@ constexpr const char* mismatch = "The profile does not match the selected relay.
 constexpr const char* transport = "Unsupported relay transport.";
 }  // namespace Message
 
-[[noreturn]] void refuse(const char* message) { throw ServiceFailure::rejected(message); }
+[[noreturn]] void refuse(const char* message) {
+    throw ServiceFailure::rejected(message);
+}
 
 // Every directive a relay profile may carry. Only remote, proto, dev and comp-lzo shape the
 // result; the rest are accepted and dropped, because the result fixes its own values for them.
 constexpr std::array<std::string_view, 33> kAllowedDirectives{
-    "client",          "dev",          "proto",        "remote",          "resolv-retry",
-    "nobind",          "persist-key",  "persist-tun",  "verb",            "cipher",
-    "auth",            "comp-lzo",     "remote-cert-tls", "connect-timeout", "server-poll-timeout",
-    "connect-retry",   "connect-retry-max", "auth-retry", "pull-filter",   "ping",
-    "ping-exit",       "ping-restart", "keepalive",    "tun-mtu",         "mssfix",
-    "data-ciphers",    "data-ciphers-fallback", "auth-nocache", "float",  "explicit-exit-notify",
-    "mute",            "sndbuf",       "rcvbuf",
+    "client",
+    "dev",
+    "proto",
+    "remote",
+    "resolv-retry",
+    "nobind",
+    "persist-key",
+    "persist-tun",
+    "verb",
+    "cipher",
+    "auth",
+    "comp-lzo",
+    "remote-cert-tls",
+    "connect-timeout",
+    "server-poll-timeout",
+    "connect-retry",
+    "connect-retry-max",
+    "auth-retry",
+    "pull-filter",
+    "ping",
+    "ping-exit",
+    "ping-restart",
+    "keepalive",
+    "tun-mtu",
+    "mssfix",
+    "data-ciphers",
+    "data-ciphers-fallback",
+    "auth-nocache",
+    "float",
+    "explicit-exit-notify",
+    "mute",
+    "sndbuf",
+    "rcvbuf",
 };
 
 constexpr std::array<std::string_view, 3> kBlockOrder{"ca", "cert", "key"};
@@ -163,7 +191,8 @@ void readLine(std::string_view line, Reading& reading) {
         return;
     }
     if (line.front() == '<') {
-        if (reading.openBlock || (line != "<ca>" && line != "<cert>" && line != "<key>")) refuse(Message::unsupportedBlock);
+        if (reading.openBlock || (line != "<ca>" && line != "<cert>" && line != "<key>"))
+            refuse(Message::unsupportedBlock);
         const std::string_view name = line.substr(1, line.size() - 2);
         if (reading.blocks.contains(name)) refuse(Message::duplicateBlock);
         reading.blocks[name];
@@ -221,9 +250,9 @@ std::string configuration(std::string_view profile, std::string_view expectedHos
     Reading reading;
     for (std::string_view raw : UnicodeText::splitLines(profile)) readLine(UnicodeText::trim(raw), reading);
 
-    const bool blocksComplete =
-        reading.blocks.size() == kBlockOrder.size() &&
-        std::all_of(reading.blocks.begin(), reading.blocks.end(), [](const auto& block) { return !block.second.empty(); });
+    const bool blocksComplete = reading.blocks.size() == kBlockOrder.size() &&
+                                std::all_of(reading.blocks.begin(), reading.blocks.end(),
+                                            [](const auto& block) { return !block.second.empty(); });
     if (reading.openBlock || reading.remotes.size() != 1 || reading.remotes.front().host != expectedHost ||
         !blocksComplete) {
         refuse(Message::mismatch);
@@ -252,9 +281,9 @@ bool isPublicIPv4(std::string_view text) {
     if (parts.size() != 4) return false;
     const int a = parts[0];
     const int b = parts[1];
-    return !(a == 0 || a >= 224 || a == 10 || a == 127 || (a == 100 && b >= 64 && b <= 127) ||
-             (a == 169 && b == 254) || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 0) ||
-             (a == 192 && b == 168) || (a == 198 && (b == 18 || b == 19)));
+    return !(a == 0 || a >= 224 || a == 10 || a == 127 || (a == 100 && b >= 64 && b <= 127) || (a == 169 && b == 254) ||
+             (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 0) || (a == 192 && b == 168) ||
+             (a == 198 && (b == 18 || b == 19)));
 }
 
 }  // namespace orlune::ProfilePolicy

@@ -80,8 +80,8 @@ void selfTest() {
         require(*message == variant.message);
     }
 
-    for (auto address : {"127.0.0.1", "192.168.1.1", "169.254.1.2", "10.1.2.3", "::1", "hostname;touch /tmp/evil",
-                         "100.64.1.1"}) {
+    for (auto address :
+         {"127.0.0.1", "192.168.1.1", "169.254.1.2", "10.1.2.3", "::1", "hostname;touch /tmp/evil", "100.64.1.1"}) {
         require(!isPublicIPv4(address));
     }
 

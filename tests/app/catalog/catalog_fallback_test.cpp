@@ -89,8 +89,9 @@ TEST(CatalogCacheTest, AgeRules) {
     EXPECT_TRUE(keptCatalogUsableForConnecting(kNow.addSecs(3600), kNow)) << "a clock a little behind";
     EXPECT_FALSE(keptCatalogUsableForConnecting(QDateTime(), kNow));
     const std::pair<qint64, const char*> ages[] = {
-        {-30, "just now"}, {59, "just now"}, {60, "1 minute ago"}, {3599, "59 minutes ago"},
-        {3600, "1 hour ago"}, {3 * 3600 + 5, "3 hours ago"}, {86400, "1 day ago"}, {9 * 86400, "9 days ago"},
+        {-30, "just now"},        {59, "just now"},          {60, "1 minute ago"},
+        {3599, "59 minutes ago"}, {3600, "1 hour ago"},      {3 * 3600 + 5, "3 hours ago"},
+        {86400, "1 day ago"},     {9 * 86400, "9 days ago"},
     };
     for (const auto& [seconds, text] : ages) EXPECT_EQ(catalogAgeText(kNow.addSecs(-seconds), kNow), text) << seconds;
 }
@@ -173,7 +174,11 @@ TEST_F(CatalogFallbackTest, FaultsFallToTheFirstWorkingMirrorThenToTheKeptCatalo
                   std::to_string(server.url("/").port()) +
                   ": the catalog service did not return a valid VPN Gate relay list (HTTP 503)");
     // The profile comes from it too while it is young enough; after a week it is not used.
-    const Relay relay = test::relayFor([] { test::CatalogRow row; row.host = "from-m2"; return row; }());
+    const Relay relay = test::relayFor([] {
+        test::CatalogRow row;
+        row.host = "from-m2";
+        return row;
+    }());
     const ProfileFetch profile = await(provider.openVPNConfigurationWithFallback(relay));
     EXPECT_TRUE(profile.profile.contains("remote 203.0.113.7 1194\n"));
     EXPECT_EQ(profile.keptFrom, keptAt);

@@ -14,9 +14,9 @@
 namespace orlune {
 namespace {
 
-using test::CatalogRow;
 using test::catalogBody;
 using test::catalogLine;
+using test::CatalogRow;
 
 TEST(WholeNumbers, SignsDigitsAndSixtyFourBitLimits) {
     const struct {

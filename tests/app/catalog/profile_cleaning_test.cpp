@@ -40,7 +40,8 @@ TEST(ProfileCheck, RefusesWhatTheAppCannotVouchFor) {
         {"client\n" + kBlocks, "no remote"},
         {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</cert>\n", "no key block"},
         {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</cert>\n#<key>\n", "key block only commented"},
-        {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</ not a closing line\nremote 198.51.100.1 443\n<key>\nC\n"
+        {"remote 203.0.113.7 1194\n<ca>\nA\n</ca>\n<cert>\nB\n</ not a closing line\nremote 198.51.100.1 "
+         "443\n<key>\nC\n"
          "</key>\n",
          "cert block never closed: the second remote hides inside it"},
         {"remote 203.0.113.7 1194\n<ca>\nA\n<cert>\nB\n</cert>\n<key>\nC\n</key>\n", "block opened inside a block"},
@@ -58,15 +59,17 @@ TEST(ProfileCheck, RefusesWhatTheAppCannotVouchFor) {
 }
 
 TEST(ProfileCheck, DirectivesInsideBlocksAndCommentsAreNotRead) {
-    const QString profile = "# up /bin/sh\n;management x\nREMOTE 203.0.113.7 1194\n<ca>\nup evil\nremote 1.2.3.4 1\n"
-                            "</ca>\n<CERT>\nB\n</CERT>\n<key>\nC\n</key>\n";
+    const QString profile =
+        "# up /bin/sh\n;management x\nREMOTE 203.0.113.7 1194\n<ca>\nup evil\nremote 1.2.3.4 1\n"
+        "</ca>\n<CERT>\nB\n</CERT>\n<key>\nC\n</key>\n";
     EXPECT_NO_THROW(cleanedProfile(profile, relayAt("203.0.113.7")));
 }
 
 TEST(ProfileCleanUp, ReplacesTimingDirectivesAndDropsBlankLinesInsideBlocks) {
-    const QString profile = "client\r\nkeepalive 10 60\r\n\r\nping 5\r\n  Persist-Tun\r\n"
-                            "remote 203.0.113.7 1194\r\n<ca>\r\nA1\r\n\r\nA2\r\n</ca>\r\n"
-                            "<cert>\r\nB\r\n</cert>\r\n<key>\r\nC\r\n</key>\r\ncipher AES-128-CBC";
+    const QString profile =
+        "client\r\nkeepalive 10 60\r\n\r\nping 5\r\n  Persist-Tun\r\n"
+        "remote 203.0.113.7 1194\r\n<ca>\r\nA1\r\n\r\nA2\r\n</ca>\r\n"
+        "<cert>\r\nB\r\n</cert>\r\n<key>\r\nC\r\n</key>\r\ncipher AES-128-CBC";
     EXPECT_EQ(cleanedProfile(profile, relayAt("203.0.113.7")),
               QString("client\n\nremote 203.0.113.7 1194\n<ca>\nA1\nA2\n</ca>\n<cert>\nB\n</cert>\n"
                       "<key>\nC\n</key>\ncipher AES-128-CBC\n") +

@@ -45,8 +45,11 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
         {{"--version"}, 0, false, "orlune-vpn "},
         {{"--help"}, 0, false, "Usage: orlune-vpn [COMMAND] [--json]"},
         {{"help"}, 0, false, "Usage: orlune-vpn [COMMAND] [--json]"},
-        {{"help", "connect"}, 0, false,
-         "Usage: orlune-vpn connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--json]\nConnect to"},
+        {{"help", "connect"},
+         0,
+         false,
+         "Usage: orlune-vpn connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--json]\nConnect "
+         "to"},
         {{"connect", "--help"}, 0, false, "Usage: orlune-vpn connect CODE|RELAY-ID"},
         {{"status", "extra", "--help"}, 0, false, "Usage: orlune-vpn status [--json]"},
         {{"servers", "-h", "JP", "--json"}, 0, false, "Usage: orlune-vpn servers [CODE]"},
@@ -69,7 +72,8 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
     for (const Case& c : cases) {
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
-        EXPECT_EQ(CommandLine::answerDirectly(c.arguments, outStream, errStream), c.status) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(CommandLine::answerDirectly(c.arguments, outStream, errStream), c.status)
+            << c.arguments.join(' ').toStdString();
         const QString& shown = c.onError ? err : out;
         EXPECT_TRUE(c.text.isEmpty() ? shown.isEmpty() : shown.startsWith(c.text))
             << c.arguments.join(' ').toStdString() << ": " << shown.toStdString();
@@ -113,7 +117,8 @@ TEST_F(CommandLineTest, CatalogCommandsPrintTheDocumentedShapesAndKeepPlainWords
     ASSERT_EQ(run({"countries", "--json"}), 0) << err.toStdString();
     const QJsonArray countries = json().array();
     ASSERT_EQ(countries.size(), 2);
-    for (const auto& country : countries) expectShape(country.toObject(), {"code", "name", "relayCount"}, {}, "country");
+    for (const auto& country : countries)
+        expectShape(country.toObject(), {"code", "name", "relayCount"}, {}, "country");
     EXPECT_EQ(countries.at(0).toObject().value("code").toString(), "JP");
     EXPECT_EQ(countries.at(0).toObject().value("relayCount").toInt(), 2);
 

@@ -39,10 +39,17 @@ TEST(RelayTexts, UptimeBoundsAndUnits) {
         std::optional<qint64> seconds;
         const char* text;
     } cases[] = {
-        {std::nullopt, "Unavailable"}, {0, "Unavailable"},       {-60, "Unavailable"},
-        {1, "0h 0m"},                  {3'599, "0h 59m"},        {18'420, "5h 7m"},
-        {86'399, "23h 59m"},           {86'400, "1d 0h"},        {273'600, "3d 4h"},
-        {315'576'000, "3652d 12h"},    {315'576'001, "Unavailable"},
+        {std::nullopt, "Unavailable"},
+        {0, "Unavailable"},
+        {-60, "Unavailable"},
+        {1, "0h 0m"},
+        {3'599, "0h 59m"},
+        {18'420, "5h 7m"},
+        {86'399, "23h 59m"},
+        {86'400, "1d 0h"},
+        {273'600, "3d 4h"},
+        {315'576'000, "3652d 12h"},
+        {315'576'001, "Unavailable"},
     };
     for (const auto& c : cases) {
         Relay r;
@@ -52,13 +59,13 @@ TEST(RelayTexts, UptimeBoundsAndUnits) {
 }
 
 TEST(RelayOrder, ScoreThenPingThenSpeedThenId) {
-    const Relay fastNear = relay("a", 10, 20'000'000);      // score 2,000,000
-    const Relay fastFar = relay("b", 100, 50'000'000);      // score 500,000
+    const Relay fastNear = relay("a", 10, 20'000'000);          // score 2,000,000
+    const Relay fastFar = relay("b", 100, 50'000'000);          // score 500,000
     const Relay sameScoreLowPing = relay("c", 5, 2'500'000);    // score 500,000, ping 5
     const Relay noPing = relay("d", std::nullopt, 90'000'000);  // score 0
     const Relay zeroScoreFast = relay("e", 50, std::nullopt);   // score 0, ping 50
     const Relay tieByIdFirst = relay("x1", 100, 50'000'000);
-    const Relay tieBySpeed = relay("f", std::nullopt, 1'000);   // score 0, no ping, speed 1000
+    const Relay tieBySpeed = relay("f", std::nullopt, 1'000);  // score 0, no ping, speed 1000
 
     EXPECT_TRUE(Relay::recommendedOrder(fastNear, fastFar));
     EXPECT_FALSE(Relay::recommendedOrder(fastFar, fastNear));
@@ -103,8 +110,8 @@ TEST(RelayJson, RoundTripUsesExactKeysAndLeavesOutAbsentValues) {
 }
 
 TEST(RelayJson, RefusesMissingOrMistypedFieldsAndAcceptsNullOptionals) {
-    const QJsonObject good{{"id", "a-1"}, {"country", "Japan"}, {"countryCode", "JP"}, {"name", "a"},
-                           {"hostname", "1"}, {"supportsOpenVPN", true}};
+    const QJsonObject good{{"id", "a-1"}, {"country", "Japan"}, {"countryCode", "JP"},
+                           {"name", "a"}, {"hostname", "1"},    {"supportsOpenVPN", true}};
     ASSERT_TRUE(Relay::fromJson(good));
     for (const char* key : {"id", "country", "countryCode", "name", "hostname", "supportsOpenVPN"}) {
         QJsonObject missing = good;

@@ -225,8 +225,9 @@ TEST_F(AppModelTest, ConnectVerifiesAndShowsTheTunnelAddress) {
     load();
     fixture.tunnel->progressLines = {"Fetching a fresh VPN Gate profile…"};
     std::vector<QString> states;
-    QObject::connect(&model(), &AppModel::connectionStateChanged,
-                     [&] { states.push_back(model().connectionState().name() + ":" + model().connectionState().text); });
+    QObject::connect(&model(), &AppModel::connectionStateChanged, [&] {
+        states.push_back(model().connectionState().name() + ":" + model().connectionState().text);
+    });
     connectTo("JP");
     const auto& state = model().connectionState();
     ASSERT_TRUE(state.isConnected()) << state.text.toStdString();
@@ -319,7 +320,8 @@ TEST_F(AppModelTest, TheModelRechecksEveryFieldOfTheVerification) {
     connectTo("JP");
     ASSERT_TRUE(model().connectionState().isConnected());
     EXPECT_EQ(model().connectionState().relay, jp4);
-    const QString didNotVerify = QString::fromStdString(TunnelError(TunnelError::Kind::providerDidNotVerify).errorDescription());
+    const QString didNotVerify =
+        QString::fromStdString(TunnelError(TunnelError::Kind::providerDidNotVerify).errorDescription());
     EXPECT_TRUE(model().quarantinedUntil().contains(jp1.id));
     EXPECT_TRUE(model().quarantinedUntil().contains(jp2.id));
     EXPECT_TRUE(model().mismatchedRelayIDs().contains(jp3.id));  // "Unavailable" is not Japan

@@ -150,10 +150,23 @@ private:
         auto& network = *fixture.network;
         const bool connected = model().connectionState().isConnected();
         switch (event.kind) {
-        case Kind::connect: userConnects(); model().requestConnect(); break;
-        case Kind::quickConnect: userConnects(); explicitPick.reset(); model().requestQuickConnect(); break;
-        case Kind::retry: userConnects(); model().requestRetry(); break;
-        case Kind::disconnect: userStops(); model().requestDisconnect(); break;
+        case Kind::connect:
+            userConnects();
+            model().requestConnect();
+            break;
+        case Kind::quickConnect:
+            userConnects();
+            explicitPick.reset();
+            model().requestQuickConnect();
+            break;
+        case Kind::retry:
+            userConnects();
+            model().requestRetry();
+            break;
+        case Kind::disconnect:
+            userStops();
+            model().requestDisconnect();
+            break;
         case Kind::selectRelay:
             model().selectRelay(relay.id);
             if (model().selected() && model().selected()->id == relay.id) {
@@ -161,8 +174,13 @@ private:
                 connectsAtPick = tunnel.connectedIDs.size();
             }
             break;
-        case Kind::selectCountry: explicitPick.reset(); model().chooseCountry(relay.countryCode); break;
-        case Kind::refresh: model().requestRefresh(); break;
+        case Kind::selectCountry:
+            explicitPick.reset();
+            model().chooseCountry(relay.countryCode);
+            break;
+        case Kind::refresh:
+            model().requestRefresh();
+            break;
         case Kind::linkLost:
             network.physicalUp = false;
             network.reachable = false;
@@ -173,8 +191,13 @@ private:
             network.reachable = true;
             model().handleNetworkPath(NetworkPathStatus::satisfied);
             break;
-        case Kind::checksFail: network.reachable = false; model().handleNetworkPath(NetworkPathStatus::satisfied); break;
-        case Kind::healthTick: model().healthTick(); break;
+        case Kind::checksFail:
+            network.reachable = false;
+            model().handleNetworkPath(NetworkPathStatus::satisfied);
+            break;
+        case Kind::healthTick:
+            model().healthTick();
+            break;
         case Kind::tunnelDies:
             if (connected) lostBehindTheModel = true;
             tunnel.holding.reset();
@@ -186,7 +209,10 @@ private:
             if (connected && !model().isConnectionBusy()) userStops();
             tunnel.stopElsewhere();
             break;
-        case Kind::relayWorks: tunnel.outcomes.erase(relay.id); relayFaults.erase(relay.id); break;
+        case Kind::relayWorks:
+            tunnel.outcomes.erase(relay.id);
+            relayFaults.erase(relay.id);
+            break;
         case Kind::relayUnreachable:
             script(relay, std::make_exception_ptr(TunnelError::serverConnectionFailed("The relay timed out.")), true);
             break;
@@ -206,14 +232,24 @@ private:
             script(relay, std::make_exception_ptr(TunnelError::backendCommandFailed("Unauthorized local client.")),
                    false);
             break;
-        case Kind::socketFails: script(relay, std::make_exception_ptr(WireFailure::invalid()), false); break;
-        case Kind::slowConnect: tunnel.connectGate = gate(); break;
-        case Kind::slowStop: tunnel.disconnectGate = gate(); break;
-        case Kind::slowCatalog: fixture.catalog->gate = gate(); break;
+        case Kind::socketFails:
+            script(relay, std::make_exception_ptr(WireFailure::invalid()), false);
+            break;
+        case Kind::slowConnect:
+            tunnel.connectGate = gate();
+            break;
+        case Kind::slowStop:
+            tunnel.disconnectGate = gate();
+            break;
+        case Kind::slowCatalog:
+            fixture.catalog->gate = gate();
+            break;
         case Kind::catalogFails:
             fixture.catalog->error = std::make_exception_ptr(std::runtime_error("HTTP status 503"));
             break;
-        case Kind::catalogWorks: fixture.catalog->error = nullptr; break;
+        case Kind::catalogWorks:
+            fixture.catalog->error = nullptr;
+            break;
         case Kind::stopUnconfirmed:
             tunnel.disconnectError = std::make_exception_ptr(TunnelError(TunnelError::Kind::disconnectNotConfirmed));
             break;
@@ -225,7 +261,9 @@ private:
             for (int round = 0; round < 4; ++round) QCoreApplication::processEvents();
             gates.clear();
             break;
-        case Kind::clockJumps: fixture.clock->current = fixture.clock->current.addSecs(kQuarantineSeconds / 2); break;
+        case Kind::clockJumps:
+            fixture.clock->current = fixture.clock->current.addSecs(kQuarantineSeconds / 2);
+            break;
         case Kind::wake:
             model().handleWake();
             // The wake's check is the model's to make at once: from here on it must know.
@@ -238,7 +276,9 @@ private:
             // next rewrites the stored ends: the stored form's limit, not a fault.
             hiddenElsewhere.clear();
             break;
-        case Kind::autoReconnectOff: fixture.preferences().setValue(PreferenceKey::autoReconnectEnabled, false); break;
+        case Kind::autoReconnectOff:
+            fixture.preferences().setValue(PreferenceKey::autoReconnectEnabled, false);
+            break;
         case Kind::otherProcessHides: {
             Preferences other(std::make_unique<QSettings>(fixture.settingsPath(), QSettings::IniFormat));
             other.reload();
@@ -250,7 +290,8 @@ private:
             everHiddenElsewhere.insert(relay.id);
             break;
         }
-        case Kind::count: break;
+        case Kind::count:
+            break;
         }
     }
 
@@ -282,7 +323,8 @@ private:
             }
         }
         for (const QString& marked : model().mismatchedRelayIDs()) {
-            if (!failedRelays.contains(marked)) return "relay " + marked.toStdString() + " was marked without a failure";
+            if (!failedRelays.contains(marked))
+                return "relay " + marked.toStdString() + " was marked without a failure";
         }
         const auto stored = readQuarantine(fixture.preferences(), fixture.clock->now());
         for (auto [id, until] : hiddenElsewhere.asKeyValueRange()) {
@@ -327,8 +369,8 @@ private:
 public:
     test::ModelFixture fixture;
     std::vector<Relay> relays;
-    std::set<QString> relayFaults;    // relays whose scripted answer is the relay's fault
-    QSet<QString> failedRelays;       // relays that failed by their own fault with the link up
+    std::set<QString> relayFaults;              // relays whose scripted answer is the relay's fault
+    QSet<QString> failedRelays;                 // relays that failed by their own fault with the link up
     QHash<QString, QDateTime> hiddenElsewhere;  // their real-time ends
     QSet<QString> everHiddenElsewhere;
     std::vector<std::unique_ptr<test::Gate>> gates;

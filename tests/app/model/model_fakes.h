@@ -51,7 +51,7 @@ struct FakeCatalog final : ServerCatalogProvider {
     std::exception_ptr error;  // thrown instead of answering when set
     Gate* gate = nullptr;      // answer only once open
     int fetches = 0;
-    int pending = 0;           // fetches asked and not yet answered
+    int pending = 0;  // fetches asked and not yet answered
 
     QCoro::Task<std::vector<Relay>> fetch() override;
 
@@ -67,7 +67,7 @@ struct FakeTunnel final : TunnelConnectionProvider {
     std::vector<QString> progressLines;  // sent to the model during each connect
     Gate* connectGate = nullptr;         // connect waits for it before answering
     std::exception_ptr disconnectError;
-    Gate* disconnectGate = nullptr;      // disconnect waits for it before answering
+    Gate* disconnectGate = nullptr;  // disconnect waits for it before answering
     std::exception_ptr recoverError;
     bool tunnelActive = true;
     std::optional<QString> engine = QStringLiteral("2.6.14");  // none: the service does not answer
@@ -94,8 +94,7 @@ struct FakeTunnel final : TunnelConnectionProvider {
 
     static TunnelVerification verified(const Relay& relay);
 
-    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP,
-                                            Progress progress) override;
+    QCoro::Task<TunnelVerification> connect(Relay relay, std::optional<QString> originalIP, Progress progress) override;
     QCoro::Task<> disconnect() override;
     QCoro::Task<> recoverStaleConnections() override;
     QCoro::Task<bool> isTunnelActive() override;

@@ -85,10 +85,14 @@ TEST(ShouldQuarantine, FailuresOfThisComputerOrTheServiceDoNotHideTheRelay) {
     EXPECT_FALSE(shouldQuarantine(std::make_exception_ptr(TunnelError::backendCommandFailed("refused"))));
     EXPECT_FALSE(shouldQuarantine(std::make_exception_ptr(CancellationError())));
 
-    const Kind hidden[] = {Kind::noCompatibleServer,       Kind::providerDidNotVerify,
-                           Kind::serverConfigurationUnavailable, Kind::serverMissingFromFreshCatalog,
-                           Kind::serverProfileInvalid,     Kind::unsafeServerConfiguration,
-                           Kind::tunnelRouteUnverified,    Kind::publicIPDidNotChange,
+    const Kind hidden[] = {Kind::noCompatibleServer,
+                           Kind::providerDidNotVerify,
+                           Kind::serverConfigurationUnavailable,
+                           Kind::serverMissingFromFreshCatalog,
+                           Kind::serverProfileInvalid,
+                           Kind::unsafeServerConfiguration,
+                           Kind::tunnelRouteUnverified,
+                           Kind::publicIPDidNotChange,
                            Kind::vpnIPUnavailable};
     for (Kind kind : hidden) EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(TunnelError(kind))));
     EXPECT_TRUE(shouldQuarantine(std::make_exception_ptr(TunnelError::countryMismatch("JP", "KR"))));

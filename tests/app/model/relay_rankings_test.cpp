@@ -44,8 +44,9 @@ TEST(QualityLimits, AbsentValuesDefaultAndStoredValuesClampToTheirRanges) {
 
 TEST(EligibleRelays, PingAndSpeedLimitsAreInclusive) {
     Rankings r;
-    r.relays = {makeRelay("ping250", "Japan", "JP", 250, 20'000'000), makeRelay("ping251", "Japan", "JP", 251, 20'000'000),
-                makeRelay("speed10M", "Japan", "JP", 20, 10'000'000), makeRelay("speedLow", "Japan", "JP", 20, 9'999'999)};
+    r.relays = {
+        makeRelay("ping250", "Japan", "JP", 250, 20'000'000), makeRelay("ping251", "Japan", "JP", 251, 20'000'000),
+        makeRelay("speed10M", "Japan", "JP", 20, 10'000'000), makeRelay("speedLow", "Japan", "JP", 20, 9'999'999)};
     EXPECT_EQ(names(r.eligible()), (std::vector<QString>{"ping250", "speed10M"}));
 
     r.limits = QualityLimits::fromStored(1000, 2, {});  // 500 ms and 5 Mbit/s
@@ -94,9 +95,10 @@ TEST(RecommendedRelays, KeepTheBestPerCountryUpToTheCap) {
 TEST(RecommendedRelays, CodesGroupIgnoringCaseAndCountriesSortIgnoringCase) {
     Rankings r;
     r.limits = QualityLimits::fromStored({}, {}, 2);
-    r.relays = {makeRelay("jpSlow", "Japan", "JP", 100, 20'000'000), makeRelay("deLower", "germany", "de", 10, 50'000'000),
-                makeRelay("jpFast", "Japan", "JP", 10, 90'000'000), makeRelay("deUpper", "germany", "DE", 20, 50'000'000),
-                makeRelay("deThird", "germany", "DE", 50, 50'000'000)};
+    r.relays = {
+        makeRelay("jpSlow", "Japan", "JP", 100, 20'000'000), makeRelay("deLower", "germany", "de", 10, 50'000'000),
+        makeRelay("jpFast", "Japan", "JP", 10, 90'000'000), makeRelay("deUpper", "germany", "DE", 20, 50'000'000),
+        makeRelay("deThird", "germany", "DE", 50, 50'000'000)};
     EXPECT_EQ(names(r.recommended()), (std::vector<QString>{"deLower", "deUpper", "jpFast", "jpSlow"}));
 
     const auto choices = countryChoices(r.recommended());

@@ -98,8 +98,8 @@ TEST(EndpointsDefaults, PublicServicesHaveTheRequiredShapes) {
     EXPECT_EQ(defaults.plainEchoes[1].path(), "/");
     EXPECT_EQ(defaults.plainEchoes[2].path(), "/ip");
     QStringList hosts;
-    for (const QUrl& url : {defaults.catalog, defaults.connectivityCheck, defaults.traceEcho,
-                            defaults.plainEchoes[0], defaults.plainEchoes[1], defaults.plainEchoes[2]}) {
+    for (const QUrl& url : {defaults.catalog, defaults.connectivityCheck, defaults.traceEcho, defaults.plainEchoes[0],
+                            defaults.plainEchoes[1], defaults.plainEchoes[2]}) {
         EXPECT_FALSE(hosts.contains(url.host()));
         hosts.append(url.host());
     }

@@ -19,9 +19,9 @@ TEST(PhysicalLink, OnlyNamedPhysicalInterfacesThatAreUpRunningAndAddressedCount)
         {{}, false},
         {{entry("lo"), entry("tun0"), entry("utun3")}, false},
         {{entry("veth1a2b"), entry("docker0"), entry("br0")}, false},  // bridges count for routes only
-        {{entry("eth0", true, false)}, false},                          // cable unplugged
+        {{entry("eth0", true, false)}, false},                         // cable unplugged
         {{entry("eth0", false, true)}, false},
-        {{entry("eth0", true, true, false)}, false},                    // e.g. a link-layer entry
+        {{entry("eth0", true, true, false)}, false},  // e.g. a link-layer entry
         {{entry("lo"), entry("eth0")}, true},
         {{entry("enp3s0")}, true},
         {{entry("wlan0")}, true},

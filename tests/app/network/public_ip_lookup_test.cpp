@@ -53,8 +53,7 @@ TEST_F(PublicIPLookupTest, FastFourthEndpointBeatsASlowFirstAndTheRestAreCancell
     EXPECT_EQ(await(PublicIPLookup::current()), "203.0.113.9");
     // Every lookup's connection is dropped by the client at once: the slow one is cancelled,
     // not left waiting for its answer 1.5 s later.
-    EXPECT_TRUE(test::waitUntil([&] { return server.closedConnections().size() == server.connectionCount(); },
-                                1000ms));
+    EXPECT_TRUE(test::waitUntil([&] { return server.closedConnections().size() == server.connectionCount(); }, 1000ms));
     EXPECT_LE(server.requestCount("/cdn-cgi/trace"), 1);
 }
 

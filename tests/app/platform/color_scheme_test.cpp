@@ -56,7 +56,8 @@ TEST_F(PrivateBus, ThePreferenceIsReadAndFollowedAndAbsentWithoutAPortal) {
     QDBusConnection server = QDBusConnection::connectToBus(address, QStringLiteral("server"));
     FakePortal portal;
     portal.scheme = 1;
-    ASSERT_TRUE(server.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportScriptableSlots));
+    ASSERT_TRUE(
+        server.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportScriptableSlots));
     ASSERT_TRUE(server.registerService("org.freedesktop.portal.Desktop"));
 
     ColorSchemeWatch watch(QStringLiteral("client"));

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-
 #include "platform/login_items.h"
 
 namespace orlune {

@@ -44,8 +44,8 @@ TEST_F(PrivateBus, AServerThatAnswersGrantsIt) {
 }
 
 TEST(NotificationPermission, AnUnreachableBusFailsWithItsReason) {
-    QDBusConnection broken =
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/orlune-test-bus"), QStringLiteral("broken"));
+    QDBusConnection broken = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/orlune-test-bus"),
+                                                           QStringLiteral("broken"));
     ASSERT_FALSE(broken.isConnected());
     FreedesktopNotificationPermission permission(QStringLiteral("broken"));
     const NotificationAuthorization answer = test::await(permission.request());

@@ -8,7 +8,9 @@
 
 namespace orlune::test {
 
-QString samplesDirectory() { return QStringLiteral(ORLUNE_SAMPLES_DIR); }
+QString samplesDirectory() {
+    return QStringLiteral(ORLUNE_SAMPLES_DIR);
+}
 
 QByteArray readSample(const QString& fileName) {
     QFile file(samplesDirectory() + u'/' + fileName);
@@ -17,9 +19,10 @@ QByteArray readSample(const QString& fileName) {
 }
 
 QString minimalProfile(const QString& address, const QString& extraDirectives) {
-    return QStringLiteral("client\r\ndev tun\r\nproto udp\r\nremote %1 1194\r\n%2"
-                          "<ca>\r\nCA-LINE\r\n</ca>\r\n<cert>\r\nCERT-LINE\r\n</cert>\r\n"
-                          "<key>\r\nKEY-LINE\r\n</key>\r\n")
+    return QStringLiteral(
+               "client\r\ndev tun\r\nproto udp\r\nremote %1 1194\r\n%2"
+               "<ca>\r\nCA-LINE\r\n</ca>\r\n<cert>\r\nCERT-LINE\r\n</cert>\r\n"
+               "<key>\r\nKEY-LINE\r\n</key>\r\n")
         .arg(address, extraDirectives);
 }
 
@@ -27,9 +30,20 @@ QByteArray catalogLine(const CatalogRow& row) {
     const QString profile = row.profileBase64.isNull()
                                 ? QString::fromLatin1(minimalProfile(row.address).toUtf8().toBase64())
                                 : row.profileBase64;
-    const QStringList fields{row.host,    row.address,  "100", row.ping,    row.speed,
-                             row.country, row.code,     row.sessions, row.uptime, "1",
-                             "2",         "2weeks",     "Operator \"x\" Academic Use Only.", "",
+    const QStringList fields{row.host,
+                             row.address,
+                             "100",
+                             row.ping,
+                             row.speed,
+                             row.country,
+                             row.code,
+                             row.sessions,
+                             row.uptime,
+                             "1",
+                             "2",
+                             "2weeks",
+                             "Operator \"x\" Academic Use Only.",
+                             "",
                              profile};
     return fields.join(u',').toUtf8() + "\r\n";
 }

@@ -54,8 +54,8 @@ TestCertificate TestCertificate::generate() {
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7 * 24 * 3600);
     check(X509_set_pubkey(cert.get(), key.get()) == 1, "public key");
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
+                               0);
     check(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
     addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE");
     addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign");
@@ -64,9 +64,8 @@ TestCertificate TestCertificate::generate() {
 
     TestCertificate result;
     result.certificatePem = pem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert.get()); });
-    const QByteArray keyPem = pem([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    });
+    const QByteArray keyPem =
+        pem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); });
     result.certificate = QSslCertificate(result.certificatePem, QSsl::Pem);
     result.key = QSslKey(keyPem, QSsl::Ec, QSsl::Pem);
     check(!result.certificate.isNull() && !result.key.isNull(), "Qt import");

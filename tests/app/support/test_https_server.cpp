@@ -14,15 +14,24 @@ namespace {
 
 QByteArray reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 404:
+        return "Not Found";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -53,7 +62,9 @@ QUrl TestHttpsServer::url(const QString& path) const {
     return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
 }
 
-QSslCertificate TestHttpsServer::certificate() const { return TestCertificate::shared().certificate; }
+QSslCertificate TestHttpsServer::certificate() const {
+    return TestCertificate::shared().certificate;
+}
 
 int TestHttpsServer::requestCount(const QString& path) const {
     int count = 0;
@@ -87,7 +98,8 @@ void TestHttpsServer::serve(QSslSocket* socket, int connection) {
         request.connection = connection;
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0) request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
         }
         requests_.append(request);
         const TestResponse response = routes_.value(request.path, TestResponse{.status = 404, .body = "not found"});

@@ -70,7 +70,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(directory.isValid());
         server.route("/api/iphone/", {.body = test::catalogBody({test::catalogLine(row)})});
-        for (const char* path : {"/cdn-cgi/trace", "/echo1/", "/echo2/", "/ip"}) server.route(path, {.body = kTunnelIP});
+        for (const char* path : {"/cdn-cgi/trace", "/echo1/", "/echo2/", "/ip"})
+            server.route(path, {.body = kTunnelIP});
         server.route(QStringLiteral("/info/%1/country").arg(kTunnelIP), {.body = "jp\n"});
     }
 
@@ -262,7 +263,7 @@ TEST_F(NativeTunnelProviderTest, ServiceVerdictsWhileConnecting) {
     service.reset();
     startService([](const NativeRequest& request) {
         return request.operation == NativeOperation::connect ? reply(false, NativeState::failed, "Profile refused.")
-                                                              : reply(true, NativeState::stopped);
+                                                             : reply(true, NativeState::stopped);
     });
     EXPECT_EQ(tunnelFailure(connect()), Kind::backendCommandFailed);
     EXPECT_EQ(lastError, "Profile refused.");
@@ -280,8 +281,9 @@ TEST_F(NativeTunnelProviderTest, UnchangedAddressOrWrongCountryIsNotATunnel) {
 
     server.route(QStringLiteral("/info/%1/country").arg(kTunnelIP), {.body = "KR"});
     EXPECT_EQ(tunnelFailure(connect()), Kind::countryMismatch);
-    EXPECT_EQ(lastError, "The VPN exit country was KR, but JP was selected. The relay was disconnected and "
-                         "marked mismatched.");
+    EXPECT_EQ(lastError,
+              "The VPN exit country was KR, but JP was selected. The relay was disconnected and "
+              "marked mismatched.");
     // The interface confirmed before the failure stays recorded until a disconnect.
     EXPECT_EQ(provider().activeInterface(), "tun0");
 
@@ -321,7 +323,8 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
             std::lock_guard lock(mutex);
             return reply(true, NativeState::connected, "", interface);
         }
-        return reply(true, request.operation == NativeOperation::connect ? NativeState::connecting : NativeState::stopped);
+        return reply(true,
+                     request.operation == NativeOperation::connect ? NativeState::connecting : NativeState::stopped);
     });
     await(connect());
     EXPECT_TRUE(await(provider().isTunnelActive()));
@@ -346,7 +349,11 @@ TEST_F(NativeTunnelProviderTest, TunnelActiveOnlyOnTheRecordedInterfaceOfAReacha
     // Only "stopped" with the service's word that a client asked for it is the user's stop; a
     // restarted service's plain "stopped" and an engine that failed are losses.
     const std::vector<std::pair<NativeReply, TunnelHealth>> answers = {
-        {[] { auto r = reply(true, NativeState::stopped); r.stopRequested = true; return r; }(),
+        {[] {
+             auto r = reply(true, NativeState::stopped);
+             r.stopRequested = true;
+             return r;
+         }(),
          TunnelHealth::stoppedOnRequest},
         {reply(true, NativeState::stopped), TunnelHealth::lost},
         {reply(true, NativeState::failed, "The engine ended."), TunnelHealth::lost},
@@ -362,8 +369,8 @@ TEST_F(NativeTunnelProviderTest, SupersededAtTheLastCheckIsACancellationNotARela
     std::atomic<int> statuses = 0;
     startService([&](const NativeRequest& request) {
         if (request.operation != NativeOperation::status) {
-            return reply(true, request.operation == NativeOperation::connect ? NativeState::connecting
-                                                                             : NativeState::stopped);
+            return reply(
+                true, request.operation == NativeOperation::connect ? NativeState::connecting : NativeState::stopped);
         }
         if (++statuses == 2) std::this_thread::sleep_for(1500ms);  // the last check answers slowly
         return reply(true, NativeState::connected, "", "tun0");

@@ -61,8 +61,13 @@ TEST_F(ExitCountryTest, TwoLettersInAnyCaseAreTheCountry) {
 
 TEST_F(ExitCountryTest, AnythingElseIsUnavailable) {
     const test::TestResponse answers[] = {
-        {.body = "USA"}, {.body = "u1"}, {.body = ""}, {.body = "u s"}, {.body = "{\"country\":\"US\"}"},
-        {.status = 429, .body = "US"}, {.status = 301},
+        {.body = "USA"},
+        {.body = "u1"},
+        {.body = ""},
+        {.body = "u s"},
+        {.body = "{\"country\":\"US\"}"},
+        {.status = 429, .body = "US"},
+        {.status = 301},
     };
     for (const auto& answer : answers) {
         server.route("/info/203.0.113.9/country", answer);

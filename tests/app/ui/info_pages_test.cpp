@@ -37,7 +37,9 @@ protected:
                                    makeRelay("kr-only", "Korea Republic of", "KR", 30, 30'000'000, "198.51.100.21")};
         shell = std::make_unique<Shell>(fixture.model(), fixture.preferences(), std::make_unique<NoSink>(),
                                         [this] { return fixture.clock->current; });
-        services.operatingSystem = [] { return QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-28-amd64"); };
+        services.operatingSystem = [] {
+            return QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-28-amd64");
+        };
         services.serviceAvailable = [this] { return serviceSocketExists; };
         services.copyText = [this](const QString& text) { clipboard << text; };
         services.openUrl = [this](const QUrl& url) { opened << url; };
@@ -178,8 +180,9 @@ TEST_F(InfoPagesTest, DiagnosticsNeverCarryAnAddress) {
     EXPECT_FALSE(text.contains(fixture.model().publicIP().value()));
     EXPECT_FALSE(text.contains(fixture.model().connectionState().vpnIP));
     EXPECT_TRUE(text.startsWith("Orlune VPN diagnostics\nVersion: [address removed] ([address removed])\n"));
-    EXPECT_TRUE(text.contains("OS: Router OS [address removed] ([address removed]), kernel [address removed] at "
-                              "[address removed].\n"))
+    EXPECT_TRUE(
+        text.contains("OS: Router OS [address removed] ([address removed]), kernel [address removed] at "
+                      "[address removed].\n"))
         << text.toStdString();
 }
 
@@ -239,7 +242,8 @@ TEST_F(InfoPagesTest, AboutAndTheLegalSheet) {
     EXPECT_EQ(privacy.value("title").toString(), "Privacy Policy");
     EXPECT_EQ(privacy.value("lastUpdated").toString(), "Last updated: October 8, 2026");
     QStringList sections;
-    for (const QVariant& section : privacy.value("sections").toList()) sections << section.toMap().value("title").toString();
+    for (const QVariant& section : privacy.value("sections").toList())
+        sections << section.toMap().value("title").toString();
     EXPECT_EQ(sections, QStringList({"Data handled by Orlune VPN", "Network requests", "Connection diagnostics",
                                      "Third-party relay privacy", "Traffic limits", ""}));
     about.openDocumentLink(5, 0);

@@ -224,8 +224,7 @@ TEST(ServerListTest, LowestPingPutsMissingPingsLastInTheirGroup) {
     // Fastest: a missing speed counts as 0; equal keys keep their order.
     rows.push_back({relay("e", "Japan", 5, std::nullopt)});
     rows.push_back({relay("f", "Japan", 6, 20'000'000)});
-    EXPECT_EQ(names(groupServerRows(rows, {}, {}, ServerSort::fastest)),
-              QStringList({"d", "a", "b", "f", "c", "e"}));
+    EXPECT_EQ(names(groupServerRows(rows, {}, {}, ServerSort::fastest)), QStringList({"d", "a", "b", "f", "c", "e"}));
 }
 
 TEST(ServerListTest, UnavailableRowsComeAfterAvailableOnesWhateverTheSort) {

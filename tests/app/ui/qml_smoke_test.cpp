@@ -41,8 +41,8 @@ protected:
         }
     }
     void showEveryPage() {
-        for (const char* page : {"Home", "Servers", "Favorites", "Statistics", "Settings", "Help & Support", "About",
-                                 "Home"}) {
+        for (const char* page :
+             {"Home", "Servers", "Favorites", "Statistics", "Settings", "Help & Support", "About", "Home"}) {
             app.shell->setPage(QString::fromUtf8(page));
             settle();
         }
@@ -169,14 +169,38 @@ TEST_F(QmlSmokeTest, SettingsControlsFollowTheStoredValues) {
 
 TEST(IconTableTest, EverySymbolTheScreensUseRendersFromTheVendoredSet) {
     // The symbols the view models and pages name, besides those written in the QML files.
-    const QStringList used = {"house", "server.rack", "star", "star.fill", "chart.bar", "gearshape",
-                              "questionmark.circle", "info.circle", "checkmark.shield.fill",
-                              "arrow.trianglehead.2.clockwise.rotate.90", "power", "wifi.slash",
-                              "exclamationmark.shield.fill", "exclamationmark.triangle.fill", "chevron.down",
-                              "chevron.right", "checkmark.circle.fill", "circle", "arrow.clockwise",
-                              "arrow.trianglehead.2.clockwise", "clock", "globe.americas", "waveform.path",
-                              "arrow.up", "arrow.down", "globe", "exclamationmark.triangle", "lock.shield",
-                              "hand.raised", "arrow.up.right.square", "doc.on.doc", "checkmark"};
+    const QStringList used = {"house",
+                              "server.rack",
+                              "star",
+                              "star.fill",
+                              "chart.bar",
+                              "gearshape",
+                              "questionmark.circle",
+                              "info.circle",
+                              "checkmark.shield.fill",
+                              "arrow.trianglehead.2.clockwise.rotate.90",
+                              "power",
+                              "wifi.slash",
+                              "exclamationmark.shield.fill",
+                              "exclamationmark.triangle.fill",
+                              "chevron.down",
+                              "chevron.right",
+                              "checkmark.circle.fill",
+                              "circle",
+                              "arrow.clockwise",
+                              "arrow.trianglehead.2.clockwise",
+                              "clock",
+                              "globe.americas",
+                              "waveform.path",
+                              "arrow.up",
+                              "arrow.down",
+                              "globe",
+                              "exclamationmark.triangle",
+                              "lock.shield",
+                              "hand.raised",
+                              "arrow.up.right.square",
+                              "doc.on.doc",
+                              "checkmark"};
     for (const QString& symbol : used) EXPECT_TRUE(ui::iconSymbols().contains(symbol)) << symbol.toStdString();
     for (const QString& symbol : ui::iconSymbols()) {
         const QImage image = ui::renderIcon(symbol, Qt::red, QSize(24, 24));

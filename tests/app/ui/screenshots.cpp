@@ -85,11 +85,14 @@ void scrollToEnd(QQuickItem* content) {
 
 void showDocument(QQuickItem* content, const char* document) {
     settle();
-    QObject* about = orlune::test::findObject(content, [](QObject* o) { return o->objectName() == QLatin1String("about"); });
+    QObject* about =
+        orlune::test::findObject(content, [](QObject* o) { return o->objectName() == QLatin1String("about"); });
     if (about) QMetaObject::invokeMethod(about, "showDocument", Q_ARG(QString, QString::fromLatin1(document)));
 }
 
-void load(ScriptedApp& app) { orlune::test::await(app.model().refreshCatalog()); }
+void load(ScriptedApp& app) {
+    orlune::test::await(app.model().refreshCatalog());
+}
 
 // Connects to the catalog's relay `index` with these figures measured, then disconnects after
 // `minutes`.
@@ -112,8 +115,8 @@ void sortMeasured(QQuickItem* content) {
 
 void failAll(ScriptedApp& app) {
     for (const auto& relay : app.catalog().relays) {
-        app.fixture.tunnel->outcomes[relay.id] = std::make_exception_ptr(
-            orlune::TunnelError(orlune::TunnelError::Kind::serverMissingFromFreshCatalog));
+        app.fixture.tunnel->outcomes[relay.id] =
+            std::make_exception_ptr(orlune::TunnelError(orlune::TunnelError::Kind::serverMissingFromFreshCatalog));
     }
 }
 
@@ -367,7 +370,8 @@ int main(int argc, char** argv) {
             if (!scripted.windows->loaded()) return 1;
             QQuickWindow* window = scene.menu ? scripted.windows->menuWindow() : scripted.windows->mainWindow();
             if (scene.size.isValid()) window->resize(scene.size);
-            if (scene.textScale != 1.0) orlune::test::theme(scripted.windows->engine())->setProperty("textScale", scene.textScale);
+            if (scene.textScale != 1.0)
+                orlune::test::theme(scripted.windows->engine())->setProperty("textScale", scene.textScale);
             if (scene.menu) scripted.windows->showMenuWindow();
             if (scene.shown) scene.shown(window->contentItem());
             const QString name = QString::fromLatin1(scene.name) + "-" + QString::fromLatin1(appearance).toLower() +

@@ -81,7 +81,9 @@ public:
         ui::DesktopServices services;
         services.loginItems = [this] { return std::make_unique<ScriptedLoginItems>(&loginItem); };
         services.notificationPermission = std::make_shared<ScriptedPermission>();
-        services.operatingSystem = [] { return QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-28-amd64"); };
+        services.operatingSystem = [] {
+            return QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-28-amd64");
+        };
         services.serviceAvailable = [] { return true; };
         services.copyText = [this](const QString& text) { copied << text; };
         services.openUrl = [this](const QUrl& url) { opened << url; };

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "model/preferences.h"
-#include "network/endpoints.h"
 #include "model_fakes.h"
+#include "network/endpoints.h"
 #include "platform/login_items.h"
 #include "platform/notification_permission.h"
 #include "support/await.h"
@@ -175,8 +175,7 @@ TEST_F(SettingsTest, TogglesPickersAndAppearanceStoreAtOnce) {
     EXPECT_TRUE(settings->autoReconnect());
     EXPECT_FALSE(settings->notificationsEnabled());
     EXPECT_TRUE(settings->automaticRefresh());
-    EXPECT_EQ(settings->refreshIntervalLabels(),
-              QStringList({"5 minutes", "15 minutes", "30 minutes", "1 hour"}));
+    EXPECT_EQ(settings->refreshIntervalLabels(), QStringList({"5 minutes", "15 minutes", "30 minutes", "1 hour"}));
 
     settings->setConnectOnLaunch(true);
     settings->setAutoReconnect(false);
@@ -308,8 +307,9 @@ TEST_F(SettingsTest, VPNSectionShowsTheServicesEngineAndPrivacyNamesTheEchoHosts
 
     // The test main points every endpoint at this machine.
     const QString privacy = settings->privacyText();
-    EXPECT_TRUE(privacy.startsWith("Orlune VPN does not record browsing history, website contents, or traffic "
-                                   "payloads. The public IP check contacts "));
+    EXPECT_TRUE(
+        privacy.startsWith("Orlune VPN does not record browsing history, website contents, or traffic "
+                           "payloads. The public IP check contacts "));
     EXPECT_TRUE(privacy.contains("127.0.0.1")) << privacy.toStdString();
     EXPECT_TRUE(privacy.endsWith("review their current notices before using any future tunnel integration."));
 

@@ -188,8 +188,10 @@ TEST_F(ViewModelTest, ConnectingOffersStopAndShowsTheProgress) {
 
 TEST_F(ViewModelTest, FailureCardAndOfflineNotice) {
     load();
-    fixture.tunnel->outcomes[jp1.id] = std::make_exception_ptr(TunnelError(TunnelError::Kind::serverMissingFromFreshCatalog));
-    fixture.tunnel->outcomes[jp2.id] = std::make_exception_ptr(TunnelError(TunnelError::Kind::serverMissingFromFreshCatalog));
+    fixture.tunnel->outcomes[jp1.id] =
+        std::make_exception_ptr(TunnelError(TunnelError::Kind::serverMissingFromFreshCatalog));
+    fixture.tunnel->outcomes[jp2.id] =
+        std::make_exception_ptr(TunnelError(TunnelError::Kind::serverMissingFromFreshCatalog));
     connectTo("JP");
     ASSERT_TRUE(model().connectionState().isFailed());
     EXPECT_TRUE(home.showFailureCard());
@@ -335,8 +337,9 @@ TEST_F(ViewModelTest, SidebarPagesBadgesAndScreens) {
     pages = shell->pages();
     EXPECT_EQ(pages[2].toMap().value("badge"), "1");
     const std::pair<const char*, const char*> screens[] = {
-        {"Servers", "servers"}, {"Favorites", "favorites"}, {"Statistics", "statistics"}, {"Settings", "settings"},
-        {"Help & Support", "help"}, {"About", "about"}, {"Home", "home"}, {"Elsewhere", "home"}};
+        {"Servers", "servers"},   {"Favorites", "favorites"}, {"Statistics", "statistics"},
+        {"Settings", "settings"}, {"Help & Support", "help"}, {"About", "about"},
+        {"Home", "home"},         {"Elsewhere", "home"}};
     for (const auto& [title, screen] : screens) {
         shell->setPage(title);
         EXPECT_EQ(shell->screen(), screen) << title;

@@ -68,18 +68,24 @@ TEST(ThemeContrast, EveryTextAndControlColourReadsOnItsSurfacesInBothThemes) {
 
     // The surfaces the views draw on; a translucent one is composed over the one it lies on.
     const QStringList opaque = {"background", "sidebar", "card", "hover", "field"};
-    struct Surface { QString name, over; };
-    const std::vector<Surface> tinted = {{"accentSoft", "card"}, {"accentSoft", "sidebar"},
-                                         {"warningSoft", "background"}};
+    struct Surface {
+        QString name, over;
+    };
+    const std::vector<Surface> tinted = {
+        {"accentSoft", "card"}, {"accentSoft", "sidebar"}, {"warningSoft", "background"}};
     // Foreground, the surfaces it is set on ("*" every surface), and the ratio it needs: 4.5
     // for text, 3 for large text, symbols and the marks that make a control (outlines, knobs).
-    struct Pair { const char* foreground; QStringList surfaces; double ratio; };
+    struct Pair {
+        const char* foreground;
+        QStringList surfaces;
+        double ratio;
+    };
     const std::vector<Pair> pairs = {
         {"text", {"*"}, 4.5},
         {"secondaryText", {"*"}, 4.5},
         {"accentText", {"accent", "accentPressed"}, 4.5},
         {"accent", {"background", "card", "accentSoft/card"}, 4.5},  // links, badges, selected rows
-        {"accent", {"sidebar", "accentSoft/sidebar"}, 3.0},         // the selected page's symbol
+        {"accent", {"sidebar", "accentSoft/sidebar"}, 3.0},          // the selected page's symbol
         {"green", {"background", "card"}, 4.5},
         {"orange", {"background", "card", "warningSoft/background"}, 4.5},
         {"yellow", {"card"}, 4.5},
@@ -165,7 +171,9 @@ protected:
     QQuickWindow* window = nullptr;
 };
 
-QString entryOf(QQuickItem* row) { return row->parentItem()->property("entry").toMap().value("id").toString(); }
+QString entryOf(QQuickItem* row) {
+    return row->parentItem()->property("entry").toMap().value("id").toString();
+}
 
 TEST_F(WindowTest, ClicksReachTheModelThroughEveryKindOfControl) {
     open();
@@ -211,7 +219,8 @@ TEST_F(WindowTest, ClicksReachTheModelThroughEveryKindOfControl) {
     EXPECT_EQ(list->property("count").toInt(), rows);
     // Not the best relay, so that a selection and a quick connect differ.
     const QString id = app.catalog().relays[3].id;
-    const auto relayRows = items(list, [&](QQuickItem* i) { return i->objectName() == "relayRow" && entryOf(i) == id; });
+    const auto relayRows =
+        items(list, [&](QQuickItem* i) { return i->objectName() == "relayRow" && entryOf(i) == id; });
     ASSERT_EQ(relayRows.size(), 1);
     QQuickItem* row = relayRows[0];
     click(row, nullptr, {40, row->height() / 2});
@@ -231,7 +240,8 @@ TEST_F(WindowTest, ClicksReachTheModelThroughEveryKindOfControl) {
         return fastest && fastest->isVisible() && fastest->height() > 0;
     }));
     click(fastest);
-    QObject* servers = findObject(window->contentItem(), [](QObject* o) { return o->objectName() == "serversViewModel"; });
+    QObject* servers =
+        findObject(window->contentItem(), [](QObject* o) { return o->objectName() == "serversViewModel"; });
     ASSERT_NE(servers, nullptr);
     EXPECT_EQ(servers->property("sortIndex").toInt(), 2);
 
@@ -288,8 +298,10 @@ QList<QQuickItem*> focusRings(QQuickItem* item) {
 // row), or a field's focus outline.
 bool showsFocus(QQuickItem* focused) {
     if (focused->inherits("QQuickTextField")) return true;
-    if (focused->inherits("QQuickListView")) return !focusRings(focused->property("currentItem").value<QQuickItem*>()).isEmpty();
-    if (focused->inherits("QQuickSwitch")) return !focusRings(focused->property("indicator").value<QQuickItem*>()).isEmpty();
+    if (focused->inherits("QQuickListView"))
+        return !focusRings(focused->property("currentItem").value<QQuickItem*>()).isEmpty();
+    if (focused->inherits("QQuickSwitch"))
+        return !focusRings(focused->property("indicator").value<QQuickItem*>()).isEmpty();
     return !focusRings(focused).isEmpty();
 }
 
@@ -350,7 +362,10 @@ TEST_F(WindowTest, TheKeyboardAloneReachesEveryControlInOrderWithVisibleFocus) {
             }
             // Within the page, top to bottom (controls side by side share a line).
             if (pageRoot->isAncestorOf(focused)) {
-                const QPointF top = focused->mapToItem(flickableAround(focused) ? flickableAround(focused)->property("contentItem").value<QQuickItem*>() : pageRoot, QPointF(0, 0));
+                const QPointF top = focused->mapToItem(
+                    flickableAround(focused) ? flickableAround(focused)->property("contentItem").value<QQuickItem*>()
+                                             : pageRoot,
+                    QPointF(0, 0));
                 EXPECT_GE(top.y(), lastY - 40) << where << " comes out of order";
                 lastY = std::max(lastY, top.y());
             }
@@ -381,7 +396,8 @@ TEST_F(WindowTest, TheKeyboardAloneReachesEveryControlInOrderWithVisibleFocus) {
     for (int i = 0; i < 12; ++i) key(Qt::Key_Down);  // the view follows the cursor
     auto* current = list->property("currentItem").value<QQuickItem*>();
     const QRectF port = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
-    EXPECT_TRUE(port.adjusted(-1, -1, 1, 1).contains(current->mapRectToScene(QRectF(0, 0, current->width(), current->height()))));
+    EXPECT_TRUE(port.adjusted(-1, -1, 1, 1)
+                    .contains(current->mapRectToScene(QRectF(0, 0, current->width(), current->height()))));
 
     // Ctrl+F finds; Ctrl+R refreshes.
     key(Qt::Key_1, Qt::ControlModifier);
@@ -445,7 +461,8 @@ TEST_F(WindowTest, EveryFocusableItemHasARoleAndANameAndTheSelectedPageIsExposed
     page("Servers");
     QQuickItem* star = item("star");
     ASSERT_NE(star, nullptr);
-    for (QQuickItem* at = star->parentItem(); at; at = at->parentItem()) EXPECT_FALSE(at->inherits("QQuickAbstractButton"));
+    for (QQuickItem* at = star->parentItem(); at; at = at->parentItem())
+        EXPECT_FALSE(at->inherits("QQuickAbstractButton"));
     // A row is a list item to a reader, its selection included, also after accessibility started.
     QAccessibleInterface* row = QAccessible::queryAccessibleInterface(star->parentItem());
     ASSERT_NE(row, nullptr);
@@ -499,16 +516,19 @@ void checkLayout(QQuickWindow* window, const std::string& state) {
             }
             const bool fits = at->property("elide").toInt() != 0 || at->property("wrapMode").toInt() != 0 ||
                               at->property("contentWidth").toReal() <= at->width() + 1;
-            EXPECT_TRUE(fits) << what << " overflows: " << at->property("contentWidth").toReal() << " > " << at->width();
+            EXPECT_TRUE(fits) << what << " overflows: " << at->property("contentWidth").toReal() << " > "
+                              << at->width();
         }
         // Texts side by side or one under the other never run into each other.
         QList<QRectF> texts;
         for (QQuickItem* child : at->childItems()) {
             if (!child->isVisible() || !child->inherits("QQuickText") || child->height() <= 0) continue;
-            const QRectF box = child->mapRectToScene(QRectF(0, 0, child->width(), child->height())).adjusted(1, 1, -1, -1);
+            const QRectF box =
+                child->mapRectToScene(QRectF(0, 0, child->width(), child->height())).adjusted(1, 1, -1, -1);
             for (const QRectF& other : texts) {
-                EXPECT_FALSE(box.intersects(other)) << state << ": '" << child->property("text").toString().left(40).toStdString()
-                                                   << "' runs into a neighbouring text";
+                EXPECT_FALSE(box.intersects(other))
+                    << state << ": '" << child->property("text").toString().left(40).toStdString()
+                    << "' runs into a neighbouring text";
             }
             texts << box;
         }
@@ -529,7 +549,8 @@ TEST_F(WindowTest, EveryPageFitsTheMinimumSizeWithNormalAndDoubledText) {
         theme->setProperty("textScale", scale);
         for (const char* appearance : {"Light", "Dark"}) {
             app.fixture.preferences().setValue("appearance", appearance);
-            for (const char* title : {"Home", "Servers", "Favorites", "Statistics", "Settings", "Help & Support", "About"}) {
+            for (const char* title :
+                 {"Home", "Servers", "Favorites", "Statistics", "Settings", "Help & Support", "About"}) {
                 page(title);
                 const std::string state =
                     std::string(title) + " at " + std::to_string(int(scale)) + "x text, " + appearance;

@@ -43,7 +43,8 @@ TEST(NativeMessages, BlockFieldsAreOptionalBothWays) {
     NativeReply reply;
     reply.blockingTraffic = true;
     EXPECT_EQ(decodeMessage<NativeReply>(encodeMessage(reply)), reply);
-    EXPECT_FALSE(decodeMessage<NativeReply>(R"({"ok":true,"state":"s","message":"","engineVersion":"2"})").blockingIPv6);
+    EXPECT_FALSE(
+        decodeMessage<NativeReply>(R"({"ok":true,"state":"s","message":"","engineVersion":"2"})").blockingIPv6);
 }
 
 TEST(NativeMessages, ReplyDefaultsAndEncoding) {
@@ -86,9 +87,9 @@ TEST(NativeMessages, NullOptionalsReadAsAbsent) {
 
 TEST(NativeMessages, UndecodableBodiesAreDecodingErrorsNotWireFailures) {
     const char* replies[] = {
-        R"({"ok":true,"state":"stopped","engineVersion":"2.7.8"})",          // no message
+        R"({"ok":true,"state":"stopped","engineVersion":"2.7.8"})",           // no message
         R"({"ok":true,"state":"stopped","message":""})",                      // no engineVersion
-        R"({"state":"stopped","message":"","engineVersion":"2.7.8"})",       // no ok
+        R"({"state":"stopped","message":"","engineVersion":"2.7.8"})",        // no ok
         R"({"ok":null,"state":"stopped","message":"","engineVersion":"2"})",  // required null
         R"({"ok":1,"state":"stopped","message":"","engineVersion":"2"})",     // number for Boolean
         R"({"ok":true,"state":7,"message":"","engineVersion":"2"})",          // number for text

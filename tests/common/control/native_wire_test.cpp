@@ -106,9 +106,8 @@ TEST(NativeWireFraming, SendingOneByteOverTheLimitWritesNothing) {
 
 TEST(NativeWireFraming, PeerClosingMidFrameIsInvalid) {
     const std::string body = R"({"operation":"status"})";
-    const std::string truncated[] = {
-        "", prefix(static_cast<std::uint32_t>(body.size())).substr(0, 2),
-        prefix(static_cast<std::uint32_t>(body.size())) + body.substr(0, 5)};
+    const std::string truncated[] = {"", prefix(static_cast<std::uint32_t>(body.size())).substr(0, 2),
+                                     prefix(static_cast<std::uint32_t>(body.size())) + body.substr(0, 5)};
     for (const auto& bytes : truncated) {
         SocketPair pair;
         pair.write(bytes);
@@ -150,7 +149,9 @@ TEST(NativeWireFraming, WritingToAClosedPeerFailsWithoutSignal) {
 }
 
 std::atomic<int> interruptions{0};
-void countInterruption(int) { interruptions.fetch_add(1); }
+void countInterruption(int) {
+    interruptions.fetch_add(1);
+}
 
 // Waits until thread `tid` sleeps in recv with nothing queued on `fd`, so that a signal sent now
 // interrupts the wait itself rather than a read that is about to return.

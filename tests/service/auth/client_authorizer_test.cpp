@@ -1,10 +1,10 @@
 #include "auth/client_authorizer_linux.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <grp.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,7 +28,9 @@ namespace fs = std::filesystem;
 
 constexpr pid_t kFakePid = 4242;
 
-UniqueFd pidfdOf(pid_t pid) { return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))); }
+UniqueFd pidfdOf(pid_t pid) {
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
 
 std::string hashOf(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -50,9 +52,10 @@ public:  // the tamper tables reach into the fixture
         writeStatus("Name:\torlune-vpn\nState:\tS (sleeping)\nTracerPid:\t0\nUid:\t1000\n");
         writeEnvironment(std::string("HOME=/home/a\0LANG=C\0", 20));
         fs::create_directory_symlink("/", process("root"));
-        writeMaps("55d0a000-55d0b000 r-xp 00001000 fe:00 1234   /usr/bin/true\n"
-                  "7f00a000-7f00b000 r-xp 00000000 00:00 0 \n"
-                  "7ffc0000-7ffc1000 r-xp 00000000 00:00 0                  [vdso]\n");
+        writeMaps(
+            "55d0a000-55d0b000 r-xp 00001000 fe:00 1234   /usr/bin/true\n"
+            "7f00a000-7f00b000 r-xp 00000000 00:00 0 \n"
+            "7ffc0000-7ffc1000 r-xp 00000000 00:00 0                  [vdso]\n");
         pidfd_ = pidfdOf(::getpid());
         manifest_ = ClientManifest{program_, hashOf(program_)};
     }
@@ -82,7 +85,9 @@ public:  // the tamper tables reach into the fixture
     ClientManifest manifest_;
 };
 
-TEST_F(FakeProcTest, AcceptsTheInstalledProgram) { EXPECT_EQ(check(), ""); }
+TEST_F(FakeProcTest, AcceptsTheInstalledProgram) {
+    EXPECT_EQ(check(), "");
+}
 
 TEST_F(FakeProcTest, RefusesATamperedProcessAsAnInvalidSignature) {
     const struct {
@@ -115,7 +120,8 @@ TEST_F(FakeProcTest, RefusesATamperedProcessAsAnInvalidSignature) {
              ::chmod((t.root_ + "/open").c_str(), 0777);
              t.writeMaps("7f00a000-7f00b000 r-xp 00000000 fe:00 99 " + library + "\n");
          }},
-        {"a deleted library", [](FakeProcTest& t) { t.writeMaps("7f00a000-7f00b000 r-xp 0 fe:00 9 /usr/lib/x.so (deleted)\n"); }},
+        {"a deleted library",
+         [](FakeProcTest& t) { t.writeMaps("7f00a000-7f00b000 r-xp 0 fe:00 9 /usr/lib/x.so (deleted)\n"); }},
         {"a library that is not there",
          [](FakeProcTest& t) { t.writeMaps("7f00a000-7f00b000 r-xp 0 fe:00 9 /nonexistent/inject.so\n"); }},
     };

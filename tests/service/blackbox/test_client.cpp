@@ -26,12 +26,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
-#include <vector>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "control/native_wire.h"
 #include "control/unique_fd.h"
@@ -47,9 +47,9 @@ const char* socketPath() {
 
 void print(const NativeReply& reply) {
     std::cout << "ok=" << (reply.ok ? "true" : "false") << "\nstate=" << reply.state << "\nmessage=" << reply.message
-              << "\ninterface=" << reply.interface.value_or("") << "\nownerPID="
-              << (reply.ownerPID ? std::to_string(*reply.ownerPID) : "") << "\nengineVersion=" << reply.engineVersion
-              << "\npid=" << ::getpid() << std::endl;
+              << "\ninterface=" << reply.interface.value_or("")
+              << "\nownerPID=" << (reply.ownerPID ? std::to_string(*reply.ownerPID) : "")
+              << "\nengineVersion=" << reply.engineVersion << "\npid=" << ::getpid() << std::endl;
 }
 
 NativeRequest makeRequest(int argc, char** argv) {
@@ -169,8 +169,8 @@ int latency(int count) {
     }
     std::sort(milliseconds.begin(), milliseconds.end());
     const auto at = [&](double share) { return milliseconds[static_cast<std::size_t>(share * (count - 1))]; };
-    std::cout << "p50=" << at(0.5) << "\np99=" << at(0.99) << "\nmax=" << milliseconds.back()
-              << "\nfailed=" << failed << std::endl;
+    std::cout << "p50=" << at(0.5) << "\np99=" << at(0.99) << "\nmax=" << milliseconds.back() << "\nfailed=" << failed
+              << std::endl;
     return 0;
 }
 

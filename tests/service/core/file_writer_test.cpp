@@ -42,7 +42,7 @@ TEST_F(FileWriterTest, WritesPrivateJsonWhateverTheUmask) {
     const mode_t previous = ::umask(0);
     save(nlohmann::json{{"service", "Wi-Fi"}}, path);
     ::umask(previous);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(nlohmann::json::parse(read(path)), (nlohmann::json{{"service", "Wi-Fi"}}));

@@ -26,7 +26,9 @@ using testing::openDescriptors;
 constexpr ToolTimings kQuick{.timeLimit = 300ms, .pollInterval = 25ms, .killPause = 100ms};
 constexpr ToolTimings kRoomy{.timeLimit = 10'000ms, .pollInterval = 25ms, .killPause = 100ms};
 
-std::vector<std::string> shell(const std::string& script) { return {"-c", script}; }
+std::vector<std::string> shell(const std::string& script) {
+    return {"-c", script};
+}
 
 std::string runShell(const std::string& script, std::optional<std::string> input = std::nullopt,
                      ToolTimings timings = kRoomy) {
@@ -142,20 +144,20 @@ TEST(ToolRunnerDescriptors, ToolInheritsOnlyItsThreeStreams) {
     UniqueFd stray(::fcntl(UniqueFd(::open("/dev/null", O_RDONLY)).get(), F_DUPFD, 100));
     ASSERT_TRUE(stray);
     // Only shell built-ins, so the listing is not disturbed by descriptors of its own.
-    const std::string listing = runShell(
-        "n=0; while [ $n -le 255 ]; do [ -e /proc/$$/fd/$n ] && printf '%s ' $n; n=$((n+1)); done; echo");
+    const std::string listing =
+        runShell("n=0; while [ $n -le 255 ]; do [ -e /proc/$$/fd/$n ] && printf '%s ' $n; n=$((n+1)); done; echo");
     EXPECT_EQ(listing, "0 1 2 \n");
 }
 
 TEST(Utf8Validation, RejectsMalformedSequences) {
     EXPECT_TRUE(isValidUtf8(""));
     EXPECT_TRUE(isValidUtf8("plain"));
-    EXPECT_TRUE(isValidUtf8("\xF0\x9F\x94\x92"));                 // U+1F512
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));                          // overlong slash
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));                      // surrogate
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));                  // past U+10FFFF
-    EXPECT_FALSE(isValidUtf8("\xE2\x82"));                          // truncated
-    EXPECT_FALSE(isValidUtf8(std::string_view("a\x80", 2)));        // stray continuation
+    EXPECT_TRUE(isValidUtf8("\xF0\x9F\x94\x92"));             // U+1F512
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));                    // overlong slash
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));                // surrogate
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));            // past U+10FFFF
+    EXPECT_FALSE(isValidUtf8("\xE2\x82"));                    // truncated
+    EXPECT_FALSE(isValidUtf8(std::string_view("a\x80", 2)));  // stray continuation
 }
 
 }  // namespace

@@ -27,11 +27,12 @@ TEST(NetworkManagerGlobalDns, OnlyAServerListIsTakenForARestorableSetting) {
     EXPECT_EQ(parseGlobalDnsServers(busctlJson({})), std::vector<std::string>{});
     EXPECT_EQ(parseGlobalDnsServers(busctlJson({"192.0.2.1", "2001:db8::1"})),
               (std::vector<std::string>{"192.0.2.1", "2001:db8::1"}));
-    for (const char* refused : {
-             R"({"type":"a{sv}","data":{"searches":{"type":"as","data":["corp.example"]}}})",
-             R"({"type":"a{sv}","data":{"domains":{"type":"a{sv}","data":{"corp.example":{"type":"a{sv}","data":{}}}}}})",
-             R"({"type":"a{sv}","data":{"domains":{"type":"a{sv}","data":{"*":{"type":"a{sv}","data":{"servers":{"type":"as","data":[1]}}}}}}})",
-             R"({"type":"as","data":[]})", "", "not json"}) {
+    for (
+        const char* refused :
+        {R"({"type":"a{sv}","data":{"searches":{"type":"as","data":["corp.example"]}}})",
+         R"({"type":"a{sv}","data":{"domains":{"type":"a{sv}","data":{"corp.example":{"type":"a{sv}","data":{}}}}}})",
+         R"({"type":"a{sv}","data":{"domains":{"type":"a{sv}","data":{"*":{"type":"a{sv}","data":{"servers":{"type":"as","data":[1]}}}}}}})",
+         R"({"type":"as","data":[]})", "", "not json"}) {
         EXPECT_THROW(parseGlobalDnsServers(refused), ServiceFailure) << refused;
     }
 }
@@ -52,8 +53,9 @@ TEST(NetworkManagerBackend, GlobalServersAreSetForTheSessionAndClearedAfter) {
         if (call.arguments.at(6) == "0") {
             global.clear();
         } else {
-            EXPECT_EQ(std::vector<std::string>(call.arguments.begin() + 6, call.arguments.begin() + 16),
-                      (std::vector<std::string>{"1", "domains", "a{sv}", "1", "*", "a{sv}", "1", "servers", "as", "2"}));
+            EXPECT_EQ(
+                std::vector<std::string>(call.arguments.begin() + 6, call.arguments.begin() + 16),
+                (std::vector<std::string>{"1", "domains", "a{sv}", "1", "*", "a{sv}", "1", "servers", "as", "2"}));
             global.assign(call.arguments.begin() + 16, call.arguments.end());
         }
         return "";

@@ -126,8 +126,8 @@ TEST_F(DNSOverrideTest, ServiceWithoutServersIsRestoredToEmpty) {
     EXPECT_EQ(record(), (DNSRecord{"USB 10/100/1000 LAN", {}, {"1.1.1.1", "8.8.8.8"}}));
     EXPECT_EQ(fs::status(recordPath()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     // The service name with spaces and slashes stays one argument.
-    EXPECT_EQ(changes(), (std::vector<std::vector<std::string>>{
-                             {"-setdnsservers", "USB 10/100/1000 LAN", "1.1.1.1", "8.8.8.8"}}));
+    EXPECT_EQ(changes(),
+              (std::vector<std::vector<std::string>>{{"-setdnsservers", "USB 10/100/1000 LAN", "1.1.1.1", "8.8.8.8"}}));
 
     dns().restoreDNS();
     EXPECT_EQ(changes().back(), (std::vector<std::string>{"-setdnsservers", "USB 10/100/1000 LAN", "Empty"}));

@@ -59,8 +59,7 @@ TEST(EngineVersion, InstalledEngineAnswersInTheExpectedForm) {
 
 TEST(EngineCommandLine, DependsOnTheDetectedVersion) {
     EXPECT_EQ(engineCommand("/usr/sbin/openvpn", "/var/lib/orlune-vpn/state/session.ovpn", "2.6.14"),
-              (EngineCommand{"/usr/sbin/openvpn",
-                             {"--config", "/var/lib/orlune-vpn/state/session.ovpn"}}));
+              (EngineCommand{"/usr/sbin/openvpn", {"--config", "/var/lib/orlune-vpn/state/session.ovpn"}}));
     EXPECT_EQ(engineCommand("/usr/sbin/openvpn", "/state dir/session.ovpn", "2.7.8"),
               (EngineCommand{"/usr/sbin/openvpn",
                              {"--config", "/state dir/session.ovpn", "--script-security", "2", "--dns-updown",

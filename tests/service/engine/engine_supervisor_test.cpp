@@ -20,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::FakeChild;
 using testing::FakeClock;
 using testing::FakeProcessControl;
-using testing::FakeChild;
 
 struct RecordingHost final : EngineHost {
     void restoreDNS() override {
@@ -63,7 +63,6 @@ protected:
     RecordingHost host_;
     EngineSupervisor supervisor_;
 };
-
 
 TEST_F(SupervisorTest, LaunchRecordsTheOwnerTheLogAndThePidFile) {
     startEngine();
@@ -125,12 +124,16 @@ TEST_F(SupervisorTest, AnEngineThatEndedIsRecordedFromTheEndOfItsLog) {
     } cases[] = {
         {"auth failure at the end", "start\nAUTH: Received control message: AUTH_FAILED\nexiting\n",
          kEngineAuthenticationFailed},
-        {"auth failure just inside the tail", std::string(kEngineAuthFailedLine) + "\n" +
-         std::string(kLogTailSize - kEngineAuthFailedLine.size() - 1, '.'), kEngineAuthenticationFailed},
-        {"auth failure only before the tail", std::string(kEngineAuthFailedLine) + "\n" +
-         std::string(kLogTailSize - kEngineAuthFailedLine.size(), '.'), kEngineDisconnected},
-        {"a relay's text naming the failure", "PUSH: Received control message: 'PUSH_REPLY,echo AUTH_FAILED'\n"
-         "echo:AUTH: Received control message: AUTH_FAILED\n", kEngineDisconnected},
+        {"auth failure just inside the tail",
+         std::string(kEngineAuthFailedLine) + "\n" + std::string(kLogTailSize - kEngineAuthFailedLine.size() - 1, '.'),
+         kEngineAuthenticationFailed},
+        {"auth failure only before the tail",
+         std::string(kEngineAuthFailedLine) + "\n" + std::string(kLogTailSize - kEngineAuthFailedLine.size(), '.'),
+         kEngineDisconnected},
+        {"a relay's text naming the failure",
+         "PUSH: Received control message: 'PUSH_REPLY,echo AUTH_FAILED'\n"
+         "echo:AUTH: Received control message: AUTH_FAILED\n",
+         kEngineDisconnected},
         {"no reason", "Connection reset, restarting\n", kEngineDisconnected},
         {"empty log", "", kEngineDisconnected},
     };

@@ -31,8 +31,9 @@ TEST(LinuxProcessControl, ChildGetsOnlyItsEnvironmentStreamsAndDefaultSignals) {
     ::signal(SIGPIPE, SIG_IGN);
     LinuxProcessControl processes;
     auto child = processes.launch({"/bin/sh",
-                                   {"-c", "env; ls /proc/self/fd | tr '\\n' ' '; echo; "
-                                          "grep SigIgn /proc/$$/status; read line || echo stdin-empty; echo err >&2"},
+                                   {"-c",
+                                    "env; ls /proc/self/fd | tr '\\n' ' '; echo; "
+                                    "grep SigIgn /proc/$$/status; read line || echo stdin-empty; echo err >&2"},
                                    {"PATH=/usr/bin:/bin", "LANG=C"},
                                    output.get()});
     child->waitForExit();

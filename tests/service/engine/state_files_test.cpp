@@ -48,13 +48,27 @@ TEST(PidFile, ParsesOnlyAPlausibleProcessId) {
         const char* text;
         std::optional<std::int32_t> pid;
     } cases[] = {
-        {"4242", 4242}, {" 4242\n", 4242}, {"\t+4242\r\n", 4242}, {"2", 2},
-        {"\xC2\xA0" "4242\xE2\x80\xA8", 4242},  // Unicode space and line separator
+        {"4242", 4242},
+        {" 4242\n", 4242},
+        {"\t+4242\r\n", 4242},
+        {"2", 2},
+        {"\xC2\xA0"
+         "4242\xE2\x80\xA8",
+         4242},  // Unicode space and line separator
         {"2147483647", 2147483647},
-        {"1", std::nullopt},  {"0", std::nullopt}, {"-7", std::nullopt}, {"-0", std::nullopt},
-        {"", std::nullopt},   {" \n", std::nullopt}, {"+", std::nullopt}, {"abc", std::nullopt},
-        {"42 42", std::nullopt}, {"4242x", std::nullopt}, {"2147483648", std::nullopt},
-        {"99999999999999999999", std::nullopt}, {"0x10", std::nullopt},
+        {"1", std::nullopt},
+        {"0", std::nullopt},
+        {"-7", std::nullopt},
+        {"-0", std::nullopt},
+        {"", std::nullopt},
+        {" \n", std::nullopt},
+        {"+", std::nullopt},
+        {"abc", std::nullopt},
+        {"42 42", std::nullopt},
+        {"4242x", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"0x10", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(parsePidFile(c.text), c.pid) << '"' << c.text << '"';
 }
@@ -67,13 +81,15 @@ TEST(Utf8, InvalidSequencesBecomeOneReplacementEach) {
     } cases[] = {
         {"plain ascii", "plain ascii"},
         {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
-        {"a\xFF" "b", "a" + r + "b"},
-        {"\xC0\xAF", r + r},             // overlong
-        {"\xED\xA0\x80", r + r + r},     // surrogate
+        {"a\xFF"
+         "b",
+         "a" + r + "b"},
+        {"\xC0\xAF", r + r},                  // overlong
+        {"\xED\xA0\x80", r + r + r},          // surrogate
         {"\xF4\x90\x80\x80", r + r + r + r},  // past U+10FFFF
-        {"\xE2\x82", r},                 // cut at the end
-        {"\xE2\x82x", r + "x"},          // cut in the middle
-        {"\x82\xAC tail", r + r + " tail"},  // the tail began inside a character
+        {"\xE2\x82", r},                      // cut at the end
+        {"\xE2\x82x", r + "x"},               // cut in the middle
+        {"\x82\xAC tail", r + r + " tail"},   // the tail began inside a character
     };
     for (const auto& c : cases) EXPECT_EQ(decodeUtf8Lossy(c.bytes), c.text);
 }

@@ -28,7 +28,7 @@ TEST(TransportObservationInterface, NameMustFitTheLinesPlatform) {
         {"Opened utun device utun", std::nullopt},
         {"Opened utun device utun6x", std::nullopt},
         {"Opened utun device utun\xD9\xA3", std::nullopt},  // an Arabic-Indic digit is not a digit here
-        {"Opened utun device", std::nullopt},                // no trailing space: not the phrase
+        {"Opened utun device", std::nullopt},               // no trailing space: not the phrase
         {"2026-12-08 17:00:00 TUN/TAP device tun0 opened", "tun0"},
         {"DCO device tun3 opened", "tun3"},
         {"TUN/TAP device utun6 opened", std::nullopt},
@@ -88,10 +88,12 @@ TEST(TransportObservationRelayText, LinesCarryingTheRelaysWordsNeverCount) {
         SCOPED_TRACE(line);
         EXPECT_EQ(parse(line, before), before);
     }
-    EXPECT_TRUE(engineLogHas("x\n2026-12-09 02:13:00 AUTH: Received control message: AUTH_FAILED\n", kEngineAuthFailedLine));
-    EXPECT_FALSE(engineLogHas("2026-12-09 02:13:00 echo:AUTH: Received control message: AUTH_FAILED\n"
-                              "PUSH: Received control message: 'PUSH_REPLY,AUTH_FAILED'\n",
-                              kEngineAuthFailedLine));
+    EXPECT_TRUE(
+        engineLogHas("x\n2026-12-09 02:13:00 AUTH: Received control message: AUTH_FAILED\n", kEngineAuthFailedLine));
+    EXPECT_FALSE(
+        engineLogHas("2026-12-09 02:13:00 echo:AUTH: Received control message: AUTH_FAILED\n"
+                     "PUSH: Received control message: 'PUSH_REPLY,AUTH_FAILED'\n",
+                     kEngineAuthFailedLine));
 }
 
 TEST(TransportObservationReadiness, EarlierResultCarriesOverUntilALaterLineChangesIt) {

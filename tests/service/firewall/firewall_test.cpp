@@ -22,13 +22,17 @@ using testing::ToolCall;
 const RelayEndpoint kRelay{"198.51.100.11", "udp", 1194};
 
 FirewallPolicy blocking(std::optional<RelayEndpoint> relay = kRelay) {
-    return {.blockTraffic = true, .allowLocalNetwork = true, .blockIPv6 = false, .relay = std::move(relay), .tunnel = {}};
+    return {
+        .blockTraffic = true, .allowLocalNetwork = true, .blockIPv6 = false, .relay = std::move(relay), .tunnel = {}};
 }
 FirewallPolicy ipv6Only(std::optional<std::string> tunnel = {}) {
-    return {.blockTraffic = false, .allowLocalNetwork = true, .blockIPv6 = true, .relay = {}, .tunnel = std::move(tunnel)};
+    return {
+        .blockTraffic = false, .allowLocalNetwork = true, .blockIPv6 = true, .relay = {}, .tunnel = std::move(tunnel)};
 }
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST(FirewallRuleset, EachSettingLetsThroughExactlyItsTraffic) {
     struct Case {
@@ -40,8 +44,8 @@ TEST(FirewallRuleset, EachSettingLetsThroughExactlyItsTraffic) {
     const std::vector<Case> cases{
         {"connecting, local network allowed",
          {.blockTraffic = true, .allowLocalNetwork = true, .blockIPv6 = false, .relay = kRelay, .tunnel = {}},
-         {"ip daddr 198.51.100.11 udp dport 1194 accept", "udp sport 68 udp dport 67 accept",
-          "ip daddr { 10.0.0.0/8", "ip6 daddr { fc00::/7", "ip6 daddr { fe80::/10, ff02::/16 } accept",
+         {"ip daddr 198.51.100.11 udp dport 1194 accept", "udp sport 68 udp dport 67 accept", "ip daddr { 10.0.0.0/8",
+          "ip6 daddr { fc00::/7", "ip6 daddr { fe80::/10, ff02::/16 } accept",
           "\t\tcounter reject with icmpx type admin-prohibited"},
          {"oifname \"tun"}},
         {"connected, no local network, IPv6 blocked",
@@ -57,8 +61,11 @@ TEST(FirewallRuleset, EachSettingLetsThroughExactlyItsTraffic) {
          {"meta nfproto ipv6 counter reject", "oifname \"tun3\" meta nfproto ipv4 accept"},
          {"dport 1194", "udp sport 68", "10.0.0.0/8", "\t\tcounter reject"}},
         {"IPv6 relay over TCP",
-         {.blockTraffic = true, .allowLocalNetwork = true, .blockIPv6 = false,
-          .relay = RelayEndpoint{"2001:db8::11", "tcp", 443}, .tunnel = {}},
+         {.blockTraffic = true,
+          .allowLocalNetwork = true,
+          .blockIPv6 = false,
+          .relay = RelayEndpoint{"2001:db8::11", "tcp", 443},
+          .tunnel = {}},
          {"ip6 daddr 2001:db8::11 tcp dport 443 accept"},
          {}},
     };

@@ -40,8 +40,8 @@ TEST(RequestReader, AFrameInAnyPiecesGivesItsBodyAndIgnoresWhatFollows) {
 }
 
 TEST(RequestReader, ABadLengthIsRefusedBeforeAnyBody) {
-    for (const std::string& prefix : {std::string("\0\0\0\0", 4), std::string("\0\x04\0\x01", 4),
-                                     std::string("\xff\xff\xff\xff", 4)}) {
+    for (const std::string& prefix :
+         {std::string("\0\0\0\0", 4), std::string("\0\x04\0\x01", 4), std::string("\xff\xff\xff\xff", 4)}) {
         RequestReader reader;
         EXPECT_EQ(reader.feed(prefix.substr(0, 2)), Progress::incomplete);
         EXPECT_EQ(reader.feed(prefix.substr(2)), Progress::invalid);

@@ -94,10 +94,10 @@ protected:
 };
 
 TEST_F(ServiceProgramTest, SelfTestPrintsBothPassLinesWithoutPrivileges) {
-    const std::string expected = std::string(ProfilePolicy::kSelfTestPass) + "\n" +
-                                 std::string(kObservationSelfTestPass) + "\n";
-    for (std::vector<std::string> arguments : {std::vector<std::string>{"--self-test"},
-                                               std::vector<std::string>{"--verbose", "--self-test", "extra"}}) {
+    const std::string expected =
+        std::string(ProfilePolicy::kSelfTestPass) + "\n" + std::string(kObservationSelfTestPass) + "\n";
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"--self-test"}, std::vector<std::string>{"--verbose", "--self-test", "extra"}}) {
         const Outcome outcome = runAsOrdinaryUser(arguments);
         ASSERT_TRUE(WIFEXITED(outcome.status));
         EXPECT_EQ(WEXITSTATUS(outcome.status), 0);

@@ -1,9 +1,9 @@
 #include "main/vpn_service.h"
 
 #include <sys/socket.h>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -25,9 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::FakeChild;
 using testing::FakeClock;
 using testing::FakeProcessControl;
-using testing::FakeChild;
 
 constexpr const char* kOtherUser = "Another user owns the active VPN connection.";
 
@@ -82,7 +82,9 @@ std::string acceptOnly(std::string_view profile, std::string_view host) {
     return "client\nproto udp4\nremote " + std::string(host) + " 1194\n";
 }
 
-NativeRequest request(std::string operation) { return NativeRequest{std::move(operation), std::nullopt, std::nullopt}; }
+NativeRequest request(std::string operation) {
+    return NativeRequest{std::move(operation), std::nullopt, std::nullopt};
+}
 NativeRequest connectRequest(std::string profile = "good profile") {
     return NativeRequest{"connect", std::move(profile), "198.51.100.11"};
 }
