@@ -40,13 +40,17 @@ const std::vector<CommandHelp>& commandHelp() {
          "--catalog FILE reads a relay list saved from VPN Gate instead of downloading one, and keeps it\n"
          "as the last good catalog.",
          0, 1},
-        {"connect", "connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--json]",
+        {"connect",
+         "connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--recently-worked] [--json]",
          "Connect to the best relay of the country CODE, or to the relay RELAY-ID as \"servers\" lists it,\n"
          "then hold the tunnel until Ctrl-C or SIGTERM and disconnect. --catalog FILE keeps a saved relay\n"
          "list as the last good catalog first: it is used when no live catalog can be loaded.\n"
          "--fail-closed blocks all traffic outside the VPN from the start until the disconnect (also\n"
          "between relays and after a loss); --block-ipv6 blocks IPv6 while connected. Either is also on\n"
-         "when the same setting is on in the window.",
+         "when the same setting is on in the window. --recently-worked also takes the RELAY-ID of a relay\n"
+         "that worked for you in the last 7 days and has left the list (\"history\" shows it): that relay\n"
+         "alone is tried, with the profile it worked with. The window's \"Offer relays that worked\n"
+         "recently\" setting allows it too.",
          1, 1},
         {"history", "history [--json]",
          "List the relays this user tried: attempts that worked and failed, when, the figures last\n"
@@ -59,8 +63,9 @@ const std::vector<CommandHelp>& commandHelp() {
     return commands;
 }
 
-bool isBlockOption(const QString& argument) {
-    return argument == "--fail-closed" || argument == "--block-ipv6";
+// The options only connect takes.
+bool isConnectOption(const QString& argument) {
+    return argument == "--fail-closed" || argument == "--block-ipv6" || argument == "--recently-worked";
 }
 
 const CommandHelp* findCommand(const QString& name) {
@@ -113,7 +118,7 @@ QString CommandLine::usage() {
         "  disconnect                stop the tunnel and wait for normal routing\n"
         "  help [COMMAND]            this usage, or the help of COMMAND\n"
         "Options: --json (one JSON document per line), --catalog FILE (a saved relay list), --help, --version;\n"
-        "  connect also takes --fail-closed and --block-ipv6\n"
+        "  connect also takes --fail-closed, --block-ipv6 and --recently-worked\n"
         "Exit status: 0 success, 1 failure, 2 usage error, 3 not connected, 4 VPN service unavailable.\n"
         "See orlune-vpn(1).\n");
 }
@@ -142,9 +147,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
             help = true;
         } else if (argument == "--version") {
             version = true;
-        } else if (argument.startsWith('-') && argument != "--json" && !isBlockOption(argument)) {
+        } else if (argument.startsWith('-') && argument != "--json" && !isConnectOption(argument)) {
             return usageError(QStringLiteral("unknown option %1").arg(argument), usage());
-        } else if (argument != "--json" && !isBlockOption(argument)) {
+        } else if (argument != "--json" && !isConnectOption(argument)) {
             words.append(argument);
         }
     }
@@ -165,8 +170,9 @@ std::optional<int> CommandLine::answerDirectly(const QStringList& arguments, QTe
         out << (command->name == "help" ? usage() : helpOf(*command)) << Qt::flush;
         return kSuccess;
     }
-    if (command->name != "connect" && std::any_of(arguments.begin(), arguments.end(), isBlockOption)) {
-        return usageError(QStringLiteral("only connect takes --fail-closed and --block-ipv6"), helpOf(*command));
+    if (command->name != "connect" && std::any_of(arguments.begin(), arguments.end(), isConnectOption)) {
+        return usageError(QStringLiteral("only connect takes --fail-closed, --block-ipv6 and --recently-worked"),
+                          helpOf(*command));
     }
     if (catalogFile && !command->synopsis.contains(QLatin1String("--catalog"))) {
         return usageError(QStringLiteral("--catalog does not apply to %1").arg(command->name), helpOf(*command));
@@ -196,6 +202,7 @@ QCoro::Task<int> CommandLine::run(QStringList arguments) {
     const bool failClosed = arguments.removeAll(QStringLiteral("--fail-closed")) > 0;
     const bool blockIPv6 = arguments.removeAll(QStringLiteral("--block-ipv6")) > 0;
     model_.forceLeakProtection(failClosed, blockIPv6);
+    model_.forceOfferRecentlyWorked(arguments.removeAll(QStringLiteral("--recently-worked")) > 0);
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         if (arguments.at(i) == "--catalog") {
             catalogFile_ = arguments.at(i + 1);
@@ -437,6 +444,7 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
         QObject::connect(&model_, &AppModel::measurementChanged, &model_, [this, json] { printMeasurement(json); });
 
     int status = kSuccess;
+    std::optional<QString> recentlyWorked;  // a relay that left the list, connected with its kept profile
     if (heldElsewhere() || !co_await loadCatalog(true)) {
         status = kNotConnected;
     } else {
@@ -453,10 +461,18 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
             const auto& relays = model_.relays();
             auto found = std::find_if(relays.begin(), relays.end(), [&](const Relay& r) { return r.id == target; });
             if (found != relays.end()) model_.select(*found);
-            if (found == relays.end() || model_.selected() != *found) {
+            const auto kept = model_.recentlyWorkedRelays();
+            if (found == relays.end() &&
+                std::any_of(kept.begin(), kept.end(), [&](const RelayRecord& r) { return r.relay.id == target; })) {
+                recentlyWorked = target;
+            } else if (found == relays.end() || model_.selected() != *found) {
                 io_.err << "The relay " << target
-                        << " is not available: it is not listed, hidden after a failure, or below your limits.\n"
-                        << Qt::flush;
+                        << " is not available: it is not listed, hidden after a failure, or below your limits.\n";
+                if (found == relays.end() && !model_.relayHistory().value(target).profile.isEmpty()) {
+                    io_.err << "It worked for you before: --recently-worked connects with the profile it worked "
+                               "with.\n";
+                }
+                io_.err << Qt::flush;
                 status = kNotConnected;
             }
         }
@@ -464,7 +480,11 @@ QCoro::Task<int> CommandLine::connect(const QString& target, bool json) {
 
     if (status == kSuccess && !stopRequested) {
         model_.startMonitoring();
-        co_await model_.connectSelected();
+        if (recentlyWorked) {
+            co_await model_.connectRecentlyWorked(*recentlyWorked);
+        } else {
+            co_await model_.connectSelected();
+        }
         if (model_.connectionState().isConnected() && !stopRequested) {
             // Hold the tunnel; health checks and reconnection run meanwhile.
             while (!stopRequested) co_await nextEmission(&stopSignals, &UnixSignalWatcher::received);

@@ -64,6 +64,12 @@ public:
     virtual void setLeakProtection(LeakProtection protection) { (void)protection; }
     // Whether the service holds the block on traffic outside the VPN for this app right now.
     virtual bool holdsBlock() const { return false; }
+    // The profile the next connect to `relayId` runs with instead of one from the catalog: the
+    // one a relay that has left the list was verified with. Any connect uses it up.
+    virtual void useKeptProfile(const QString& relayId, const QString& profile) {
+        (void)relayId;
+        (void)profile;
+    }
 };
 
 }  // namespace orlune

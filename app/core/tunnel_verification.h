@@ -13,6 +13,7 @@ struct TunnelVerification {
     std::optional<QString> vpnPublicIP;
     std::optional<QString> exitCountryCode;  // upper case
     std::optional<QString> tunnelInterface;
+    QString profile;  // the profile the engine ran with (kept for a relay that leaves the list)
 
     friend bool operator==(const TunnelVerification&, const TunnelVerification&) = default;
 };

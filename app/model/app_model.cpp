@@ -185,6 +185,9 @@ void AppModel::requestConnect() {
 void AppModel::requestQuickConnect() {
     detach(quickConnect());
 }
+void AppModel::requestConnectRecentlyWorked(const QString& relayId) {
+    detach(connectRecentlyWorked(relayId));
+}
 void AppModel::requestRetry() {
     detach(retryConnection());
 }

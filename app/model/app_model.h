@@ -126,6 +126,8 @@ public:
         forcedBlockTraffic_ = blockTraffic;
         forcedBlockIPv6_ = blockIPv6;
     }
+    // The command line's --recently-worked: relays that left the list are offered for this run.
+    void forceOfferRecentlyWorked(bool offer) { forcedOfferRecentlyWorked_ = offer; }
     // Whether the service holds the block on traffic outside the VPN for this app.
     bool holdsBlock() const { return tunnelProvider_->holdsBlock(); }
 
@@ -161,6 +163,14 @@ public:
     QCoro::Task<> connectSelected();
     QCoro::Task<> retryConnection();
     QCoro::Task<> quickConnect();
+    // Relays that worked for this user within kRecentlyWorkedWithin and are missing from the
+    // current catalog, each with the profile it was verified with; newest success first. Only
+    // when the user opted in (offerRecentlyWorked) and a catalog is loaded; never used otherwise.
+    static constexpr std::chrono::hours kRecentlyWorkedWithin{24 * 7};
+    std::vector<RelayRecord> recentlyWorkedRelays() const;
+    // Connects to one of them with its kept profile: that relay only, since the user picked it by
+    // hand. The service applies its profile policy as to any profile.
+    QCoro::Task<> connectRecentlyWorked(QString relayId);
     QCoro::Task<> disconnect();
     QCoro::Task<> refreshPublicIP();
     // The OpenVPN version the service reports; nothing when the service does not answer.
@@ -182,6 +192,7 @@ public:
     Q_INVOKABLE void requestRefresh();
     Q_INVOKABLE void requestConnect();
     Q_INVOKABLE void requestQuickConnect();
+    Q_INVOKABLE void requestConnectRecentlyWorked(const QString& relayId);
     Q_INVOKABLE void requestRetry();
     Q_INVOKABLE void requestDisconnect();
     Q_INVOKABLE void requestRefreshIfIdle();
@@ -217,7 +228,8 @@ signals:
 
 private:
     // The connect flow (app_model_connect.cpp).
-    QCoro::Task<> connectTo(Relay requested);
+    // With `keptProfile`, only `requested` is tried, with that profile.
+    QCoro::Task<> connectTo(Relay requested, QString keptProfile = {});
     // What the checks before a connect found, and when.
     struct ConnectChecks {
         QCoro::Task<bool> reachable;
@@ -270,7 +282,8 @@ private:
     void addMismatch(const QString& id);
     // The relay history: an attempt's outcome, the figures measured through a verified tunnel.
     void updateHistory(const std::function<void(RelayHistory&)>& change);
-    void recordOutcome(const Relay& relay, bool worked);
+    // `profile`: the one a verified tunnel ran with, kept for when the relay leaves the list.
+    void recordOutcome(const Relay& relay, bool worked, const QString& profile = {});
     // Marks the recorded relays the live catalog lists as seen now.
     void noteListedRelays();
     QCoro::Task<> measureTunnel(Relay relay, quint64 attempt);
@@ -316,6 +329,7 @@ private:
     std::optional<QString> originalPublicIP_;
     bool forcedBlockTraffic_ = false;
     bool forcedBlockIPv6_ = false;
+    bool forcedOfferRecentlyWorked_ = false;
     QSet<QString> mismatchedRelayIDs_;
     QHash<QString, QDateTime> quarantinedUntil_;
     ConnectionState connectionState_;

@@ -200,7 +200,18 @@ QCoro::Task<std::optional<QString>> AppModel::readOriginalAddress(quint64 attemp
     co_return original;
 }
 
-QCoro::Task<> AppModel::connectTo(Relay requested) {
+QCoro::Task<> AppModel::connectRecentlyWorked(QString relayId) {
+    for (const RelayRecord& record : recentlyWorkedRelays()) {
+        if (record.relay.id != relayId) continue;
+        co_await connectTo(record.relay, record.profile);
+        co_return;
+    }
+    setConnectionState(ConnectionState::failed(
+        QStringLiteral("That relay is not among those that worked recently and left the list. Refresh the catalog "
+                       "or pick a listed server.")));
+}
+
+QCoro::Task<> AppModel::connectTo(Relay requested, QString keptProfile) {
     if (connectionState_.isConnected()) co_return;
     const quint64 attempt = beginAttempt();
     const QString country = requested.country;
@@ -212,7 +223,9 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
     std::optional<QString> found;
     if (!closed && !co_await checkNetworkAndRefresh(attempt, found)) co_return;
     const std::vector<Relay> candidates =
-        connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_, maxRecommendedRelaysPerCountry());
+        keptProfile.isEmpty() ? connectionCandidates(recommendedRelays(), requested, mismatchedRelayIDs_,
+                                                     maxRecommendedRelaysPerCountry())
+                              : std::vector<Relay>{requested};
     if (candidates.empty()) {
         endAttempt(countryHeading +
                    " — CONNECTION FAILED / NO CURRENT LIVE RELAYS MEET YOUR SETTINGS. Refresh the catalog or relax the "
@@ -243,6 +256,7 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
         std::optional<TunnelVerification> verification;
         std::exception_ptr error;
         tunnelOwner_ = attempt;
+        if (!keptProfile.isEmpty()) tunnelProvider_->useKeptProfile(relay.id, keptProfile);
         try {
             verification = co_await tunnelProvider_->connect(relay, original, progress);
         } catch (...) {
@@ -265,7 +279,7 @@ QCoro::Task<> AppModel::connectTo(Relay requested) {
             if (!error) {
                 setPublicIP(verification->vpnPublicIP);
                 setConnectionState(ConnectionState::connected(clock_->now(), relay, *verification->vpnPublicIP));
-                recordOutcome(relay, true);
+                recordOutcome(relay, true, verification->profile);
                 co_return;
             }
         }

@@ -18,11 +18,26 @@ void AppModel::reloadRelayHistory() {
     if (history_->history() != before) emit relayHistoryChanged();
 }
 
-void AppModel::recordOutcome(const Relay& relay, bool worked) {
+void AppModel::recordOutcome(const Relay& relay, bool worked, const QString& profile) {
     const QDateTime now = clock_->now();
-    updateHistory([&](RelayHistory& history) { recordAttempt(history, relay, now, worked); });
+    updateHistory([&](RelayHistory& history) {
+        recordAttempt(history, relay, now, worked);
+        if (worked) recordProfile(history, relay, now, profile);
+    });
     // Measuring waits on the network; "Connected" is already shown and stays whatever it finds.
     if (worked && connectionAttemptID_) detach(measureTunnel(relay, *connectionAttemptID_));
+}
+
+std::vector<RelayRecord> AppModel::recentlyWorkedRelays() const {
+    if (!forcedOfferRecentlyWorked_ && !preferences_.boolValue(PreferenceKey::offerRecentlyWorked).value_or(false)) {
+        return {};
+    }
+    // Before any list is loaded every relay would look gone.
+    if (!lastUpdated_ && !keptCatalogDate_) return {};
+    QSet<QString> listed;
+    for (const Relay& relay : relays_) listed.insert(relay.id);
+    return recentlyWorked(history_->history(), listed, clock_->now(),
+                          std::chrono::duration_cast<std::chrono::seconds>(kRecentlyWorkedWithin));
 }
 
 QCoro::Task<> AppModel::measureTunnel(Relay relay, quint64 attempt) {

@@ -34,6 +34,8 @@ inline constexpr const char* catalogProxyHost = "catalogProxyHost";
 inline constexpr const char* catalogProxyPort = "catalogProxyPort";
 inline constexpr const char* catalogProxyUser = "catalogProxyUser";    // the password is never stored
 inline constexpr const char* measureThroughput = "measureThroughput";  // a short download per tunnel
+// Relays that worked recently but left the list are offered with the profile they worked with.
+inline constexpr const char* offerRecentlyWorked = "offerRecentlyWorked";
 }  // namespace PreferenceKey
 
 // The user's preferences. Every write goes through this one object, which announces it, so the

@@ -76,6 +76,23 @@ void putOptional(QJsonObject& object, const char* key, const std::optional<QDate
     if (value) object.insert(QLatin1String(key), double(millis(*value)));
 }
 
+// Keeps the newest kHistoryMaxProfiles profiles (ties by id, so every process keeps the same).
+void boundProfiles(RelayHistory& history) {
+    std::vector<std::pair<qint64, QString>> order;
+    for (auto entry = history.constBegin(); entry != history.constEnd(); ++entry) {
+        if (entry.value().profileAt) order.emplace_back(millis(*entry.value().profileAt), entry.key());
+    }
+    if (order.size() <= std::size_t(kHistoryMaxProfiles)) return;
+    std::sort(order.begin(), order.end(), [](const auto& x, const auto& y) {
+        return x.first != y.first ? x.first > y.first : x.second < y.second;
+    });
+    for (std::size_t i = std::size_t(kHistoryMaxProfiles); i < order.size(); ++i) {
+        RelayRecord& record = history[order[i].second];
+        record.profile.clear();
+        record.profileAt.reset();
+    }
+}
+
 }  // namespace
 
 int RelayRecord::workedCount() const {
@@ -118,6 +135,8 @@ QJsonObject RelayRecord::toJson() const {
     putOptional(object, "throughputBitsPerSecond", throughputBitsPerSecond);
     putOptional(object, "throughputAt", throughputAt);
     putOptional(object, "lastSeen", lastSeen);
+    if (!profile.isEmpty()) object.insert(QStringLiteral("profile"), profile);
+    putOptional(object, "profileAt", profileAt);
     return object;
 }
 
@@ -141,6 +160,12 @@ std::optional<RelayRecord> RelayRecord::fromJson(const QJsonObject& object) {
     record.throughputBitsPerSecond = optionalInteger(object, "throughputBitsPerSecond", ok);
     record.throughputAt = optionalTime(object, "throughputAt", ok);
     record.lastSeen = optionalTime(object, "lastSeen", ok);
+    record.profileAt = optionalTime(object, "profileAt", ok);
+    const QJsonValue profile = object.value(u"profile");
+    if (!profile.isUndefined() && (!profile.isString() || profile.toString().size() > kHistoryMaxProfileBytes)) {
+        return std::nullopt;
+    }
+    record.profile = profile.toString();
     if (!ok) return std::nullopt;
     boundAttempts(record.attempts);
     return record;
@@ -165,6 +190,15 @@ void recordMeasurement(RelayHistory& history, const Relay& relay, const QDateTim
         record.throughputBitsPerSecond = throughput;
         record.throughputAt = at;
     }
+}
+
+void recordProfile(RelayHistory& history, const Relay& relay, const QDateTime& at, const QString& profile) {
+    if (profile.isEmpty() || profile.size() > kHistoryMaxProfileBytes) return;
+    RelayRecord& record = history[relay.id];
+    record.relay = relay;
+    record.profile = profile;
+    record.profileAt = at;
+    boundHistory(history);
 }
 
 void recordCatalog(RelayHistory& history, const std::vector<Relay>& catalog, const QDateTime& at) {
@@ -193,6 +227,10 @@ RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b) {
         boundAttempts(mine.attempts);
         takeLater(mine.rttMilliseconds, mine.rttAt, theirs.rttMilliseconds, theirs.rttAt);
         takeLater(mine.throughputBitsPerSecond, mine.throughputAt, theirs.throughputBitsPerSecond, theirs.throughputAt);
+        if (theirs.profileAt && (!mine.profileAt || *theirs.profileAt > *mine.profileAt)) {
+            mine.profile = theirs.profile;
+            mine.profileAt = theirs.profileAt;
+        }
     }
     boundHistory(a);
     return a;
@@ -200,7 +238,10 @@ RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b) {
 
 void boundHistory(RelayHistory& history) {
     for (RelayRecord& record : history) boundAttempts(record.attempts);
-    if (history.size() <= kHistoryMaxRelays) return;
+    if (history.size() <= kHistoryMaxRelays) {
+        boundProfiles(history);
+        return;
+    }
     // Newest first; ties by id so that every process keeps the same relays.
     std::vector<std::pair<qint64, QString>> order;
     for (auto entry = history.constBegin(); entry != history.constEnd(); ++entry) {
@@ -211,6 +252,7 @@ void boundHistory(RelayHistory& history) {
         return x.first != y.first ? x.first > y.first : x.second < y.second;
     });
     for (std::size_t i = std::size_t(kHistoryMaxRelays); i < order.size(); ++i) history.remove(order[i].second);
+    boundProfiles(history);
 }
 
 QString megabitsText(qint64 bitsPerSecond) {
@@ -262,6 +304,21 @@ std::vector<Relay> measuredOrder(std::vector<Relay> relays, const RelayHistory& 
     return relays;
 }
 
+std::vector<RelayRecord> recentlyWorked(const RelayHistory& history, const QSet<QString>& listed, const QDateTime& now,
+                                        std::chrono::seconds within) {
+    std::vector<RelayRecord> found;
+    for (const RelayRecord& record : history) {
+        const auto worked = record.lastWorked();
+        if (record.profile.isEmpty() || listed.contains(record.relay.id) || !worked) continue;
+        if (worked->secsTo(now) > within.count() || *worked > now) continue;
+        found.push_back(record);
+    }
+    std::sort(found.begin(), found.end(), [](const RelayRecord& a, const RelayRecord& b) {
+        return a.lastWorked() != b.lastWorked() ? a.lastWorked() > b.lastWorked() : a.relay.id < b.relay.id;
+    });
+    return found;
+}
+
 QJsonObject historyFields(const RelayRecord& record) {
     QJsonObject object;
     auto iso = [](const QDateTime& time) { return time.toString(Qt::ISODateWithMs); };
@@ -272,6 +329,7 @@ QJsonObject historyFields(const RelayRecord& record) {
     putOptional(object, "rttMilliseconds", record.rttMilliseconds);
     putOptional(object, "throughputBitsPerSecond", record.throughputBitsPerSecond);
     if (record.lastSeen) object.insert(QStringLiteral("lastSeen"), iso(*record.lastSeen));
+    object.insert(QStringLiteral("profileKept"), !record.profile.isEmpty());
     return object;
 }
 

@@ -4,8 +4,10 @@
 #include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -19,6 +21,10 @@ inline constexpr int kHistoryMaxRelays = 200;
 inline constexpr int kHistoryMaxAttempts = 16;
 // A file larger than this was not written by the app: it is set aside like an unreadable one.
 inline constexpr qint64 kHistoryMaxFileBytes = 1024 * 1024;
+// Verified profiles are kept for the relays that worked most recently only, each up to a size
+// no relay's profile comes near, so that the kept profiles stay well inside the file's bound.
+inline constexpr int kHistoryMaxProfiles = 20;
+inline constexpr qsizetype kHistoryMaxProfileBytes = 32 * 1024;
 
 struct RelayAttempt {
     QDateTime at;
@@ -36,6 +42,8 @@ struct RelayRecord {
     std::optional<qint64> throughputBitsPerSecond;  // a download through its tunnel
     std::optional<QDateTime> throughputAt;
     std::optional<QDateTime> lastSeen;  // in a catalog the app loaded
+    QString profile;                    // the profile of its latest verified tunnel; may be empty
+    std::optional<QDateTime> profileAt;
 
     friend bool operator==(const RelayRecord&, const RelayRecord&) = default;
 
@@ -58,13 +66,16 @@ void recordAttempt(RelayHistory& history, const Relay& relay, const QDateTime& a
 // Stores the figures measured through `relay`'s tunnel; an absent figure leaves the kept one.
 void recordMeasurement(RelayHistory& history, const Relay& relay, const QDateTime& at, std::optional<qint64> rtt,
                        std::optional<qint64> throughput);
+// Keeps the profile `relay`'s tunnel was verified with (a larger one than the bound is not kept).
+void recordProfile(RelayHistory& history, const Relay& relay, const QDateTime& at, const QString& profile);
 // Marks the recorded relays listed in `catalog` as seen at `at`, with their current records.
 void recordCatalog(RelayHistory& history, const std::vector<Relay>& catalog, const QDateTime& at);
 
 // Two processes' histories as one: the attempts of both (each once), the later figure and sighting
 // of each, within the bounds. Merging a history with itself changes nothing.
 RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b);
-// Drops attempts beyond each record's bound, then the relays tried longest ago beyond the bound.
+// Drops attempts beyond each record's bound, then the relays tried longest ago beyond the bound,
+// then the profiles beyond the newest kHistoryMaxProfiles.
 void boundHistory(RelayHistory& history);
 
 // "12.3 Mbps".
@@ -80,8 +91,12 @@ std::optional<QString> historyLine(const RelayRecord& record, const QDateTime& n
 // working attempts first, then the measured throughput, the measured round trip, and last the
 // given order (relays without a record keep it, after all recorded ones). Returns a new order.
 std::vector<Relay> measuredOrder(std::vector<Relay> relays, const RelayHistory& history);
+// Relays that worked within `within` of `now` with a kept profile and are not in `listed`
+// (the ids of the current catalog): the newest success first.
+std::vector<RelayRecord> recentlyWorked(const RelayHistory& history, const QSet<QString>& listed, const QDateTime& now,
+                                        std::chrono::seconds within);
 // The record's fields for scripts ("worked", "failed", "lastWorked", "lastFailed" as ISO times,
-// "rttMilliseconds", "throughputBitsPerSecond", "lastSeen").
+// "rttMilliseconds", "throughputBitsPerSecond", "lastSeen", "profileKept").
 QJsonObject historyFields(const RelayRecord& record);
 
 QByteArray historyToJson(const RelayHistory& history);

@@ -108,7 +108,9 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
     recoverStep.finish();
     checkAttempt(attempt);
 
-    report(QStringLiteral("Fetching a fresh VPN Gate profile…"));
+    report(keptProfile_ && keptProfile_->first == relay.id
+               ? QStringLiteral("Using the profile this relay worked with before…")
+               : QStringLiteral("Fetching a fresh VPN Gate profile…"));
     StepTimer profileStep("profile");
     const ProfileFetch fetched = co_await profileFor(relay);
     profileStep.finish();
@@ -198,6 +200,7 @@ QCoro::Task<TunnelVerification> NativeTunnelProvider::connect(Relay relay, std::
         .vpnPublicIP = vpnIP,
         .exitCountryCode = exitCountry,
         .tunnelInterface = interface,
+        .profile = profile,
     };
 }
 
@@ -245,6 +248,10 @@ NativeRequest NativeTunnelProvider::stopRequest() const {
 }
 
 QCoro::Task<ProfileFetch> NativeTunnelProvider::profileFor(const Relay& relay) {
+    // Asked for by the user for a relay that left the list: the profile it was verified with.
+    if (auto kept = std::exchange(keptProfile_, std::nullopt); kept && kept->first == relay.id) {
+        co_return ProfileFetch{kept->second, {}, {}, {}};
+    }
     // While the block holds, only the relay is reachable: the list read before it closed serves.
     if (blockHeld_ && heldCatalog_)
         co_return ProfileFetch{profileFromCatalog(*heldCatalog_, relay), {}, {}, *heldCatalog_};

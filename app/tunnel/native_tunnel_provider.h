@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "catalog/vpngate_provider.h"
 #include "control/native_messages.h"
@@ -70,6 +71,7 @@ public:
 
     void setLeakProtection(LeakProtection protection) override { protection_ = protection; }
     bool holdsBlock() const override { return blockHeld_; }
+    void useKeptProfile(const QString& relayId, const QString& profile) override { keptProfile_ = {relayId, profile}; }
 
     const std::optional<QString>& activeInterface() const { return activeInterface_; }
 
@@ -94,6 +96,7 @@ private:
     // profiles come from the catalog read before it closed.
     bool blockHeld_ = false;
     std::optional<QByteArray> heldCatalog_;
+    std::optional<std::pair<QString, QString>> keptProfile_;  // relay id, profile
 };
 
 }  // namespace orlune

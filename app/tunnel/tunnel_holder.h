@@ -45,6 +45,9 @@ public:
     QCoro::Task<std::optional<QString>> engineVersion() override;
     void setLeakProtection(LeakProtection protection) override { inner_->setLeakProtection(protection); }
     bool holdsBlock() const override { return inner_->holdsBlock(); }
+    void useKeptProfile(const QString& relayId, const QString& profile) override {
+        inner_->useKeptProfile(relayId, profile);
+    }
 
 private:
     QCoro::Task<std::optional<TunnelHolder>> holder();

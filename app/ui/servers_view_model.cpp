@@ -56,6 +56,9 @@ void ServersViewModel::attach(Shell& shell) {
           &AppModel::lastUpdatedChanged, &AppModel::keptCatalogDateChanged, &AppModel::relayHistoryChanged}) {
         connect(&m, signal, this, &ServersViewModel::changed);
     }
+    connect(&shell.preferences(), &Preferences::changed, this, [this](const QString& key) {
+        if (key == QLatin1String(PreferenceKey::offerRecentlyWorked)) emit changed();
+    });
 }
 
 void ServersViewModel::setFavoritesOnly(bool value) {
@@ -272,6 +275,23 @@ void ServersViewModel::rebuildRows() {
             }
         }
     }
+    QVariantList recent;
+    if (ready() && !favoritesOnly_) {
+        for (const RelayRecord& record : model().recentlyWorkedRelays()) {
+            const Relay& relay = record.relay;
+            const QString line = historyLine(record, shell()->now()).value_or(QString());
+            recent.append(QVariantMap{
+                {QStringLiteral("id"), relay.id},
+                {QStringLiteral("name"), relay.name},
+                {QStringLiteral("country"), relay.country},
+                {QStringLiteral("flag"), flag(relay.countryCode)},
+                {QStringLiteral("line"), line},
+                {QStringLiteral("connectLabel"), QStringLiteral("Connect")},
+                {QStringLiteral("accessibleName"),
+                 QStringLiteral("Connect to %1, %2, no longer listed; %3").arg(relay.name, relay.country, line)}});
+        }
+    }
+    recentlyWorked_ = std::move(recent);
     rows_ = std::move(rows);
     rowModel_.setRows(rows_);
     emit rowsChanged();
@@ -304,6 +324,12 @@ void ServersViewModel::selectRelay(const QString& id) {
 
 void ServersViewModel::toggleFavorite(const QString& id) {
     if (ready()) model().toggleFavoriteRelay(id);
+}
+
+void ServersViewModel::connectRecentlyWorked(const QString& id) {
+    if (!ready()) return;
+    model().setPage(QStringLiteral("Home"));
+    model().requestConnectRecentlyWorked(id);
 }
 
 }  // namespace orlune::ui

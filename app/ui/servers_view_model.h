@@ -40,6 +40,9 @@ class ServersViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(bool showRetry READ showRetry NOTIFY rowsChanged)
     Q_PROPERTY(QVariantList rows READ rows NOTIFY rowsChanged)
     Q_PROPERTY(QAbstractItemModel* rowModel READ rowModel CONSTANT)
+    Q_PROPERTY(QVariantList recentlyWorked READ recentlyWorked NOTIFY rowsChanged)
+    Q_PROPERTY(QString recentlyWorkedTitle READ recentlyWorkedTitle CONSTANT)
+    Q_PROPERTY(QString recentlyWorkedNote READ recentlyWorkedNote CONSTANT)
 
 public:
     explicit ServersViewModel(QObject* parent = nullptr);
@@ -75,6 +78,16 @@ public:
     QAbstractItemModel* rowModel() { return &rowModel_; }
 
     std::vector<ServerGroup> groups() const;
+    // Relays that worked for this user and have left the list, when the user opted in: each with
+    // "id", "name", "country", "flag", "line" ("worked 2 hours ago · 12.3 Mbps measured"),
+    // "connectLabel" and "accessibleName".
+    QVariantList recentlyWorked() const { return recentlyWorked_; }
+    QString recentlyWorkedTitle() const { return QStringLiteral("Recently worked — no longer listed"); }
+    QString recentlyWorkedNote() const {
+        return QStringLiteral(
+            "These relays worked for you in the last 7 days but are not in the current catalog. Connecting uses "
+            "the profile each one worked with; it may have changed address or closed since.");
+    }
 
     Q_INVOKABLE void refresh();
     // Asks for a saved catalog file and shows its relays as the kept catalog; a file that is
@@ -83,6 +96,8 @@ public:
     Q_INVOKABLE void toggleCountry(const QString& country);
     Q_INVOKABLE void selectRelay(const QString& id);
     Q_INVOKABLE void toggleFavorite(const QString& id);
+    // Connects to a relay of recentlyWorked with its kept profile and shows Home.
+    Q_INVOKABLE void connectRecentlyWorked(const QString& id);
 
 signals:
     void rowsChanged();
@@ -98,6 +113,7 @@ private:
     ServerSort sort_ = ServerSort::recommended;
     QSet<QString> collapsedCountries_;
     QVariantList rows_;
+    QVariantList recentlyWorked_;
     ServerRowsModel rowModel_;
 };
 

@@ -132,6 +132,13 @@ void SettingsViewModel::setMeasureThroughput(bool on) {
     setFlag(PreferenceKey::measureThroughput, on);
 }
 
+bool SettingsViewModel::offerRecentlyWorked() const {
+    return flag(PreferenceKey::offerRecentlyWorked, false);
+}
+void SettingsViewModel::setOfferRecentlyWorked(bool on) {
+    setFlag(PreferenceKey::offerRecentlyWorked, on);
+}
+
 void SettingsViewModel::setNotificationsEnabled(bool on) {
     if (!ready()) return;
     setFlag(PreferenceKey::notificationsEnabled, on);

@@ -59,6 +59,7 @@ class SettingsViewModel : public orlune::ui::ShellBound {
     Q_PROPERTY(bool allowLocalNetworkEnabled READ blockOutsideVPN NOTIFY changed)
     Q_PROPERTY(bool blockIPv6 READ blockIPv6 WRITE setBlockIPv6 NOTIFY changed)
     Q_PROPERTY(bool measureThroughput READ measureThroughput WRITE setMeasureThroughput NOTIFY changed)
+    Q_PROPERTY(bool offerRecentlyWorked READ offerRecentlyWorked WRITE setOfferRecentlyWorked NOTIFY changed)
     Q_PROPERTY(QVariantList vpnRows READ vpnRows NOTIFY changed)
     Q_PROPERTY(QStringList vpnNotes READ vpnNotes NOTIFY changed)
     Q_PROPERTY(QString connectOnLaunchNote READ connectOnLaunchNote CONSTANT)
@@ -79,6 +80,7 @@ public:
     bool allowLocalNetwork() const;
     bool blockIPv6() const;
     bool measureThroughput() const;
+    bool offerRecentlyWorked() const;
     QStringList refreshIntervalLabels() const;
     int refreshIntervalIndex() const;
     QVariantList steppers() const;
@@ -105,6 +107,7 @@ public:
     void setBlockIPv6(bool on);
     // Applies from the next verified tunnel.
     void setMeasureThroughput(bool on);
+    void setOfferRecentlyWorked(bool on);
     void setRefreshIntervalIndex(int index);
     void setAppearanceIndex(int index);
     Q_INVOKABLE void step(const QString& key, int direction);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measured figures and the relay history, through the command line in the lab: three relays
 # whose lines send at 2, 6 and 16 Mbps are measured through their tunnels in that order, a
-# refusing relay is recorded as failed, and the history outlives each process and survives
-# several processes writing it at once.
+# refusing relay is recorded as failed, the history outlives each process and survives several
+# processes writing it at once, and a relay that left the list connects, on request only, with
+# the profile it worked with.
 # Usage: history_test.sh APP SERVICE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -73,4 +74,23 @@ check_eq "nothing set aside on disk" "" "$(find "$LAB_STATE/home/.local/share/or
 "$LAB" exec --user -- "$APP" history >"$WORK/history.out" 2>&1
 sed 's/^/#   /' "$WORK/history.out"
 
-e2e_finish vpn-slow-301 vpn-mid-302 vpn-fast-303 refuse
+group "a relay that worked and left the list connects on request with its kept profile"
+"$LAB" catalog hide vpn-fast-303 >/dev/null
+fast=$(relay_id vpn-fast-303)
+check_eq "history keeps its profile" True "$(history_field "$(history_json)" "$fast" profileKept)"
+"$LAB" exec --user -- "$APP" connect "$fast" >"$WORK/gone.out" 2>"$WORK/gone.err"
+check_eq "without asking it is not used (exit 3)" 3 "$?"
+check_match "... and the user is told how" 'recently-worked' "$(cat "$WORK/gone.err")"
+"$LAB" exec --user -- "$APP" connect "$fast" --recently-worked >"$WORK/kept.out" 2>"$WORK/kept.err" &
+RUNNER=$!
+if wait_for_line "$WORK/kept.out" '^Connected' 60 "$RUNNER"; then
+  ok "connected through the relay that left the list"
+  check_match "with the profile it worked with" 'profile this relay worked with before' "$(cat "$WORK/kept.out")"
+else
+  not_ok "connected through the relay that left the list" "$(tail -n 3 "$WORK/kept.out" "$WORK/kept.err")"
+fi
+pid=$(app_pid); [ -z "$pid" ] || kill -INT "$pid"
+wait "$RUNNER"
+"$LAB" catalog show vpn-fast-303 >/dev/null
+
+e2e_finish vpn-slow-301 vpn-mid-302 vpn-fast-303 refuse gone kept

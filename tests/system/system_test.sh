@@ -71,13 +71,15 @@ dns_packets() { # counter
     awk '{ for (i = 1; i <= NF; i++) if ($i == "packets") print $(i + 1) }'
 }
 reset_dns_packets() { ip netns exec "$client_ns" nft reset counters table inet olab_dns >/dev/null; }
-# A resolver daemon goes on retrying a query after its client gave up: waits (at most 15 s) until
-# no packet has left for a second, so that no query of before is counted in what follows.
+# A resolver daemon goes on retrying a query after its client gave up (systemd-resolved resends an
+# unanswered one about 6 s later): waits (at most 25 s) until no packet has left for 7 s, so that
+# no query of before is counted in what follows, however fast the connect after it.
 dns_settled() {
-  local last="" now
-  for _ in $(seq 1 15); do
+  local last="" now quiet=0
+  for _ in $(seq 1 25); do
     now="$(dns_packets eth0) $(dns_packets tunnel)"
-    [ "$now" = "$last" ] && return 0
+    if [ "$now" = "$last" ]; then quiet=$((quiet + 1)); else quiet=0; fi
+    [ "$quiet" -ge 7 ] && return 0
     last=$now
     sleep 1
   done

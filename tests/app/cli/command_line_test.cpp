@@ -48,8 +48,8 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
         {{"help", "connect"},
          0,
          false,
-         "Usage: orlune-vpn connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--json]\nConnect "
-         "to"},
+         "Usage: orlune-vpn connect CODE|RELAY-ID [--catalog FILE] [--fail-closed] [--block-ipv6] [--recently-worked] "
+         "[--json]\nConnect to"},
         {{"connect", "--help"}, 0, false, "Usage: orlune-vpn connect CODE|RELAY-ID"},
         {{"status", "extra", "--help"}, 0, false, "Usage: orlune-vpn status [--json]"},
         {{"servers", "-h", "JP", "--json"}, 0, false, "Usage: orlune-vpn servers [CODE]"},
@@ -67,7 +67,10 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrorsAreAnsweredWithoutTheModel) 
         {{"countries", "--json"}, std::nullopt, false, ""},
         {{"connect", "JP"}, std::nullopt, false, ""},
         {{"connect", "JP", "--fail-closed", "--block-ipv6"}, std::nullopt, false, ""},
-        {{"status", "--fail-closed"}, 2, true, "orlune-vpn: only connect takes --fail-closed and --block-ipv6"},
+        {{"status", "--fail-closed"},
+         2,
+         true,
+         "orlune-vpn: only connect takes --fail-closed, --block-ipv6 and --recently-worked"},
     };
     for (const Case& c : cases) {
         QString out, err;
@@ -153,7 +156,7 @@ TEST_F(CommandLineTest, HistoryAndServersCarryWhatEachRelayDidInTheDocumentedSha
     ASSERT_EQ(records.size(), 2);
     const QSet<QString> optional{"lastWorked", "lastFailed", "lastSeen", "rttMilliseconds", "throughputBitsPerSecond"};
     for (const auto& record : records) {
-        expectShape(record.toObject(), {"relay", "worked", "failed"}, optional, "history");
+        expectShape(record.toObject(), {"relay", "worked", "failed", "profileKept"}, optional, "history");
         expectShape(record.toObject().value("relay").toObject(), kRelayKeys, kRelayOptional, "history relay");
     }
     ASSERT_EQ(run({"servers", "JP", "--json"}), 0);
@@ -161,7 +164,7 @@ TEST_F(CommandLineTest, HistoryAndServersCarryWhatEachRelayDidInTheDocumentedSha
     ASSERT_EQ(relays.size(), 1);  // the failed one is hidden
     expectShape(relays.at(0).toObject(), kRelayKeys, kRelayOptional + QSet<QString>{"history"}, "relay");
     const QJsonObject history = relays.at(0).toObject().value("history").toObject();
-    expectShape(history, {"worked", "failed"}, optional, "relay history");
+    expectShape(history, {"worked", "failed", "profileKept"}, optional, "relay history");
     EXPECT_EQ(history.value("worked").toInt(), 1);
     EXPECT_EQ(history.value("rttMilliseconds").toInt(), 42);
     ASSERT_EQ(run({"history"}), 0);
@@ -198,6 +201,24 @@ TEST_F(CommandLineTest, ExitStatusesTellUsageFailureNotConnectedAndServiceUnavai
 
     ASSERT_EQ(run({"disconnect", "--json"}), 0);
     EXPECT_EQ(json().object(), (QJsonObject{{"state", "disconnected"}}));
+
+    // A relay that worked and left the list: refused with a hint, tried with its profile on request.
+    const Relay gone = test::makeRelay("jp-gone", "Japan", "JP", 10, 90'000'000, "198.51.100.13");
+    fixture.tunnel->outcomes.clear();
+    fixture.catalog->relays.push_back(gone);
+    ASSERT_TRUE(await(fixture.model().refreshCatalog()));
+    fixture.model().select(gone);
+    await(fixture.model().connectSelected());
+    ASSERT_TRUE(fixture.model().connectionState().isConnected());
+    await(fixture.model().disconnect());
+    fixture.catalog->relays.pop_back();
+    EXPECT_EQ(run({"connect", gone.id}), 3);
+    EXPECT_TRUE(err.contains("--recently-worked")) << err.toStdString();
+    EXPECT_TRUE(fixture.tunnel->keptProfiles.empty());
+    fixture.tunnel->outcomes[gone.id] = std::make_exception_ptr(TunnelError::serverConnectionFailed("gone"));
+    EXPECT_EQ(run({"connect", gone.id, "--recently-worked"}), 3);
+    ASSERT_EQ(fixture.tunnel->keptProfiles.size(), 1u) << err.toStdString();
+    EXPECT_EQ(fixture.tunnel->keptProfiles.front(), std::make_pair(gone.id, "profile of " + gone.id));
 }
 
 }  // namespace

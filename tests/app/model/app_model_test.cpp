@@ -751,6 +751,43 @@ TEST_F(AppModelTest, MeasuringNeverHoldsBackConnectedAndWhatEachAttemptDidIsReco
     EXPECT_TRUE(model().connectionState().isConnected());
 }
 
+// A relay that worked keeps its profile; once it leaves the list it is offered only to a user who
+// opted in, and connecting to it tries that relay alone, with the profile it worked with.
+TEST_F(AppModelTest, ARelayThatLeftTheListIsOfferedOnlyOnRequestWithItsKeptProfile) {
+    load();
+    connectTo("JP");
+    await(model().disconnect());
+    const QString kept = QStringLiteral("profile of ") + jp1.id;
+    ASSERT_EQ(model().relayHistory().value(jp1.id).profile, kept);
+    std::erase(fixture.catalog->relays, jp1);
+    load();
+    const auto offered = [&] {
+        std::vector<QString> ids;
+        for (const RelayRecord& record : model().recentlyWorkedRelays()) ids.push_back(record.relay.id);
+        return ids;
+    };
+    EXPECT_TRUE(offered().empty());  // not asked for
+    fixture.preferences().setValue(PreferenceKey::offerRecentlyWorked, true);
+    ASSERT_EQ(offered(), std::vector<QString>{jp1.id});
+
+    fixture.tunnel->outcomes[jp1.id] = failure(TunnelError::serverConnectionFailed("gone"));
+    const std::size_t before = fixture.tunnel->connectedIDs.size();
+    await(model().connectRecentlyWorked(jp1.id));
+    EXPECT_TRUE(model().connectionState().isFailed());
+    EXPECT_EQ(fixture.tunnel->connectedIDs.size(), before + 1);  // no failover to listed relays
+    fixture.tunnel->outcomes.erase(jp1.id);
+    fixture.clock->current = fixture.clock->current.addSecs(60);
+    await(model().connectRecentlyWorked(jp1.id));
+    ASSERT_TRUE(model().connectionState().isConnected());
+    EXPECT_EQ(model().connectionState().relay, jp1);
+    EXPECT_EQ(fixture.tunnel->keptProfiles.back(), std::make_pair(jp1.id, kept));
+    EXPECT_EQ(model().relayHistory().value(jp1.id).workedCount(), 2);
+
+    await(model().disconnect());
+    await(model().connectRecentlyWorked(jp2.id));  // listed: not one of them
+    EXPECT_TRUE(model().connectionState().isFailed());
+}
+
 TEST_F(AppModelTest, HiddenRelaysOfTwoProcessesMerge) {
     load();
     Preferences other(std::make_unique<QSettings>(fixture.settingsPath(), QSettings::IniFormat));

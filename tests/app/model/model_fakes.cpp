@@ -60,7 +60,7 @@ QCoro::Task<CatalogFetch> FakeCatalog::fetchWithFallback() {
 }
 
 TunnelVerification FakeTunnel::verified(const Relay& relay) {
-    return {true, "exit-" + relay.hostname, relay.countryCode.toUpper(), QStringLiteral("tun0")};
+    return {true, "exit-" + relay.hostname, relay.countryCode.toUpper(), QStringLiteral("tun0"), {}};
 }
 
 QCoro::Task<TunnelVerification> FakeTunnel::connect(Relay relay, std::optional<QString>, Progress progress) {
@@ -75,7 +75,11 @@ QCoro::Task<TunnelVerification> FakeTunnel::connect(Relay relay, std::optional<Q
     auto outcome = outcomes.find(relay.id);
     if (outcome == outcomes.end()) {
         holding = relay.id;
-        co_return verified(relay);
+        TunnelVerification verification = verified(relay);
+        verification.profile = !keptProfiles.empty() && keptProfiles.back().first == relay.id
+                                   ? keptProfiles.back().second
+                                   : "profile of " + relay.id;
+        co_return verification;
     }
     if (auto* error = std::get_if<std::exception_ptr>(&outcome->second)) {
         if (!startsNoEngine(*error)) holding = relay.id;

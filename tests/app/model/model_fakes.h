@@ -78,6 +78,12 @@ struct FakeTunnel final : TunnelConnectionProvider {
     std::function<void(const QString& id)> answered;  // told of every connect that was not cancelled
 
     std::vector<QString> connectedIDs;
+    // Kept profiles the model asked for (relay id, profile); a connect to that relay runs with it
+    // and verifies with it, as the real provider does. Other connects run with "profile of <id>".
+    std::vector<std::pair<QString, QString>> keptProfiles;
+    void useKeptProfile(const QString& relayId, const QString& profile) override {
+        keptProfiles.emplace_back(relayId, profile);
+    }
     int disconnects = 0;
     int recoveries = 0;
     // The relay whose engine the fake service runs: set by a connect that got as far as starting

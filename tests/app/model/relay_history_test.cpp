@@ -32,6 +32,7 @@ TEST(RelayHistoryStore, TwoWritersMergeWithinTheBounds) {
     std::mt19937 random(25);
     std::map<QString, std::set<qint64>> made;  // relay id → attempt times
     std::map<QString, qint64> lastRtt;
+    std::map<qint64, std::pair<QString, QString>> profiles;  // time → relay id, profile
     int light = 5;
     qint64 tick = 0;
     for (int step = 0; step < 100; ++step) {
@@ -40,13 +41,18 @@ TEST(RelayHistoryStore, TwoWritersMergeWithinTheBounds) {
         std::vector<std::pair<Relay, QDateTime>> tries{{relayNumber(int(random() % 5)), kStart.addSecs(++tick)}};
         for (int i = 0; i < 3; ++i) tries.push_back({relayNumber(light++), kStart.addSecs(++tick)});
         const bool measure = random() % 3 == 0;
+        // A verified tunnel's profile, a few kilobytes like a real one.
+        const QString profile = QStringLiteral("client\nremote %1 1194\n").arg(step) + QString(6000, u'x');
+        const bool keepProfile = random() % 2 == 0;
         const auto problem = writer.update([&](RelayHistory& history) {
             for (const auto& [relay, at] : tries) recordAttempt(history, relay, at, random() % 2 == 0);
             if (measure) recordMeasurement(history, tries.front().first, tries.front().second, step, std::nullopt);
+            if (keepProfile) recordProfile(history, tries.front().first, tries.front().second, profile);
         });
         ASSERT_FALSE(problem) << problem->toStdString();
         for (const auto& [relay, at] : tries) made[relay.id].insert(at.toMSecsSinceEpoch());
         if (measure) lastRtt[tries.front().first.id] = step;
+        if (keepProfile) profiles[tries.front().second.toMSecsSinceEpoch()] = {tries.front().first.id, profile};
     }
     ASSERT_FALSE(one.reload());
     ASSERT_FALSE(other.reload());
@@ -70,6 +76,48 @@ TEST(RelayHistoryStore, TwoWritersMergeWithinTheBounds) {
         }
     }
     EXPECT_EQ(mergeHistories(stored, stored), stored);
+
+    // The newest profiles are kept, one per relay (its latest), and no more than the bound.
+    std::map<QString, QString> newest;
+    for (auto it = profiles.rbegin(); it != profiles.rend(); ++it) {
+        if (newest.size() < std::size_t(kHistoryMaxProfiles) && stored.contains(it->second.first)) {
+            newest.try_emplace(it->second.first, it->second.second);
+        }
+    }
+    std::map<QString, QString> kept;
+    for (auto entry = stored.constBegin(); entry != stored.constEnd(); ++entry) {
+        if (!entry.value().profile.isEmpty()) kept[entry.key()] = entry.value().profile;
+    }
+    EXPECT_LE(kept.size(), std::size_t(kHistoryMaxProfiles));
+    for (const auto& [id, profile] : kept) {
+        ASSERT_TRUE(newest.count(id)) << id.toStdString();
+        EXPECT_EQ(profile, newest.at(id));
+    }
+}
+
+// Offered: a kept profile, a success within the window, and not in the current list.
+TEST(RelayHistory, RecentlyWorkedAreTheKeptProfilesOfRelaysThatLeftTheList) {
+    const QDateTime now = kStart.addDays(10);
+    RelayHistory history;
+    const auto add = [&](int n, qint64 secondsAgo, bool worked, bool profile) {
+        recordAttempt(history, relayNumber(n), now.addSecs(-secondsAgo), worked);
+        if (profile) recordProfile(history, relayNumber(n), now.addSecs(-secondsAgo), QStringLiteral("client\n"));
+    };
+    add(1, 3600, true, true);           // offered
+    add(2, 60, true, true);             // offered first: the newer success
+    add(3, 3600, true, true);           // still listed
+    add(4, 8 * 24 * 3600, true, true);  // too long ago
+    add(5, 60, false, false);           // never worked
+    add(6, 120, true, false);           // no profile kept
+    add(7, -3600, true, true);          // a success dated in the future: a clock that was wrong
+    recordProfile(history, relayNumber(8), now, QString(kHistoryMaxProfileBytes + 1, u'x'));  // too large: not kept
+    add(8, 60, true, false);
+    std::vector<QString> ids;
+    for (const RelayRecord& record : recentlyWorked(history, {relayNumber(3).id}, now, std::chrono::hours(24 * 7))) {
+        ids.push_back(record.relay.id);
+    }
+    EXPECT_EQ(ids, (std::vector<QString>{relayNumber(2).id, relayNumber(1).id}));
+    EXPECT_EQ(historyFromJson(historyToJson(history)), history);
 }
 
 TEST(RelayHistoryStore, AnUnusableFileIsSetAsideWithAMessageAndANewHistoryBegins) {

@@ -250,6 +250,19 @@ int main(int argc, char** argv) {
              a.shell->setPage("Servers");
          },
          false, sortMeasured},
+        {"servers-recently-worked",
+         [](ScriptedApp& a) {
+             load(a);
+             // Two relays worked, then left the list; the user offers them again.
+             workedFor(a, 1, 231, 18'600'000, 40);
+             workedFor(a, 0, 236, 12'300'000, 25);
+             auto& relays = a.catalog().relays;
+             relays.erase(relays.begin(), relays.begin() + 2);
+             orlune::test::await(a.model().refreshCatalog());
+             a.fixture.preferences().setValue("offerRecentlyWorked", true);
+             a.model().selectCountry("JP");
+             a.shell->setPage("Servers");
+         }},
         {"home-failed",
          [](ScriptedApp& a) {
              load(a);

@@ -211,5 +211,12 @@ Item {
                 }
             }
         }
+
+        RecentlyWorked {
+            objectName: "recentlyWorked"
+            servers: vm
+            visible: vm.recentlyWorked.length > 0 && vm.contentState !== "loading"
+            Layout.fillWidth: true
+        }
     }
 }

@@ -135,6 +135,13 @@ Item {
                     note: "A short download through each new tunnel (at most 4 MB or 4 seconds) shows what the relay really delivers. It uses the volunteer's bandwidth, so it is off unless you turn it on. The round trip is always measured with a few small requests."
                     onSwitched: checked => vm.measureThroughput = checked
                 }
+                ToggleRow {
+                    objectName: "offerRecentlyWorked"
+                    label: "Offer relays that worked recently"
+                    on: vm.offerRecentlyWorked
+                    note: "Relays that worked for you in the last 7 days but have left the catalog are listed at the end of Servers, to connect with the profile they worked with. Nothing connects to them unless you ask."
+                    onSwitched: checked => vm.offerRecentlyWorked = checked
+                }
 
                 Repeater {
                     model: vm.vpnRows
