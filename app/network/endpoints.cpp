@@ -38,7 +38,7 @@ NetworkTimeouts& storedTimeouts() {
 
 QUrl httpsUrl(const QJsonValue& value, const QString& key) {
     if (!value.isString()) fail(QStringLiteral("\"%1\" must be a URL text").arg(key));
-    const QUrl url(value.toString(), QUrl::StrictMode);
+    QUrl url(value.toString(), QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != u"https" || url.host().isEmpty()) {
         fail(QStringLiteral("\"%1\" must be an absolute https URL with a host").arg(key));
     }
@@ -50,7 +50,7 @@ QList<QSslCertificate> readCertificates(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) {
         fail(QStringLiteral("the CA certificate file %1 cannot be read").arg(path));
     }
-    const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
     if (certificates.isEmpty()) {
         fail(QStringLiteral("the CA certificate file %1 holds no PEM certificate").arg(path));
     }
