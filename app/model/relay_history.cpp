@@ -76,16 +76,21 @@ void putOptional(QJsonObject& object, const char* key, const std::optional<QDate
     if (value) object.insert(QLatin1String(key), double(millis(*value)));
 }
 
-// Keeps the newest kHistoryMaxProfiles profiles (ties by id, so every process keeps the same).
+// (time, relay id) pairs newest first; ties by id so that every process keeps the same relays.
+void sortNewestFirst(std::vector<std::pair<qint64, QString>>& order) {
+    std::sort(order.begin(), order.end(), [](const auto& x, const auto& y) {
+        return x.first != y.first ? x.first > y.first : x.second < y.second;
+    });
+}
+
+// Keeps the newest kHistoryMaxProfiles profiles.
 void boundProfiles(RelayHistory& history) {
     std::vector<std::pair<qint64, QString>> order;
     for (auto entry = history.constBegin(); entry != history.constEnd(); ++entry) {
         if (entry.value().profileAt) order.emplace_back(millis(*entry.value().profileAt), entry.key());
     }
     if (order.size() <= std::size_t(kHistoryMaxProfiles)) return;
-    std::sort(order.begin(), order.end(), [](const auto& x, const auto& y) {
-        return x.first != y.first ? x.first > y.first : x.second < y.second;
-    });
+    sortNewestFirst(order);
     for (std::size_t i = std::size_t(kHistoryMaxProfiles); i < order.size(); ++i) {
         RelayRecord& record = history[order[i].second];
         record.profile.clear();
@@ -198,7 +203,6 @@ void recordProfile(RelayHistory& history, const Relay& relay, const QDateTime& a
     record.relay = relay;
     record.profile = profile;
     record.profileAt = at;
-    boundHistory(history);
 }
 
 void recordCatalog(RelayHistory& history, const std::vector<Relay>& catalog, const QDateTime& at) {
@@ -238,20 +242,15 @@ RelayHistory mergeHistories(RelayHistory a, const RelayHistory& b) {
 
 void boundHistory(RelayHistory& history) {
     for (RelayRecord& record : history) boundAttempts(record.attempts);
-    if (history.size() <= kHistoryMaxRelays) {
-        boundProfiles(history);
-        return;
+    if (history.size() > kHistoryMaxRelays) {
+        std::vector<std::pair<qint64, QString>> order;
+        for (auto entry = history.constBegin(); entry != history.constEnd(); ++entry) {
+            const auto last = entry.value().lastAttempt();
+            order.emplace_back(last ? millis(*last) : 0, entry.key());
+        }
+        sortNewestFirst(order);
+        for (std::size_t i = std::size_t(kHistoryMaxRelays); i < order.size(); ++i) history.remove(order[i].second);
     }
-    // Newest first; ties by id so that every process keeps the same relays.
-    std::vector<std::pair<qint64, QString>> order;
-    for (auto entry = history.constBegin(); entry != history.constEnd(); ++entry) {
-        const auto last = entry.value().lastAttempt();
-        order.emplace_back(last ? millis(*last) : 0, entry.key());
-    }
-    std::sort(order.begin(), order.end(), [](const auto& x, const auto& y) {
-        return x.first != y.first ? x.first > y.first : x.second < y.second;
-    });
-    for (std::size_t i = std::size_t(kHistoryMaxRelays); i < order.size(); ++i) history.remove(order[i].second);
     boundProfiles(history);
 }
 
