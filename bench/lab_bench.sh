@@ -23,7 +23,8 @@
 # Usage: bench/lab_bench.sh BUILD_DIR   (as root; BENCH_RUNS=5, BENCH_STATUS_ROUNDS=5,
 #        BENCH_STATUS_REQUESTS=1000, BENCH_STATUS_TUNNEL_REQUESTS=200, BENCH_IDLE_SECONDS=60,
 #        BENCH_WINDOW_RUNS=3, BENCH_WINDOW_IDLE_SECONDS=10, BENCH_REAL_RUNS=BENCH_RUNS change the
-#        counts; BENCH_ONLY=connect measures only the connects, without and with distances)
+#        counts; BENCH_ONLY=connect measures only the connects, without and with distances,
+#        BENCH_ONLY=window only the window and BENCH_ONLY=service one connect and the idle service)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?build directory}" && pwd)
@@ -74,6 +75,7 @@ for n in "$runs" "$real_runs" "$status_rounds" "$status_requests" "$tunnel_reque
          "$window_idle_seconds"; do
   [[ $n =~ ^[1-9][0-9]*$ ]] && [ "$n" -le 100000 ] || fail "counts must be whole numbers from 1 to 100000"
 done
+case $only in ""|connect|window|service) ;; *) fail "BENCH_ONLY is connect, window or service" ;; esac
 [ "$runs" -le $most_runs ] && [ "$real_runs" -le $most_runs ] || fail "at most $most_runs runs: the lab's relays have only a few tunnel addresses each"
 
 export LAB_ID=bn$(($$ % 1000000))
@@ -247,13 +249,6 @@ raw_cycle() {
   engine_pid=""
 }
 
-# Alternate the two so that a busy machine slows both alike.
-for ((i = 0; i < runs; i++)); do
-  relay=${udp_relays[i % ${#udp_relays[@]}]}
-  app_cycle "$relay"
-  raw_cycle "$relay"
-done
-
 ratio_line() { # name [label [target words]]
   local app_m raw_m
   app_m=$(median <"$work/app_$1")
@@ -263,9 +258,17 @@ ratio_line() { # name [label [target words]]
     "$(awk -v a="$app_m" -v r="$raw_m" 'BEGIN {print a / r}')" "$(awk -v a="$app_m" -v r="$raw_m" 'BEGIN {printf "%d", a - r}')" \
     "${3:+ $3}"
 }
-ratio_line connect connect "target_overhead_ms=$target_overhead_ms"
-steps_line connect_steps "$work/steps"
-echo "bench connect_raw_parts runs=$runs $(stats engine_ready_ms <"$work/raw_ready")"
+# Alternate the two so that a busy machine slows both alike.
+plain_connects() {
+  for ((i = 0; i < runs; i++)); do
+    relay=${udp_relays[i % ${#udp_relays[@]}]}
+    app_cycle "$relay"
+    raw_cycle "$relay"
+  done
+  ratio_line connect connect "target_overhead_ms=$target_overhead_ms"
+  steps_line connect_steps "$work/steps"
+  echo "bench connect_raw_parts runs=$runs $(stats engine_ready_ms <"$work/raw_ready")"
+}
 
 # The same connects over the lab's real distances, in a lab of their own.
 real_connects() {
@@ -282,21 +285,20 @@ real_connects() {
   steps_line connect_real_steps "$work/steps_real"
   echo "bench connect_real_raw_parts runs=$real_runs $(stats engine_ready_ms <"$work/raw_ready")"
 }
-if [ "$only" = connect ]; then
-  real_connects
-  exit 0
-fi
-# The TCP relay frees its addresses at once, so both variants can take turns on it.
-for ((i = 0; i < runs; i++)); do
-  app_cycle "$tcp_relay" _unblocked
-  app_cycle "$tcp_relay" _blocked --fail-closed --block-ipv6
-done
-printf 'bench connect_block runs=%d relays=tcp %s %s difference_ms=%d\n' "$runs" \
-  "$(stats off_ms <"$work/app_connect_unblocked")" "$(stats on_ms <"$work/app_connect_blocked")" \
-  "$(awk -v on="$(median <"$work/app_connect_blocked")" -v off="$(median <"$work/app_connect_unblocked")" \
-      'BEGIN { printf "%d", on - off }')"
-ratio_line disconnect
-echo "bench cli runs=$runs $(stats peak_rss_kb <"$work/cli_rss") target_peak_rss_kb=$target_cli_kb"
+# The TCP relay frees its addresses at once, so both variants can take turns on it. Needs the
+# plain connects first (their disconnects and memory are reported here).
+block_and_disconnect() {
+  for ((i = 0; i < runs; i++)); do
+    app_cycle "$tcp_relay" _unblocked
+    app_cycle "$tcp_relay" _blocked --fail-closed --block-ipv6
+  done
+  printf 'bench connect_block runs=%d relays=tcp %s %s difference_ms=%d\n' "$runs" \
+    "$(stats off_ms <"$work/app_connect_unblocked")" "$(stats on_ms <"$work/app_connect_blocked")" \
+    "$(awk -v on="$(median <"$work/app_connect_blocked")" -v off="$(median <"$work/app_connect_unblocked")" \
+        'BEGIN { printf "%d", on - off }')"
+  ratio_line disconnect
+  echo "bench cli runs=$runs $(stats peak_rss_kb <"$work/cli_rss") target_peak_rss_kb=$target_cli_kb"
+}
 
 # A catalog of $window_relays relays built like the real one: the rows of the real capture (with
 # their 12-13 KB profiles) repeated under new names and documentation addresses, or the lab's own
@@ -312,65 +314,77 @@ window_catalog() {
            printf "bench-relay-%d,198.51.100.%d,%s\n", i, 20 + i % 200, row}
          printf "*\r\n"}' "$source"
 }
-window_catalog >"$work/window.csv"
-[ "$(grep -c '^bench-relay-' "$work/window.csv")" -eq "$window_relays" ] || fail "could not build the window's catalog"
-"$lab" catalog serve "$work/window.csv" >/dev/null 2>&1 || fail "the lab would not serve the window's catalog"
-window_running() { pgrep -n -f "^$installed\$" >/dev/null; }
-for ((w = 1; w <= window_runs; w++)); do
-  : >"$work/window.out"
-  start_ns=$(date +%s%N)
-  "$lab" exec --user --env QT_QPA_PLATFORM=offscreen --env ORLUNE_REPORT_FIRST_FRAME=1 -- "$installed" \
-    >"$work/window.out" 2>&1 &
-  runner=$!
-  poll 30 has_line "$work/window.out" '^first_frame_epoch_ns=' || { cat "$work/window.out"; fail "the window drew no frame"; }
-  frame_ns=$(sed -n 's/^first_frame_epoch_ns=//p' "$work/window.out" | head -n 1)
-  echo $(((frame_ns - start_ns) / 1000000)) >>"$work/window_startup"
-  app_pid=$(pgrep -n -f "^$installed\$")
-  [ -n "$app_pid" ] || fail "the window's process is gone"
-  # Idle with the catalog loaded: the start-up refresh and public-address lookup are over.
-  sleep "$window_idle_seconds"
-  window_running || { cat "$work/window.out"; fail "the window ended by itself"; }
-  proc_kb "$app_pid" VmHWM >>"$work/window_rss"
-  proc_kb "$app_pid" VmRSS >>"$work/window_idle_rss"
-  kill -TERM "$app_pid"
-  poll 10 eval '! kill -0 '"$app_pid"' 2>/dev/null' || fail "the window did not end on SIGTERM"
-  wait "$runner" 2>/dev/null
-  app_pid=""
-done
-"$lab" catalog generate >/dev/null 2>&1 || fail "the lab would not serve its own catalog again"
-echo "bench window runs=$window_runs relays=$window_relays idle_s=$window_idle_seconds $(stats startup_ms <"$work/window_startup") $(stats peak_rss_kb <"$work/window_rss") $(stats idle_rss_kb <"$work/window_idle_rss") target_idle_rss_kb=$target_window_kb"
+window_figures() {
+  window_catalog >"$work/window.csv"
+  [ "$(grep -c '^bench-relay-' "$work/window.csv")" -eq "$window_relays" ] || fail "could not build the window's catalog"
+  "$lab" catalog serve "$work/window.csv" >/dev/null 2>&1 || fail "the lab would not serve the window's catalog"
+  window_running() { pgrep -n -f "^$installed\$" >/dev/null; }
+  for ((w = 1; w <= window_runs; w++)); do
+    : >"$work/window.out"
+    start_ns=$(date +%s%N)
+    "$lab" exec --user --env QT_QPA_PLATFORM=offscreen --env ORLUNE_REPORT_FIRST_FRAME=1 -- "$installed" \
+      >"$work/window.out" 2>&1 &
+    runner=$!
+    poll 30 has_line "$work/window.out" '^first_frame_epoch_ns=' || { cat "$work/window.out"; fail "the window drew no frame"; }
+    frame_ns=$(sed -n 's/^first_frame_epoch_ns=//p' "$work/window.out" | head -n 1)
+    echo $(((frame_ns - start_ns) / 1000000)) >>"$work/window_startup"
+    app_pid=$(pgrep -n -f "^$installed\$")
+    [ -n "$app_pid" ] || fail "the window's process is gone"
+    # Idle with the catalog loaded: the start-up refresh and public-address lookup are over.
+    sleep "$window_idle_seconds"
+    window_running || { cat "$work/window.out"; fail "the window ended by itself"; }
+    proc_kb "$app_pid" VmHWM >>"$work/window_rss"
+    proc_kb "$app_pid" VmRSS >>"$work/window_idle_rss"
+    kill -TERM "$app_pid"
+    poll 10 eval '! kill -0 '"$app_pid"' 2>/dev/null' || fail "the window did not end on SIGTERM"
+    wait "$runner" 2>/dev/null
+    app_pid=""
+  done
+  "$lab" catalog generate >/dev/null 2>&1 || fail "the lab would not serve its own catalog again"
+  echo "bench window runs=$window_runs relays=$window_relays idle_s=$window_idle_seconds $(stats startup_ms <"$work/window_startup") $(stats peak_rss_kb <"$work/window_rss") $(stats idle_rss_kb <"$work/window_idle_rss") target_idle_rss_kb=$target_window_kb"
+}
 
-service_peak=$(proc_kb "$service_pid" VmHWM)
-# Idle: no client, no engine; the service wakes once a second to supervise.
-windows=6
-window_s=$(((idle_seconds + windows - 1) / windows))
-for ((w = 1; w <= windows; w++)); do
-  before=$(cpu_ns "$service_pid")
-  sleep "$window_s"
-  after=$(cpu_ns "$service_pid")
-  awk -v d=$((after - before)) -v s="$window_s" 'BEGIN {printf "%.3f\n", d / 1e6 * 60 / s}' >>"$work/idle_cpu"
-done
-echo "bench service runs=$windows window_s=$window_s peak_rss_kb=$service_peak idle_rss_kb=$(proc_kb "$service_pid" VmRSS) $(stats idle_cpu_ms_per_min <"$work/idle_cpu") target_rss_kb=$target_service_kb"
+service_figures() {
+  service_peak=$(proc_kb "$service_pid" VmHWM)
+  # Idle: no client, no engine; the service wakes once a second to supervise.
+  windows=6
+  window_s=$(((idle_seconds + windows - 1) / windows))
+  for ((w = 1; w <= windows; w++)); do
+    before=$(cpu_ns "$service_pid")
+    sleep "$window_s"
+    after=$(cpu_ns "$service_pid")
+    awk -v d=$((after - before)) -v s="$window_s" 'BEGIN {printf "%.3f\n", d / 1e6 * 60 / s}' >>"$work/idle_cpu"
+  done
+  echo "bench service runs=$windows window_s=$window_s peak_rss_kb=$service_peak idle_rss_kb=$(proc_kb "$service_pid" VmRSS) $(stats idle_cpu_ms_per_min <"$work/idle_cpu") target_rss_kb=$target_service_kb"
+}
 
 # The service answers only the program its manifest names: the status client takes the app's
 # place in this lab, and the service is restarted to read the new manifest.
-"$lab" install --app "$status_client" >/dev/null 2>&1 || fail "could not install the status client"
-"$lab" service restart >/dev/null 2>&1 || fail "the service did not restart"
-for ((r = 1; r <= status_rounds; r++)); do
-  line=$("$lab" exec --user -- "$installed" "$status_requests") || fail "the status client failed: $line"
-  for key in first_us p50_us p99_us; do
-    sed -n "s/.* $key=\([0-9.]*\).*/\1/p" <<<"$line" >>"$work/status_$key"
+status_figures() {
+  "$lab" install --app "$status_client" >/dev/null 2>&1 || fail "could not install the status client"
+  "$lab" service restart >/dev/null 2>&1 || fail "the service did not restart"
+  for ((r = 1; r <= status_rounds; r++)); do
+    line=$("$lab" exec --user -- "$installed" "$status_requests") || fail "the status client failed: $line"
+    for key in first_us p50_us p99_us; do
+      sed -n "s/.* $key=\([0-9.]*\).*/\1/p" <<<"$line" >>"$work/status_$key"
+    done
   done
-done
-echo "bench status requests=$status_requests rounds=$status_rounds $(stats p50_us <"$work/status_p50_us") $(stats p99_us <"$work/status_p99_us") $(stats first_us <"$work/status_first_us") target_p99_us=$target_status_p99_us"
-# The same while a tunnel runs: then every "status" also looks up the route to 1.1.1.1.
-for ((r = 1; r <= status_rounds; r++)); do
-  line=$("$lab" exec --user -- "$installed" "$tunnel_requests" "$LAB_STATE/public/profiles/$tcp_relay.ovpn" "$(relay_address "$tcp_relay")") ||
-    fail "the status client failed with a tunnel: $line"
-  [[ $line == *state=connected* ]] || fail "the status client's tunnel was not connected: $line"
-  for key in p50_us p99_us; do
-    sed -n "s/.* $key=\([0-9.]*\).*/\1/p" <<<"$line" >>"$work/tunnel_$key"
+  echo "bench status requests=$status_requests rounds=$status_rounds $(stats p50_us <"$work/status_p50_us") $(stats p99_us <"$work/status_p99_us") $(stats first_us <"$work/status_first_us") target_p99_us=$target_status_p99_us"
+  # The same while a tunnel runs: then every "status" also looks up the route to 1.1.1.1.
+  for ((r = 1; r <= status_rounds; r++)); do
+    line=$("$lab" exec --user -- "$installed" "$tunnel_requests" "$LAB_STATE/public/profiles/$tcp_relay.ovpn" "$(relay_address "$tcp_relay")") ||
+      fail "the status client failed with a tunnel: $line"
+    [[ $line == *state=connected* ]] || fail "the status client's tunnel was not connected: $line"
+    for key in p50_us p99_us; do
+      sed -n "s/.* $key=\([0-9.]*\).*/\1/p" <<<"$line" >>"$work/tunnel_$key"
+    done
   done
-done
-echo "bench status_tunnel relays=tcp requests=$tunnel_requests rounds=$status_rounds $(stats p50_us <"$work/tunnel_p50_us") $(stats p99_us <"$work/tunnel_p99_us")"
-real_connects
+  echo "bench status_tunnel relays=tcp requests=$tunnel_requests rounds=$status_rounds $(stats p50_us <"$work/tunnel_p50_us") $(stats p99_us <"$work/tunnel_p99_us")"
+}
+
+case $only in
+  "") plain_connects; block_and_disconnect; window_figures; service_figures; status_figures; real_connects ;;
+  connect) plain_connects; real_connects ;;
+  window) window_figures ;;
+  service) runs=1; plain_connects; service_figures ;;
+esac
