@@ -3,9 +3,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <vector>
 
-#include <openssl/evp.h>
+// The digest's own functions, not the EVP interface: EVP loads OpenSSL's configuration and its
+// provider with every algorithm it has, about 2 MB of the service's resident memory for the one
+// hash it needs. They are deprecated in OpenSSL 3 but kept throughout its 3.x releases.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 namespace orlune {
 namespace {
@@ -17,8 +21,8 @@ bool sameTime(const timespec& a, const timespec& b) {
 }  // namespace
 
 std::optional<std::string> sha256Hex(int fd) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+    SHA256_CTX context;
+    if (SHA256_Init(&context) != 1) return std::nullopt;
     std::vector<unsigned char> buffer(1 << 16);
     off_t offset = 0;
     for (;;) {
@@ -26,12 +30,12 @@ std::optional<std::string> sha256Hex(int fd) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return std::nullopt;
         if (n == 0) break;
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(n)) != 1) return std::nullopt;
+        if (SHA256_Update(&context, buffer.data(), static_cast<std::size_t>(n)) != 1) return std::nullopt;
         offset += n;
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    if (SHA256_Final(digest, &context) != 1) return std::nullopt;
+    constexpr unsigned int length = SHA256_DIGEST_LENGTH;
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(length * 2);
