@@ -14,6 +14,8 @@
 #               (--fail-closed --block-ipv6), alternating
 #   disconnect  SIGINT to the command line until it exits with route and DNS back, against
 #               SIGTERM to the engine until the route no longer goes through the tunnel
+#   failover    `connect JP` with Japan's best relay silent: from its engine's end to the next
+#               relay's engine start, watched from outside, and the whole connect
 #   status      round trips of "status" (client authorization included) from an installed client,
 #               with no tunnel and with one running
 #   service     peak resident memory over the run, idle resident memory and idle CPU per minute
@@ -24,7 +26,8 @@
 #        BENCH_STATUS_REQUESTS=1000, BENCH_STATUS_TUNNEL_REQUESTS=200, BENCH_IDLE_SECONDS=60,
 #        BENCH_WINDOW_RUNS=3, BENCH_WINDOW_IDLE_SECONDS=10, BENCH_REAL_RUNS=BENCH_RUNS change the
 #        counts; BENCH_ONLY=connect measures only the connects, without and with distances,
-#        BENCH_ONLY=window only the window and BENCH_ONLY=service one connect and the idle service)
+#        BENCH_ONLY=window only the window, BENCH_ONLY=service one connect and the idle service,
+#        BENCH_ONLY=failover only the failover)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?build directory}" && pwd)
@@ -54,6 +57,7 @@ target_cli_kb=$((20 * 1024))
 target_window_kb=$((70 * 1024))
 target_service_kb=$((6 * 1024))
 target_status_p99_us=5000
+target_failover_ms=1000
 capture=$root/tests/data/vpngate/vpngate_api_iphone_2025-09-27.csv
 # Every wait below is bounded; a step that exceeds its bound fails the bench, never hangs it.
 connect_limit_s=60
@@ -75,7 +79,7 @@ for n in "$runs" "$real_runs" "$status_rounds" "$status_requests" "$tunnel_reque
          "$window_idle_seconds"; do
   [[ $n =~ ^[1-9][0-9]*$ ]] && [ "$n" -le 100000 ] || fail "counts must be whole numbers from 1 to 100000"
 done
-case $only in ""|connect|window|service) ;; *) fail "BENCH_ONLY is connect, window or service" ;; esac
+case $only in ""|connect|window|service|failover) ;; *) fail "BENCH_ONLY is connect, window, service or failover" ;; esac
 [ "$runs" -le $most_runs ] && [ "$real_runs" -le $most_runs ] || fail "at most $most_runs runs: the lab's relays have only a few tunnel addresses each"
 
 export LAB_ID=bn$(($$ % 1000000))
@@ -358,6 +362,66 @@ service_figures() {
   echo "bench service runs=$windows window_s=$window_s peak_rss_kb=$service_peak idle_rss_kb=$(proc_kb "$service_pid" VmRSS) $(stats idle_cpu_ms_per_min <"$work/idle_cpu") target_rss_kb=$target_service_kb"
 }
 
+# Failover: Japan's best relay stops answering, `connect JP` tries it first, its engine gives up,
+# and the next relay's engine is started. Watched from outside, in the client host: from the end
+# of the first engine to the start of the second (the time the app itself adds), beside the whole
+# connect. Each run starts as a new user would (no preferences, no history), or the dead relay,
+# hidden after the first run, would not be tried again.
+failover_relay=public-vpn-101
+engines() { # the engine processes in the client host, as "PID" lines
+  local p
+  for p in $(ip netns pids "$netns"); do
+    [ "$(cat "/proc/$p/comm" 2>/dev/null)" = openvpn ] && echo "$p"
+  done
+}
+# Notes "start PID MS" and "end PID MS" in $1 as engines come and go, until killed.
+watch_engines() {
+  local before="" now_pids p
+  while :; do
+    now_pids=$(engines)
+    for p in $now_pids; do grep -qx "$p" <<<"$before" || echo "start $p $(now_ms)" >>"$1"; done
+    for p in $before; do grep -qx "$p" <<<"$now_pids" || echo "end $p $(now_ms)" >>"$1"; done
+    before=$now_pids
+    sleep 0.01
+  done
+}
+failover_figures() {
+  local out=$work/failover.out events=$work/engines start connected gap
+  "$lab" relay stop "$failover_relay" >/dev/null 2>&1 || fail "could not stop $failover_relay"
+  for ((i = 0; i < runs; i++)); do
+    settle
+    "$lab" exec --user -- sh -c 'rm -f "$HOME/.config/Orlune/Orlune VPN.conf" "$HOME/.local/share/orlune-vpn/relay-history.json"'
+    : >"$out"
+    : >"$events"
+    watch_engines "$events" &
+    watcher_pid=$!
+    start=$(now_ms)
+    "$lab" exec --user --env ORLUNE_TRACE_STEPS=1 -- "$installed" connect JP >"$out" 2>&1 &
+    local runner=$!
+    poll "$connect_limit_s" has_line "$out" '^Connected' || { cat "$out"; fail "the command line did not connect after failing over"; }
+    connected=$(now_ms)
+    kill -KILL "$watcher_pid" 2>/dev/null
+    wait "$watcher_pid" 2>/dev/null
+    watcher_pid=""
+    grep -q "trying $failover_relay · server 1 of" "$out" || { cat "$out"; fail "the dead relay was not tried first"; }
+    grep -q '^Connected' "$out" && ! grep -q "^Connected to $failover_relay " "$out" || fail "connected to the dead relay"
+    # The first engine's end and the second engine's start.
+    gap=$(awk '$1 == "start" {n++; if (n == 2) second = $3; if (n == 1) first = $2}
+               $1 == "end" && $2 == first && !ended {ended = $3}
+               END {if (ended && second) print second - ended}' "$events")
+    [ -n "$gap" ] || { cat "$events"; fail "did not see the first engine end and the second start"; }
+    echo "$gap" >>"$work/failover_gap"
+    echo $((connected - start)) >>"$work/failover_connect"
+    app_pid=$(pgrep -n -f "^$installed connect JP")
+    kill -INT "$app_pid"
+    poll "$disconnect_limit_s" eval '! kill -0 '"$runner"' 2>/dev/null' || fail "the command line did not exit after SIGINT"
+    wait "$runner" 2>/dev/null
+    app_pid=""
+  done
+  "$lab" relay start "$failover_relay" >/dev/null 2>&1 || fail "could not start $failover_relay again"
+  echo "bench failover runs=$runs $(stats end_to_next_start_ms <"$work/failover_gap") $(stats connect_ms <"$work/failover_connect") target_end_to_next_start_ms=$target_failover_ms"
+}
+
 # The service answers only the program its manifest names: the status client takes the app's
 # place in this lab, and the service is restarted to read the new manifest.
 status_figures() {
@@ -383,8 +447,9 @@ status_figures() {
 }
 
 case $only in
-  "") plain_connects; block_and_disconnect; window_figures; service_figures; status_figures; real_connects ;;
+  "") plain_connects; block_and_disconnect; failover_figures; window_figures; service_figures; status_figures; real_connects ;;
   connect) plain_connects; real_connects ;;
   window) window_figures ;;
   service) runs=1; plain_connects; service_figures ;;
+  failover) failover_figures ;;
 esac

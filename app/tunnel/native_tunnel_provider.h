@@ -33,11 +33,14 @@ struct TunnelClock {
 // Waits and limits of the provider. Fixed in the app; tests shorten them.
 struct TunnelTimings {
     std::chrono::milliseconds confirmationDeadline{30'000};
-    std::chrono::milliseconds statusInterval{750};
+    std::chrono::milliseconds statusInterval{250};
     std::chrono::milliseconds restoreDeadline{15'000};
     std::chrono::milliseconds routeInterval{500};
     // The engine is usually ready within a few round trips to the relay: for the first
     // fastStatusPeriod the service is asked every fastStatusInterval, then every statusInterval.
+    // A relay that does not answer fails only when the engine gives up (after its connect
+    // timeout): statusInterval bounds how late that failure is noticed, and so how long the
+    // next relay waits.
     std::chrono::milliseconds fastStatusInterval{50};
     std::chrono::milliseconds fastStatusPeriod{10'000};
 };
