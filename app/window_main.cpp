@@ -4,6 +4,9 @@
 #include <QQmlExtensionPlugin>
 #include <QQuickWindow>
 #include <QTextStream>
+#include <QTimer>
+
+#include <malloc.h>
 
 #include <chrono>
 #include <csignal>
@@ -43,10 +46,32 @@ void reportFirstFrame(QQuickWindow* window) {
     });
 }
 
+// glibc's allocator, tuned for a process that idles for hours after a burst of work. The catalog's
+// text and its parsed rows (several MB at a time) are blocks from mmap that go back to the system
+// when freed; left to itself, glibc raises that threshold after the first such block is freed, and
+// the next catalogs land in the heap and stay there. A few arenas for the few threads that
+// allocate, not one per thread.
+void tuneAllocator() {
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    mallopt(M_ARENA_MAX, 2);
+}
+
+// What a catalog refresh freed (the download, its text, the rows it replaced) goes back to the
+// system once the window has settled on the new list, not only when glibc finds a free block at
+// the heap's very top.
+void releaseFreedMemoryAfterRefreshes(orlune::AppModel& model) {
+    auto* settle = new QTimer(&model);
+    settle->setSingleShot(true);
+    settle->setInterval(std::chrono::seconds(2));
+    QObject::connect(settle, &QTimer::timeout, [] { malloc_trim(0); });
+    QObject::connect(&model, &orlune::AppModel::catalogRefreshFinished, settle, qOverload<>(&QTimer::start));
+}
+
 }  // namespace
 
 // The window: one model for the process, shown by the main window and the tray window.
 extern "C" __attribute__((visibility("default"))) int orluneRunWindow(int argc, char** argv) {
+    tuneAllocator();
     QApplication app(argc, argv);
     orlune::app::nameApplication();
     QApplication::setApplicationDisplayName(QStringLiteral("Orlune VPN"));
@@ -79,6 +104,7 @@ extern "C" __attribute__((visibility("default"))) int orluneRunWindow(int argc, 
             QObject::connect(&instance, &orlune::SingleInstance::activationRequested, &windows,
                              &orlune::ui::AppWindows::showMainWindow);
             reportFirstFrame(windows.mainWindow());
+            releaseFreedMemoryAfterRefreshes(*model);
             model->start();
             status = QApplication::exec();
         }

@@ -103,8 +103,10 @@ void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
 
 void CatalogAccess::noteLiveList(const QByteArray& body) {
     const QDateTime now = steadyClock();
-    recentList_.emplace(body, now);
-    // The list is over a megabyte: an idle app gives it back rather than holding it.
+    // The list is over a megabyte, most of it profiles that repeat the same comments and
+    // certificates: held compressed (to about a quarter, in a few milliseconds per megabyte),
+    // and an idle app gives it back rather than holding it.
+    recentList_.emplace(qCompress(body, 1), now);
     QTimer::singleShot(std::chrono::seconds(kRecentListSeconds), &network(), [this, now] {
         if (recentList_ && recentList_->second == now) recentList_.reset();
     });
@@ -114,7 +116,9 @@ std::optional<QByteArray> CatalogAccess::recentLiveList() const {
     if (!recentList_) return std::nullopt;
     const qint64 age = recentList_->second.secsTo(steadyClock());
     if (age < 0 || age > kRecentListSeconds) return std::nullopt;
-    return recentList_->first;
+    QByteArray body = qUncompress(recentList_->first);
+    if (body.isEmpty()) return std::nullopt;  // out of memory: the caller downloads it again
+    return body;
 }
 
 QNetworkAccessManager& CatalogAccess::network() {

@@ -91,7 +91,7 @@ private:
     std::optional<CatalogCache> cache_;
     std::vector<QUrl> mirrors_;
     std::vector<std::pair<QUrl, QDateTime>> failedAt_;
-    std::optional<std::pair<QByteArray, QDateTime>> recentList_;
+    std::optional<std::pair<QByteArray, QDateTime>> recentList_;  // compressed
     CatalogProxy proxy_;
     std::unique_ptr<QNetworkAccessManager> network_;
 };
