@@ -49,11 +49,10 @@ void reportFirstFrame(QQuickWindow* window) {
 // glibc's allocator, tuned for a process that idles for hours after a burst of work. The catalog's
 // text and its parsed rows (several MB at a time) are blocks from mmap that go back to the system
 // when freed; left to itself, glibc raises that threshold after the first such block is freed, and
-// the next catalogs land in the heap and stay there. A few arenas for the few threads that
-// allocate, not one per thread.
+// the next catalogs land in the heap and stay there. (The program's main() already limits the
+// arenas.)
 void tuneAllocator() {
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    mallopt(M_ARENA_MAX, 2);
 }
 
 // What a catalog refresh freed (the download, its text, the rows it replaced) goes back to the
