@@ -103,20 +103,31 @@ void CatalogAccess::noteOutcome(const QUrl& source, bool answeredWithList) {
 
 void CatalogAccess::noteLiveList(const QByteArray& body) {
     const QDateTime now = steadyClock();
+    recentList_.emplace(RecentList{.body = body, .compressed = false, .at = now});
     // The list is over a megabyte, most of it profiles that repeat the same comments and
-    // certificates: held compressed (to about a quarter, in a few milliseconds per megabyte),
-    // and an idle app gives it back rather than holding it.
-    recentList_.emplace(qCompress(body, 1), now);
-    QTimer::singleShot(std::chrono::seconds(kRecentListSeconds), &network(), [this, now] {
-        if (recentList_ && recentList_->second == now) recentList_.reset();
+    // certificates. Once the connect that refreshed it has had its profile, it is held
+    // compressed (to about a quarter, in a few milliseconds per megabyte), and an idle app
+    // gives it back altogether.
+    QTimer::singleShot(std::chrono::seconds(kRecentListPlainSeconds), &network(), [this, now] {
+        if (recentList_ && recentList_->at == now) holdRecentListCompressed();
     });
+    QTimer::singleShot(std::chrono::seconds(kRecentListSeconds), &network(), [this, now] {
+        if (recentList_ && recentList_->at == now) recentList_.reset();
+    });
+}
+
+void CatalogAccess::holdRecentListCompressed() {
+    if (!recentList_ || recentList_->compressed) return;
+    recentList_->body = qCompress(recentList_->body, 1);
+    recentList_->compressed = true;
 }
 
 std::optional<QByteArray> CatalogAccess::recentLiveList() const {
     if (!recentList_) return std::nullopt;
-    const qint64 age = recentList_->second.secsTo(steadyClock());
+    const qint64 age = recentList_->at.secsTo(steadyClock());
     if (age < 0 || age > kRecentListSeconds) return std::nullopt;
-    QByteArray body = qUncompress(recentList_->first);
+    if (!recentList_->compressed) return recentList_->body;
+    QByteArray body = qUncompress(recentList_->body);
     if (body.isEmpty()) return std::nullopt;  // out of memory: the caller downloads it again
     return body;
 }

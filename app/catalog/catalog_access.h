@@ -75,7 +75,12 @@ public:
     // download would bring the same list. Nothing once it is older.
     void noteLiveList(const QByteArray& body);
     std::optional<QByteArray> recentLiveList() const;
+    // Compresses the recent list in place; kRecentListPlainSeconds after noteLiveList.
+    void holdRecentListCompressed();
     static constexpr qint64 kRecentListSeconds = 120;
+    // A connect takes its profile moments after the refresh; after this the list
+    // is held compressed.
+    static constexpr qint64 kRecentListPlainSeconds = 1;
 
     // The wall clock: the kept catalog's dates are file times, so its age is read against it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
@@ -91,7 +96,12 @@ private:
     std::optional<CatalogCache> cache_;
     std::vector<QUrl> mirrors_;
     std::vector<std::pair<QUrl, QDateTime>> failedAt_;
-    std::optional<std::pair<QByteArray, QDateTime>> recentList_;  // compressed
+    struct RecentList {
+        QByteArray body;
+        bool compressed = false;
+        QDateTime at;
+    };
+    std::optional<RecentList> recentList_;
     CatalogProxy proxy_;
     std::unique_ptr<QNetworkAccessManager> network_;
 };
