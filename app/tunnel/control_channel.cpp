@@ -13,7 +13,7 @@ namespace orlune {
 
 ControlChannel::ControlChannel(std::string socketPath) : socketPath_(std::move(socketPath)) {
     worker_.setMaxThreadCount(1);
-    // The thread stays while the app lives: exchanges come every 750 ms while connecting.
+    // The thread stays while the app lives: exchanges come several times a second while connecting.
     worker_.setExpiryTimeout(-1);
 }
 
